@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the suite in the default build, the same suite
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and the formatting
+# check.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+echo "== Formatting"
+scripts/check_format.sh
+
+echo "== Suite (linux)"
+cmake --workflow --preset linux
+
+echo "== Suite (asan)"
+cmake --workflow --preset asan
+
+echo "== All tests passed"

@@ -1,0 +1,127 @@
+// The description of a simulated machine, as a machine file gives it, with
+// every default already applied by the loader. Drive texts (model, serial,
+// firmware) are byte strings: one char per Latin-1 code point, already padded
+// to their field widths. Identifiers and paths are ASCII.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zevsim {
+
+enum class FaultRequest {
+  Open,
+  DeviceNumber,
+  Identify,
+  GetInfo,
+  Download,
+  Activate,
+  Csmi,
+  VrocList,
+  ScsiPortOpen,
+};
+inline constexpr int kFaultRequestKinds = 9;
+
+// One injected failure. nth counts (from 1) the requests of that kind that
+// reached the drive or controller; absent means every one. Exactly one of
+// error, returnCode, nvmeStatus and completion is set, or dataBufferOffset
+// alone (getInfo only).
+struct Fault {
+  FaultRequest request = FaultRequest::Open;
+  std::optional<std::uint32_t> nth;
+  std::optional<std::uint32_t> error;
+  std::optional<std::uint32_t> returnCode;
+  std::optional<std::uint32_t> nvmeStatus;
+  std::optional<std::uint32_t> completion;
+  std::optional<std::uint32_t> dataBufferOffset;
+};
+
+enum class Activation { Reset, PowerCycle, Immediate };
+
+struct DriveConfig {
+  std::string id;
+  std::string model;     // 40 bytes
+  std::string serial;    // 20 bytes
+  std::string firmware;  // 8 bytes
+  std::uint16_t nvmeMajor = 1;
+  std::uint8_t nvmeMinor = 3;
+  std::uint8_t fwug = 0;
+  bool fwugStrict = false;
+  std::uint32_t mdts = 0;  // bytes; 0 = no limit
+  std::uint32_t slots = 2;
+  bool slot1ReadOnly = true;
+  std::uint32_t activeSlot = 1;
+  bool upgradeSupport = true;
+  std::uint32_t imageSize = 2097152;
+  Activation activation = Activation::Reset;
+  std::vector<Fault> faults;
+};
+
+// A drive on the inbox NVMe driver. An absent optional is a property the
+// device does not have.
+struct InboxDiskConfig {
+  std::string drive;
+  std::uint32_t deviceNumber = 0;
+  std::optional<std::string> parentInstanceId;
+  std::optional<std::vector<std::string>> hardwareIds;
+  std::optional<std::string> instanceId;
+  std::string interfacePath;
+  // The disk's NVMe controller (a storage-port device) that the loader
+  // derives; it is listed just before the disk.
+  std::string controllerInstanceId;
+  std::string controllerInterfacePath;
+};
+
+struct RaidMemberConfig {
+  std::string drive;
+  std::uint32_t port = 0;
+};
+
+struct RaidVolumeConfig {
+  std::vector<RaidMemberConfig> members;
+  std::optional<std::string> instanceId;
+  std::string interfacePath;
+  std::uint32_t deviceNumber = 0;
+};
+
+struct PassThroughConfig {
+  std::string drive;
+  std::uint32_t busNumber = 0;
+  std::optional<std::string> locationInfo;
+  std::optional<std::string> instanceId;
+  std::string interfacePath;
+  std::uint32_t deviceNumber = 0;
+};
+
+enum class IntelDriver { Irst, Vroc };
+
+struct IntelControllerConfig {
+  IntelDriver driver = IntelDriver::Irst;
+  std::optional<std::string> driverDesc;
+  std::string instanceId;
+  std::string interfacePath;
+  std::vector<RaidVolumeConfig> raidVolumes;
+  std::vector<PassThroughConfig> passThrough;
+  std::uint32_t vrocPort = 2;
+  std::uint32_t scsiPorts = 3;
+  std::vector<Fault> faults;
+};
+
+struct OtherControllerConfig {
+  std::string instanceId;
+  std::optional<std::string> driverDesc;
+  std::string interfacePath;
+};
+
+struct MachineConfig {
+  std::string description;
+  std::vector<DriveConfig> drives;
+  std::vector<InboxDiskConfig> inbox;
+  std::optional<IntelControllerConfig> intelController;
+  std::vector<OtherControllerConfig> otherControllers;
+  bool moduleHandleFails = false;
+};
+
+}  // namespace zevsim

@@ -1,0 +1,20 @@
+// The command line: the silent switch "/s" and the log option
+// "/log=<FILEPATH>".
+#pragma once
+
+#include "app/update_context.hpp"
+
+namespace zev {
+
+// Set by the silent switch; read by the results writer.
+extern bool silentMode;
+
+// 1 when the command line is accepted, 0 when it is rejected (after the usage
+// block or the invalid-path line).
+int parseCommandLine(UpdateContext& context, int argc, const wchar_t* const* argv);
+// True when context.logPath can be opened for writing; the file then exists
+// and is empty.
+bool validateLogPath(const UpdateContext& context);
+void printUsage();
+
+}  // namespace zev

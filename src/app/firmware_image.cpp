@@ -1,0 +1,39 @@
+// The embedded image and the package identity.
+#include "app/firmware_image.hpp"
+
+#include <algorithm>
+
+extern "C" {
+extern const std::uint8_t zevFirmwareImage[];
+extern const std::uint8_t zevFirmwareImageEnd[];
+}
+
+namespace zev {
+
+std::array<std::uint8_t, kFirmwareImageSize> imageBuffer{};
+std::wstring imageRevision;
+std::wstring PackageTitle;
+
+std::span<const std::uint8_t> firmwareImage() {
+  return {zevFirmwareImage, static_cast<std::size_t>(zevFirmwareImageEnd - zevFirmwareImage)};
+}
+
+void buildPackageIdentity() {
+  PackageTitle = kPackageTitlePrefix;
+  const auto image = firmwareImage();
+  std::copy_n(image.begin(), std::min(image.size(), imageBuffer.size()), imageBuffer.begin());
+  // The revision is read from the working copy, byte by byte, zero-extended:
+  // a zero byte stays a zero character inside the 8.
+  imageRevision.assign(kImageRevisionLength, L'\0');
+  for (std::size_t i = 0; i < kImageRevisionLength; ++i) {
+    imageRevision[i] = static_cast<wchar_t>(imageBuffer[kImageRevisionOffset + i]);
+  }
+  PackageTitle += imageRevision;
+}
+
+void resetPackageIdentity() {
+  imageRevision.clear();
+  PackageTitle.clear();
+}
+
+}  // namespace zev

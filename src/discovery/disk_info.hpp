@@ -1,0 +1,44 @@
+// The disk record that carries one drive through a run, the driver kinds, and
+// the run's disk lists. Records are plain values: every step takes a copy and
+// appends completed copies; lists keep insertion order and never merge
+// duplicates.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zev {
+
+// Which driver stack reaches a drive, and so which identification and update
+// path handle it. Stored as a signed 32-bit value; discovery never produces
+// None, and identification skips any value it does not know.
+enum class DriverKind : std::int32_t {
+  None = 0,
+  IrstRaid = 1,
+  IrstNonRaid = 2,
+  Inbox = 3,
+  VrocRaid = 4,
+  VrocNonRaid = 5,
+};
+
+struct DiskInfo {
+  std::wstring devicePath;
+  std::int64_t pathId = -1;
+  DriverKind driverKind = DriverKind::None;
+  std::wstring modelNumber;
+  std::wstring serialNumber;
+  std::wstring firmwareRevision;
+  std::int32_t updateGranularity = 1;
+  std::uint32_t vrocDiskId = 0;
+  std::int32_t resultCode = 0;
+};
+
+using DiskList = std::vector<DiskInfo>;
+
+struct DiskInventory {
+  DiskList candidates;
+  DiskList identified;
+};
+
+}  // namespace zev

@@ -1,0 +1,12 @@
+// Identification of an inbox NVMe disk through the storage property query.
+#pragma once
+
+#include "discovery/disk_info.hpp"
+
+namespace zev {
+
+// 0 when the record was appended, 2 when the drive could not be opened, 5 when
+// the query failed.
+int identifyInboxDisk(DiskInfo candidate, DiskList& identified);
+
+}  // namespace zev

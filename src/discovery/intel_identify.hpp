@@ -1,0 +1,19 @@
+// Identification of the drives behind the IRST driver: the CSMI RAID
+// configuration query and the Intel NVMe pass-through Identify.
+#pragma once
+
+#include <cstdint>
+
+#include "discovery/disk_info.hpp"
+
+namespace zev {
+
+// Queries RAID set raidSetIndex and identifies every member; 0 on success
+// (also when the controller cannot be opened or the set has no members), 5 on
+// a failed request or a non-zero CSMI ReturnCode.
+int queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified, std::uint32_t raidSetIndex);
+// 0 when the record was appended, 5 when the request failed, 8 when the buffer
+// or the device could not be had.
+int identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified);
+
+}  // namespace zev

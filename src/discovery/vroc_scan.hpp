@@ -1,0 +1,15 @@
+// The VROC scan: probes the SCSI ports for the VROC driver and identifies the
+// drives it lists.
+#pragma once
+
+#include <cstdint>
+
+#include "discovery/disk_info.hpp"
+
+namespace zev {
+
+// 0, or -1 when a buffer could not be allocated; sets vrocScsiPort to the
+// port that answered.
+int scanVrocDisks(DiskInfo candidate, DiskList& identified, std::int32_t& vrocScsiPort);
+
+}  // namespace zev

@@ -1,0 +1,242 @@
+// The sim backend of the platform boundary: forwards every call to the bound
+// simulated machine, translating the boundary's records to the simulator's
+// own. Files and standard output are the host's.
+#include <cstdio>
+#include <fstream>
+
+#include "platform/platform.hpp"
+#include "platform/sim/sim_binding.hpp"
+#include "zevsim/machine.hpp"
+
+namespace zev::platform {
+namespace {
+
+zevsim::Machine* machine = nullptr;
+std::uint32_t unboundLastError = 0;
+
+zevsim::Guid toSim(const Guid& g) {
+  return {g.data1, g.data2, g.data3, g.data4};
+}
+Guid fromSim(const zevsim::Guid& g) {
+  return {g.data1, g.data2, g.data3, g.data4};
+}
+zevsim::PropertyKey toSim(const PropertyKey& k) {
+  return {toSim(k.fmtid), k.pid};
+}
+
+zevsim::DeviceInfoData toSim(const DeviceInfoData& d) {
+  return {d.cbSize, toSim(d.classGuid), d.devInst, d.reserved};
+}
+void copyBack(const zevsim::DeviceInfoData& s, DeviceInfoData& d) {
+  d.cbSize = s.cbSize;
+  d.classGuid = fromSim(s.classGuid);
+  d.devInst = s.devInst;
+  d.reserved = s.reserved;
+}
+zevsim::DeviceInterfaceData toSim(const DeviceInterfaceData& d) {
+  return {d.cbSize, toSim(d.interfaceClassGuid), d.flags, d.reserved};
+}
+void copyBack(const zevsim::DeviceInterfaceData& s, DeviceInterfaceData& d) {
+  d.cbSize = s.cbSize;
+  d.interfaceClassGuid = fromSim(s.interfaceClassGuid);
+  d.flags = s.flags;
+  d.reserved = s.reserved;
+}
+
+bool unbound() {
+  if (machine == nullptr) {
+    unboundLastError = 1168;  // ERROR_NOT_FOUND
+    return true;
+  }
+  return false;
+}
+
+// Host paths: wide text as UTF-8.
+std::string hostPath(const std::wstring& path) {
+  std::string out;
+  for (wchar_t wc : path) {
+    auto c = static_cast<std::uint32_t>(wc);
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+namespace sim {
+void bindMachine(zevsim::Machine* m) {
+  machine = m;
+}
+zevsim::Machine* boundMachine() {
+  return machine;
+}
+}  // namespace sim
+
+DeviceSet getClassDevs(const Guid& classGuid, std::uint32_t flags) {
+  if (unbound()) {
+    return kInvalidDeviceSet;
+  }
+  const zevsim::Guid guid = toSim(classGuid);
+  return machine->getClassDevs(&guid, flags);
+}
+
+bool enumDeviceInfo(DeviceSet set, std::uint32_t memberIndex, DeviceInfoData& deviceInfo) {
+  if (unbound()) {
+    return false;
+  }
+  zevsim::DeviceInfoData data = toSim(deviceInfo);
+  const bool ok = machine->enumDeviceInfo(set, memberIndex, data);
+  copyBack(data, deviceInfo);
+  return ok;
+}
+
+bool enumDeviceInterfaces(DeviceSet set, const DeviceInfoData* deviceInfo,
+                          const Guid& interfaceClass, std::uint32_t memberIndex,
+                          DeviceInterfaceData& interfaceData) {
+  if (unbound()) {
+    return false;
+  }
+  zevsim::DeviceInfoData filter{};
+  if (deviceInfo != nullptr) {
+    filter = toSim(*deviceInfo);
+  }
+  zevsim::DeviceInterfaceData data = toSim(interfaceData);
+  const bool ok = machine->enumDeviceInterfaces(set, deviceInfo != nullptr ? &filter : nullptr,
+                                                toSim(interfaceClass), memberIndex, data);
+  copyBack(data, interfaceData);
+  return ok;
+}
+
+bool getDeviceInterfaceDetail(DeviceSet set, const DeviceInterfaceData& interfaceData,
+                              std::uint8_t* detail, std::uint32_t detailSize,
+                              std::uint32_t* requiredSize, DeviceInfoData* deviceInfo) {
+  if (unbound()) {
+    return false;
+  }
+  zevsim::DeviceInfoData info{};
+  if (deviceInfo != nullptr) {
+    info = toSim(*deviceInfo);
+  }
+  const bool ok =
+      machine->getDeviceInterfaceDetail(set, toSim(interfaceData), detail, detailSize, requiredSize,
+                                        deviceInfo != nullptr ? &info : nullptr);
+  if (deviceInfo != nullptr) {
+    copyBack(info, *deviceInfo);
+  }
+  return ok;
+}
+
+bool getDeviceProperty(DeviceSet set, const DeviceInfoData& deviceInfo, const PropertyKey& key,
+                       std::uint32_t* propertyType, std::uint8_t* buffer, std::uint32_t bufferSize,
+                       std::uint32_t* requiredSize) {
+  if (unbound()) {
+    return false;
+  }
+  return machine->getDeviceProperty(set, toSim(deviceInfo), toSim(key), propertyType, buffer,
+                                    bufferSize, requiredSize);
+}
+
+bool getDeviceRegistryProperty(DeviceSet set, const DeviceInfoData& deviceInfo,
+                               std::uint32_t property, std::uint32_t* dataType,
+                               std::uint8_t* buffer, std::uint32_t bufferSize,
+                               std::uint32_t* requiredSize) {
+  if (unbound()) {
+    return false;
+  }
+  return machine->getDeviceRegistryProperty(set, toSim(deviceInfo), property, dataType, buffer,
+                                            bufferSize, requiredSize);
+}
+
+bool destroyDeviceInfoList(DeviceSet set) {
+  if (unbound()) {
+    return false;
+  }
+  return machine->destroyDeviceInfoList(set);
+}
+
+Handle createFile(const wchar_t* path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                  std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) {
+  if (unbound()) {
+    return kInvalidHandle;
+  }
+  return machine->createFile(path, desiredAccess, shareMode, creationDisposition,
+                             flagsAndAttributes);
+}
+
+bool deviceIoControl(Handle handle, std::uint32_t controlCode, void* inBuffer,
+                     std::uint32_t inBufferSize, void* outBuffer, std::uint32_t outBufferSize,
+                     std::uint32_t* bytesReturned) {
+  if (unbound()) {
+    return false;
+  }
+  return machine->deviceIoControl(handle, controlCode, inBuffer, inBufferSize, outBuffer,
+                                  outBufferSize, bytesReturned);
+}
+
+bool closeHandle(Handle handle) {
+  if (unbound()) {
+    return false;
+  }
+  return machine->closeHandle(handle);
+}
+
+std::uint32_t getLastError() {
+  return machine != nullptr ? machine->lastError() : unboundLastError;
+}
+
+bool getModuleHandle() {
+  return machine == nullptr || machine->moduleHandleAvailable();
+}
+
+void showMessageBox(const std::wstring& text, const std::wstring& caption) {
+  if (machine != nullptr) {
+    machine->messageBox(text, caption);
+  }
+}
+
+LocalTime localTime() {
+  if (machine == nullptr) {
+    return {};
+  }
+  const zevsim::LocalTime t = machine->localTime();
+  return {t.year, t.month, t.day, t.hour, t.minute, t.second};
+}
+
+bool truncateFile(const std::wstring& path) {
+  std::ofstream file(hostPath(path), std::ios::out | std::ios::binary | std::ios::trunc);
+  return file.is_open();
+}
+
+bool writeWholeFile(const std::wstring& path, std::string_view bytes) {
+  std::ofstream file(hostPath(path), std::ios::out | std::ios::binary | std::ios::trunc);
+  if (!file.is_open()) {
+    return false;
+  }
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  file.close();
+  return !file.fail();
+}
+
+void writeStandardOutput(std::string_view bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+void flushStandardOutput() {
+  std::fflush(stdout);
+}
+
+}  // namespace zev::platform

@@ -1,0 +1,114 @@
+// The installation log and the final result.
+#include "report/install_log.hpp"
+
+#include <cstdio>
+
+#include "app/command_line.hpp"
+#include "app/firmware_image.hpp"
+#include "platform/platform.hpp"
+#include "report/console.hpp"
+
+namespace zev {
+
+namespace {
+
+constexpr std::string_view kPatchCompleted = "Patch completed\n";
+constexpr std::string_view kRebootRequired =
+    "Downloaded firmware successfully, but firmware activation requires reboot.\n";
+constexpr std::string_view kPatchFailed = "Patch Failed.\n";
+
+std::string decimal(std::int32_t value) {
+  return std::to_string(value);
+}
+
+}  // namespace
+
+std::string timeStamp() {
+  const platform::LocalTime t = platform::localTime();
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d-%02d-%04d(%02d:%02d:%02d)", t.day, t.month, t.year, t.hour,
+                t.minute, t.second);
+  return text;
+}
+
+void beginLog(UpdateContext& context) {
+  context.startTime = widenBytes(timeStamp());
+  wideOut << endLine;
+  wideOut << L" >> ZEV Started " << endLine;
+  wideOut << endLine;
+}
+
+std::string composeLog(UpdateContext& context) {
+  std::string log;
+  log += "Start Time : " + narrowText(context.startTime) + "\n";
+  log += "End Time : " + narrowText(context.endTime) + "\n";
+  log += "Input Command : " + narrowText(context.inputCommand) + "\n";
+  if (context.updateList.empty()) {
+    log += "[No Disk]\n";
+    log += "Updated Firmware Version : " + narrowText(imageRevision) + "\n";
+    log += "Return Code : 1\n";
+    log += "Result Details : No disks are available for download.\n";
+    context.finalResult = 1;
+  } else {
+    int number = 1;
+    for (const DiskInfo& disk : context.updateList) {
+      log += "\n[Disk #" + decimal(number++) + "]\n";
+      log += "Model Number : " + narrowText(disk.modelNumber) + "\n";
+      log += "Serial Number : " + narrowText(disk.serialNumber) + "\n";
+      log += "Current Firmware Version : " + narrowText(disk.firmwareRevision) + "\n";
+      log += "Updated Firmware Version : " + narrowText(imageRevision) + "\n";
+      log += "Return Code : " + decimal(disk.resultCode) + "\n";
+      log += "Result Details : ";
+      if (disk.resultCode == 0) {
+        log += kPatchCompleted;
+      } else if (disk.resultCode == 1602) {
+        log += kRebootRequired;
+        if (context.finalResult != 1) {
+          context.finalResult = 1602;
+        }
+      } else {
+        // 1, and every other code (5: a drive or port that could not be
+        // opened, a failed request) is a failure.
+        log += kPatchFailed;
+        context.finalResult = 1;
+      }
+    }
+  }
+  log += "\n[Final Result]\n";
+  log += "Return Code : " + decimal(context.finalResult) + "\n";
+  if (context.finalResult == 0) {
+    log += "Result Details : Patch completed\n";
+  } else if (context.finalResult == 1602) {
+    log += "Result Details : " + std::string(kRebootRequired);
+  } else {
+    log += "Result Details : Patch Failed..\n";
+  }
+  return log;
+}
+
+std::int32_t writeResults(UpdateContext& context) {
+  context.endTime = widenBytes(timeStamp());
+  const std::string log = composeLog(context);
+  if (context.logRequested && !platform::writeWholeFile(context.logPath, log)) {
+    wideOut << L"[ERROR] " << context.logPath << L" could not be written." << endLine;
+  }
+  wideOut << endLine;
+  wideOut << L" >> ZEV Ended (Return Code : " << context.finalResult << L")" << endLine;
+  wideOut << endLine;
+  if (!silentMode) {
+    std::wstring text;
+    if (context.finalResult == 0) {
+      text = L"Patch completed\n";
+    } else if (context.finalResult == 1602) {
+      text =
+          L"Result Details : Downloaded firmware successfully, \nbut firmware activation "
+          L"requires reboot.\n";
+    } else {
+      text = L"Patch Failed.\n";
+    }
+    platform::showMessageBox(text, L"KELDORA " + PackageTitle);
+  }
+  return context.finalResult;
+}
+
+}  // namespace zev
