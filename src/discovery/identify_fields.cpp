@@ -1,0 +1,44 @@
+// Identity from Identify Controller data.
+#include "discovery/identify_fields.hpp"
+
+#include "platform/little_endian.hpp"
+
+namespace zev::identify {
+
+std::wstring textUpToZero(std::span<const std::uint8_t> field) {
+  std::wstring text;
+  for (std::uint8_t byte : field) {
+    if (byte == 0) {
+      break;
+    }
+    text.push_back(static_cast<wchar_t>(byte));
+  }
+  return text;
+}
+
+std::wstring textWholeField(std::span<const std::uint8_t> field) {
+  std::wstring text;
+  text.reserve(field.size());
+  for (std::uint8_t byte : field) {
+    text.push_back(static_cast<wchar_t>(byte));
+  }
+  return text;
+}
+
+std::int32_t granularityFor(std::uint16_t versionMajor, std::uint8_t versionMinor,
+                            std::uint8_t fwug) {
+  if (versionMajor >= 1 && versionMinor >= 3 && fwug != 0) {
+    return fwug;
+  }
+  return 1;
+}
+
+std::int32_t granularityFromIdentify(std::span<const std::uint8_t> identifyData) {
+  if (!fieldInside(identifyData, kFwugOffset, 1)) {
+    return 1;
+  }
+  return granularityFor(loadLe16(identifyData, kVerMajorOffset),
+                        loadLe8(identifyData, kVerMinorOffset), loadLe8(identifyData, kFwugOffset));
+}
+
+}  // namespace zev::identify

@@ -1,0 +1,46 @@
+// The NVMe Identify Controller fields the package reads, and the rules that
+// turn them into a disk record's identity.
+//
+//   offset  size  field
+//        4    20  SN  serial number
+//       24    40  MN  model number
+//       64     8  FR  firmware revision
+//       80     4  VER (81: minor MNR, 82-83: major MJR)
+//      260     1  FRMW
+//      319     1  FWUG firmware update granularity (4 KiB units)
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace zev::identify {
+
+inline constexpr std::size_t kSnOffset = 4;
+inline constexpr std::size_t kSnSize = 20;
+inline constexpr std::size_t kMnOffset = 24;
+inline constexpr std::size_t kMnSize = 40;
+inline constexpr std::size_t kFrOffset = 64;
+inline constexpr std::size_t kFrSize = 8;
+inline constexpr std::size_t kVerMinorOffset = 81;
+inline constexpr std::size_t kVerMajorOffset = 82;
+inline constexpr std::size_t kFrmwOffset = 260;
+inline constexpr std::size_t kFwugOffset = 319;
+inline constexpr std::size_t kDataSize = 4096;
+
+// The bytes of a text field up to its first zero byte, never more than its
+// width, one character per byte; trailing blanks stay (the inbox rule).
+std::wstring textUpToZero(std::span<const std::uint8_t> field);
+// Every byte of a text field, zero bytes and blanks included (the Intel rule).
+std::wstring textWholeField(std::span<const std::uint8_t> field);
+
+// updateGranularity: FWUG when the major version is at least 1, the minor at
+// least 3 and FWUG is not 0; else 1. The parts are compared separately, so
+// version 2.0 gives 1.
+std::int32_t granularityFor(std::uint16_t versionMajor, std::uint8_t versionMinor,
+                            std::uint8_t fwug);
+// The same read from Identify Controller data (at least 320 bytes).
+std::int32_t granularityFromIdentify(std::span<const std::uint8_t> identifyData);
+
+}  // namespace zev::identify
