@@ -1,0 +1,151 @@
+// The command line: silent switch, log option, usage block and rejection.
+#include "app/command_line.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "report/console.hpp"
+
+namespace zev {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kUsage =
+    "\nAllowed Behaviors:\n"
+    "/s                  Execute update package in silently without user intervention.\n"
+    "/log=<FILEPATH>     Write installation log to a specified file.\n";
+
+struct Parsed {
+  int result = 0;
+  bool silent = false;
+  std::wstring logPath;
+  std::wstring inputCommand;
+  bool logRequested = false;
+  std::string output;
+};
+
+Parsed parse(std::vector<std::wstring> args) {
+  args.insert(args.begin(), L"C:\\pkg\\zev.exe");
+  std::vector<const wchar_t*> argv;
+  for (const auto& a : args) {
+    argv.push_back(a.c_str());
+  }
+  silentMode = false;
+  UpdateContext context;
+  Parsed parsed;
+  {
+    ConsoleCapture capture;
+    parsed.result = parseCommandLine(context, static_cast<int>(argv.size()), argv.data());
+    parsed.output = capture.text();
+  }
+  parsed.silent = silentMode;
+  parsed.logPath = context.logPath;
+  parsed.inputCommand = context.inputCommand;
+  parsed.logRequested = context.logRequested;
+  silentMode = false;
+  return parsed;
+}
+
+class CommandLine : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / "zev-command-line";
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::wstring path(const char* name) const { return (dir_ / name).wstring(); }
+  fs::path dir_;
+};
+
+struct SwitchCase {
+  const wchar_t* argument;
+  int result;
+  bool silent;
+  bool usage;
+};
+
+TEST_F(CommandLine, SilentSwitchAndRejectedArguments) {
+  const SwitchCase cases[] = {
+      {L"/s", 1, true, false},
+      {L"/", 1, true, false},
+      {L"", 1, true, false},
+      {L"/S", 0, false, true},
+      {L"/s1", 0, false, true},
+      {L"/silent", 0, false, true},
+      {L"s", 0, false, true},
+      {L"/log", 0, false, true},
+      {L"/LOG=C:\\x.log", 0, false, true},
+      {L"/log=", 0, false, true},
+      {L"/logfile=x", 0, false, true},
+  };
+  for (const SwitchCase& c : cases) {
+    const Parsed p = parse({c.argument});
+    EXPECT_EQ(p.result, c.result) << "argument [" << narrowText(c.argument) << "]";
+    EXPECT_EQ(p.silent, c.silent) << "argument [" << narrowText(c.argument) << "]";
+    EXPECT_EQ(p.output, c.usage ? kUsage : "") << "argument [" << narrowText(c.argument) << "]";
+  }
+}
+
+TEST_F(CommandLine, NoArgumentsEchoesTheProgramPath) {
+  const Parsed p = parse({});
+  EXPECT_EQ(p.result, 1);
+  EXPECT_FALSE(p.silent);
+  EXPECT_EQ(p.inputCommand, L"C:\\pkg\\zev.exe ");
+  EXPECT_EQ(p.logPath, L"test.txt");
+  EXPECT_FALSE(p.logRequested);
+}
+
+TEST_F(CommandLine, SilentAndLogInEitherOrderCreateAnEmptyFile) {
+  const std::wstring log = path("x.log");
+  for (const auto& args : {std::vector<std::wstring>{L"/s", L"/log=" + log},
+                           std::vector<std::wstring>{L"/log=" + log, L"/s"}}) {
+    {
+      std::ofstream existing(fs::path(log), std::ios::binary);
+      existing << "old content";
+    }
+    const Parsed p = parse(args);
+    EXPECT_EQ(p.result, 1);
+    EXPECT_TRUE(p.silent);
+    EXPECT_EQ(p.logPath, log);
+    EXPECT_TRUE(p.logRequested);
+    ASSERT_TRUE(fs::exists(fs::path(log)));
+    EXPECT_EQ(fs::file_size(fs::path(log)), 0u);
+    EXPECT_EQ(p.inputCommand, L"C:\\pkg\\zev.exe " + args[0] + L" " + args[1] + L" ");
+  }
+}
+
+TEST_F(CommandLine, TwoLogOptionsCreateBothAndKeepTheLast) {
+  const std::wstring a = path("a.log");
+  const std::wstring b = path("b.log");
+  const Parsed p = parse({L"/log=" + a, L"/log=" + b});
+  EXPECT_EQ(p.result, 1);
+  EXPECT_EQ(p.logPath, b);
+  EXPECT_TRUE(fs::exists(fs::path(a)));
+  EXPECT_TRUE(fs::exists(fs::path(b)));
+}
+
+TEST_F(CommandLine, InvalidPathPrintsItsLineWithoutUsage) {
+  const std::wstring bad = path("missing-dir/x.log");
+  const Parsed p = parse({L"/log=" + bad});
+  EXPECT_EQ(p.result, 0);
+  EXPECT_EQ(p.output, "[ERROR] " + narrowText(bad) + " is invalid file path.\n");
+  EXPECT_FALSE(fs::exists(fs::path(bad)));
+}
+
+TEST_F(CommandLine, ArgumentsAfterARejectedOneAreNotLookedAt) {
+  const std::wstring log = path("never.log");
+  const Parsed p = parse({L"/x", L"/log=" + log, L"/s"});
+  EXPECT_EQ(p.result, 0);
+  EXPECT_EQ(p.output, kUsage);
+  EXPECT_FALSE(fs::exists(fs::path(log)));
+  EXPECT_FALSE(p.silent);
+}
+
+}  // namespace
+}  // namespace zev

@@ -1,0 +1,53 @@
+// The console channels: one sink in call order, the narrow stream's number
+// base, and the narrowing of wide text.
+#include "report/console.hpp"
+
+#include <gtest/gtest.h>
+
+namespace zev {
+namespace {
+
+TEST(Console, ChannelsWriteInCallOrder) {
+  ConsoleCapture capture;
+  narrowOut << "a";
+  wideOut << L"b";
+  printWide(L"c%d", 1);
+  printNarrow("d%lu", 2ul);
+  narrowOut << "e" << endLine;
+  wideOut << L"f" << endLine;
+  EXPECT_EQ(capture.text(), "abc1d2e\nf\n");
+}
+
+TEST(Console, HexadecimalSwitchAppliesUntilSwitchedBack) {
+  ConsoleCapture capture;
+  narrowOut << "0x" << NumberBase::Hex << 0x45dU << NumberBase::Dec << endLine;
+  narrowOut << 26U << " " << std::int32_t{-5} << endLine;
+  narrowOut << NumberBase::Hex << 0xFFFFFFFFu << NumberBase::Dec << endLine;
+  EXPECT_EQ(capture.text(), "0x45d\n26 -5\nffffffff\n");
+  EXPECT_EQ(narrowOut.base(), NumberBase::Dec);
+}
+
+TEST(Console, WideTextIsNarrowedToItsLowBytes) {
+  ConsoleCapture capture;
+  wideOut << std::wstring_view(L"A\xE9\0Z", 4) << std::int32_t{-1602};
+  printWide(L"%X|%08x|%d", 0x45du, 1u, -3);
+  EXPECT_EQ(capture.text(), std::string("A\xE9\0Z-160245D|00000001|-3", 24));
+}
+
+TEST(Console, LongFormattedLinesAreNotCut) {
+  ConsoleCapture capture;
+  const std::wstring longText(3000, L'x');
+  printWide(L"%ls!", longText.c_str());
+  EXPECT_EQ(capture.text(), std::string(3000, 'x') + "!");
+}
+
+TEST(Console, WidenAndNarrowAreInverse) {
+  const std::string bytes("\x00\x7F\x80\xFF", 4);
+  const std::wstring wide = widenBytes(bytes);
+  ASSERT_EQ(wide.size(), 4u);
+  EXPECT_EQ(wide[3], static_cast<wchar_t>(0xFF));
+  EXPECT_EQ(narrowText(wide), bytes);
+}
+
+}  // namespace
+}  // namespace zev
