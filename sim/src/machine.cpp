@@ -1,115 +1,311 @@
-// STUB: replaced by the device-tree work. A machine with no devices.
+// The simulated machine: construction from the machine description (drives,
+// the Intel controller model, the device tree and the path namespace), the
+// process services (module handle, message box, clock), observation (call
+// records, handle accounting, drive reports) and the injected call faults.
+// The SetupAPI calls are in machine_setupapi.cpp, the device I/O calls in
+// machine_device_io.cpp.
 #include "zevsim/machine.hpp"
 
 #include <ctime>
+#include <stdexcept>
+
+#include "machine_state.hpp"
 
 namespace zevsim {
+namespace {
 
-class MachineState {
- public:
-  std::uint32_t lastError = 0;
-  bool moduleHandleFails = false;
-  std::vector<CallRecord> calls;
-  std::vector<MessageBoxRecord> boxes;
-  std::optional<LocalTime> clock;
-};
+std::tm localParts(std::time_t when) {
+  std::tm parts{};
+#ifdef _WIN32
+  localtime_s(&parts, &when);
+#else
+  localtime_r(&when, &parts);
+#endif
+  return parts;
+}
 
-Machine::Machine(const MachineConfig& config, std::vector<std::uint8_t>)
-    : state_(std::make_unique<MachineState>()) {
-  state_->moduleHandleFails = config.moduleHandleFails;
+NvmeDrive& requireDrive(const MachineState& state, const std::string& id, const std::string& user) {
+  NvmeDrive* drive = state.findDrive(id);
+  if (drive == nullptr) {
+    throw std::invalid_argument(user + " names unknown drive \"" + id + "\"");
+  }
+  return *drive;
 }
-Machine::~Machine() = default;
-SimHandle Machine::getClassDevs(const Guid*, std::uint32_t) {
-  return 1;
-}
-bool Machine::enumDeviceInfo(SimHandle, std::uint32_t, DeviceInfoData&) {
-  state_->lastError = 259;
-  return false;
-}
-bool Machine::enumDeviceInterfaces(SimHandle, const DeviceInfoData*, const Guid&, std::uint32_t,
-                                   DeviceInterfaceData&) {
-  state_->lastError = 259;
-  return false;
-}
-bool Machine::getDeviceInterfaceDetail(SimHandle, const DeviceInterfaceData&, std::uint8_t*,
-                                       std::uint32_t, std::uint32_t*, DeviceInfoData*) {
-  state_->lastError = 87;
-  return false;
-}
-bool Machine::getDeviceProperty(SimHandle, const DeviceInfoData&, const PropertyKey&,
-                                std::uint32_t*, std::uint8_t*, std::uint32_t, std::uint32_t*) {
-  state_->lastError = 1168;
-  return false;
-}
-bool Machine::getDeviceRegistryProperty(SimHandle, const DeviceInfoData&, std::uint32_t,
-                                        std::uint32_t*, std::uint8_t*, std::uint32_t,
-                                        std::uint32_t*) {
-  state_->lastError = 13;
-  return false;
-}
-bool Machine::destroyDeviceInfoList(SimHandle) {
+
+bool matches(const CallFault& fault, const CallSubject& subject) {
+  if (fault.kind != subject.kind) {
+    return false;
+  }
+  if (fault.path &&
+      (subject.path == nullptr || !equalsIgnoreAsciiCase(*fault.path, *subject.path))) {
+    return false;
+  }
+  if (fault.controlCode && subject.controlCode != fault.controlCode) {
+    return false;
+  }
+  if (fault.propertyKey &&
+      (subject.propertyKey == nullptr || !(*subject.propertyKey == *fault.propertyKey))) {
+    return false;
+  }
+  if (fault.deviceIndex && subject.deviceIndex != fault.deviceIndex) {
+    return false;
+  }
   return true;
 }
-SimHandle Machine::createFile(const wchar_t*, std::uint32_t, std::uint32_t, std::uint32_t,
-                              std::uint32_t) {
-  state_->lastError = 2;
-  return kInvalidSimHandle;
+
+void buildIntelModel(MachineState& state) {
+  const IntelControllerConfig& intel = *state.config.intelController;
+  IntelControllerModel& model = state.intel.emplace();
+  model.config = &intel;
+  for (const RaidVolumeConfig& volume : intel.raidVolumes) {
+    std::vector<NvmeDrive*> members;
+    std::vector<std::uint32_t> ports;
+    for (const RaidMemberConfig& member : volume.members) {
+      members.push_back(&requireDrive(state, member.drive, "a RAID volume member"));
+      ports.push_back(member.port);
+    }
+    model.volumeMembers.push_back(std::move(members));
+    model.volumePorts.push_back(std::move(ports));
+  }
+  for (const PassThroughConfig& pass : intel.passThrough) {
+    model.passThroughDrives.push_back(&requireDrive(state, pass.drive, "a pass-through disk"));
+  }
+  model.faults = FaultCounter(intel.faults);
 }
-bool Machine::deviceIoControl(SimHandle, std::uint32_t, const void*, std::uint32_t, void*,
-                              std::uint32_t, std::uint32_t*) {
-  state_->lastError = 6;
+
+// The namespace CreateFileW resolves: every device's interface path, then
+// \\.\PHYSICALDRIVEn of every disk, then the SCSI ports \\.\ScsiN:.
+void buildPaths(MachineState& state) {
+  std::vector<PathTarget> diskNames;
+  for (const DeviceNode& device : state.devices) {
+    PathTarget target;
+    target.path = device.interfacePath;
+    switch (device.role) {
+      case DeviceRole::InboxDisk: {
+        const InboxDiskConfig& inbox = state.config.inbox[device.configIndex];
+        target.kind = PathTarget::Kind::InboxDisk;
+        target.drive = &requireDrive(state, inbox.drive, "an inbox disk");
+        target.number = inbox.deviceNumber;
+        break;
+      }
+      case DeviceRole::IntelController:
+        target.kind = PathTarget::Kind::IntelControllerPort;
+        break;
+      case DeviceRole::PassThroughDisk: {
+        const PassThroughConfig& pass =
+            state.config.intelController->passThrough[device.configIndex];
+        target.drive = &requireDrive(state, pass.drive, "a pass-through disk");
+        break;
+      }
+      case DeviceRole::OtherController:
+      case DeviceRole::InboxController:
+      case DeviceRole::RaidVolumeDisk:
+        break;
+    }
+    if (device.diskNumber) {
+      PathTarget name = target;
+      name.path = widen("\\\\.\\PHYSICALDRIVE" + std::to_string(*device.diskNumber));
+      for (const PathTarget& other : diskNames) {
+        if (other.path == name.path) {
+          throw std::invalid_argument("two disks with device number " +
+                                      std::to_string(*device.diskNumber));
+        }
+      }
+      diskNames.push_back(std::move(name));
+    }
+    state.paths.push_back(std::move(target));
+  }
+  state.paths.insert(state.paths.end(), diskNames.begin(), diskNames.end());
+  if (state.config.intelController) {
+    for (std::uint32_t port = 0; port < state.config.intelController->scsiPorts; ++port) {
+      PathTarget target;
+      target.path = widen("\\\\.\\Scsi" + std::to_string(port) + ":");
+      target.kind = PathTarget::Kind::ScsiPort;
+      target.number = port;
+      state.paths.push_back(std::move(target));
+    }
+  }
+}
+
+}  // namespace
+
+MachineState::MachineState(const MachineConfig& machineConfig, std::vector<std::uint8_t> image)
+    : config(machineConfig),
+      packageImage(std::move(image)),
+      moduleHandleFails(machineConfig.moduleHandleFails) {
+  for (const DriveConfig& drive : config.drives) {
+    drives.push_back(std::make_unique<NvmeDrive>(drive, packageImage));
+  }
+  if (config.intelController) {
+    buildIntelModel(*this);
+  }
+  devices = buildDeviceTree(config);
+  buildPaths(*this);
+}
+
+NvmeDrive* MachineState::findDrive(const std::string& id) const {
+  for (const auto& drive : drives) {
+    if (drive->config().id == id) {
+      return drive.get();
+    }
+  }
+  return nullptr;
+}
+
+const PathTarget* MachineState::findPath(std::wstring_view path) const {
+  for (const PathTarget& target : paths) {
+    if (equalsIgnoreAsciiCase(target.path, path)) {
+      return &target;
+    }
+  }
+  return nullptr;
+}
+
+SimHandle MachineState::newHandle() {
+  // Kernel handles are multiples of 4; none is ever reused, so a stale
+  // handle stays invalid.
+  const SimHandle handle = nextHandle_;
+  nextHandle_ += 4;
+  return handle;
+}
+
+std::uintptr_t MachineState::newElementBase() {
+  const std::uintptr_t base = nextElementBase_;
+  nextElementBase_ += kElementSpan;
+  return base;
+}
+
+std::optional<std::uint32_t> MachineState::injectedFailure(const CallSubject& subject) {
+  std::optional<std::uint32_t> error;
+  for (InjectedCallFault& injected : callFaults) {
+    if (!matches(injected.fault, subject)) {
+      continue;
+    }
+    ++injected.matched;
+    if (!error && (!injected.fault.nth || injected.matched == *injected.fault.nth)) {
+      error = injected.fault.error;
+    }
+  }
+  return error;
+}
+
+bool MachineState::fail(CallRecord& record, std::uint32_t error) {
+  lastError = error;
+  record.succeeded = false;
+  record.error = error;
+  if (recording) {
+    calls.push_back(std::move(record));
+  }
   return false;
 }
-bool Machine::closeHandle(SimHandle) {
-  state_->lastError = 6;
-  return false;
+
+bool MachineState::succeed(CallRecord& record, bool keepLastError) {
+  if (!keepLastError) {
+    lastError = kErrorSuccess;
+  }
+  record.succeeded = true;
+  record.error = 0;
+  if (recording) {
+    calls.push_back(std::move(record));
+  }
+  return true;
 }
+
+Machine::Machine(const MachineConfig& config, std::vector<std::uint8_t> packageImage)
+    : state_(std::make_unique<MachineState>(config, std::move(packageImage))) {}
+
+Machine::~Machine() = default;
+
 std::uint32_t Machine::lastError() const {
   return state_->lastError;
 }
+
 void Machine::setLastError(std::uint32_t error) {
   state_->lastError = error;
 }
+
 bool Machine::moduleHandleAvailable() const {
   return !state_->moduleHandleFails;
 }
+
 void Machine::messageBox(const std::wstring& text, const std::wstring& caption) {
-  state_->boxes.push_back({caption, text});
+  // MessageBoxW takes C strings: both texts end at their first NUL.
+  const auto cString = [](const std::wstring& s) { return s.substr(0, s.find(L'\0')); };
+  MessageBoxRecord box{cString(caption), cString(text)};
+  if (state_->recording) {
+    CallRecord record;
+    record.kind = CallKind::MessageBox;
+    record.succeeded = true;
+    record.path = box.caption;
+    state_->calls.push_back(std::move(record));
+  }
+  state_->boxes.push_back(std::move(box));
 }
+
 LocalTime Machine::localTime() const {
   if (state_->clock) {
     return *state_->clock;
   }
-  std::time_t now = std::time(nullptr);
-  std::tm parts{};
-  localtime_r(&now, &parts);
+  const std::tm parts = localParts(std::time(nullptr));
   return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
           parts.tm_hour,        parts.tm_min,     parts.tm_sec};
 }
+
 void Machine::setClock(const LocalTime& fixed) {
   state_->clock = fixed;
 }
+
 const std::vector<CallRecord>& Machine::calls() const {
   return state_->calls;
 }
+
 const std::vector<MessageBoxRecord>& Machine::messageBoxes() const {
   return state_->boxes;
 }
+
 std::uint32_t Machine::handlesLeftOpen() const {
-  return 0;
+  return static_cast<std::uint32_t>(state_->handles.size() + state_->sets.size());
 }
+
 std::vector<DriveReport> Machine::driveReports() const {
-  return {};
+  std::vector<DriveReport> reports;
+  for (const auto& drive : state_->drives) {
+    DriveReport report;
+    report.id = drive->config().id;
+    for (int kind = 0; kind < kFaultRequestKinds; ++kind) {
+      report.requests[static_cast<std::size_t>(kind)] =
+          drive->requestCount(static_cast<FaultRequest>(kind));
+    }
+    report.downloadedBytes = drive->downloadedBytes();
+    report.stagedImageMatchesPackage = drive->stagedImageMatchesPackage();
+    for (std::uint32_t slot = 1; slot <= drive->slotCount(); ++slot) {
+      report.slots.push_back({slot, drive->slotReadOnly(slot), drive->slotRevision(slot)});
+    }
+    report.runningFirmware = drive->runningFirmware();
+    report.firmwareAfterReset = drive->firmwareAfterReset();
+    reports.push_back(std::move(report));
+  }
+  return reports;
 }
-void Machine::injectCallFault(const CallFault&) {}
-void Machine::setRecording(bool) {}
+
+void Machine::injectCallFault(const CallFault& fault) {
+  state_->callFaults.push_back({fault, 0});
+}
+
+void Machine::setRecording(bool on) {
+  state_->recording = on;
+}
+
 MachineState& Machine::state() {
   return *state_;
 }
+
 const char* faultRequestName(FaultRequest kind) {
   static const char* const names[] = {"open",    "deviceNumber", "identify",
                                       "getInfo", "download",     "activate",
                                       "csmi",    "vrocList",     "scsiPortOpen"};
+  static_assert(sizeof(names) / sizeof(names[0]) == kFaultRequestKinds);
   return names[static_cast<int>(kind)];
 }
+
 }  // namespace zevsim

@@ -14,6 +14,10 @@
 
 namespace zevsim {
 
+// The fault of faults that applies to the request of kind numbered count
+// (from 1): the first entry of that kind whose nth is absent or equals count.
+const Fault* findFault(std::span<const Fault> faults, FaultRequest kind, std::uint32_t count);
+
 class NvmeDrive {
  public:
   NvmeDrive(const DriveConfig& config, std::span<const std::uint8_t> packageImage);
@@ -34,8 +38,18 @@ class NvmeDrive {
   bool downloadPiece(std::uint64_t offset, std::span<const std::uint8_t> data);
 
   enum class CommitResult { Success, InvalidSlot, InvalidImage };
-  // Firmware Commit / ACTIVATE of the staged image to slot (1-based).
+  // The Commit Action (CA) field of Firmware Commit.
+  enum class CommitAction : std::uint8_t {
+    Replace = 0,                    // store the staged image in the slot only
+    ReplaceAndActivateAtReset = 1,  // store it; it runs after the next reset
+    ActivateAtReset = 2,            // run the slot's existing image after the next reset
+    ReplaceAndActivateNow = 3,      // store it and run it at once
+  };
+  // ACTIVATE through a Windows firmware interface: commits the staged image to
+  // slot (1-based) with the action the drive's `activation` setting asks for.
   CommitResult commit(std::uint32_t slot);
+  // Firmware Commit with an explicit action (the raw NVMe path).
+  CommitResult commit(std::uint32_t slot, CommitAction action);
 
   // Slot information, as STORAGE_FIRMWARE_INFO reports it.
   bool upgradeSupport() const { return config_.upgradeSupport; }
@@ -58,6 +72,9 @@ class NvmeDrive {
   std::array<std::uint32_t, kFaultRequestKinds> counts_{};
   std::vector<std::uint8_t> staged_;  // bytes received since the last piece at offset 0
   std::vector<bool> stagedValid_;     // which bytes of staged_ were written, per dword
+  std::uint64_t stagedValidDwords_ = 0;
+  bool stagedComplete() const;
+  std::string stagedRevision() const;
   std::uint64_t downloadedBytes_ = 0;
   std::vector<std::string> slotRevisions_;  // index slot - 1
   std::uint32_t activeSlot_ = 1;

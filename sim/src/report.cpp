@@ -1,8 +1,122 @@
-// STUB: replaced by the machine-file work.
+// The report file: the run's exit status, the message boxes shown, the device
+// handles and device-information sets left open, and per drive the requests
+// that reached it, what it received and what it will run after a reset.
 #include "zevsim/report.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include "report_format.hpp"
 #include "zevsim/machine.hpp"
+
 namespace zevsim {
-std::string reportJson(const Machine&, std::int32_t exitStatus) {
-  return "{\"exitStatus\": " + std::to_string(exitStatus) + "}\n";
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+void appendUtf8(std::string& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
 }
+
+Json driveJson(const DriveReport& drive) {
+  Json requests = Json::object();
+  for (int kind = 0; kind < kFaultRequestKinds; ++kind) {
+    const std::uint32_t count = drive.requests[static_cast<std::size_t>(kind)];
+    if (count > 0) {
+      requests[faultRequestName(static_cast<FaultRequest>(kind))] = count;
+    }
+  }
+  Json slots = Json::array();
+  for (const SlotReport& slot : drive.slots) {
+    Json entry = Json::object();
+    entry["slot"] = slot.slot;
+    entry["readOnly"] = slot.readOnly;
+    entry["firmware"] = utf8FromLatin1(slot.firmware);
+    slots.push_back(std::move(entry));
+  }
+  Json out = Json::object();
+  out["id"] = drive.id;
+  out["requests"] = std::move(requests);
+  out["downloadedBytes"] = drive.downloadedBytes;
+  out["stagedImageMatchesPackage"] = drive.stagedImageMatchesPackage;
+  out["slots"] = std::move(slots);
+  out["runningFirmware"] = utf8FromLatin1(drive.runningFirmware);
+  out["firmwareAfterReset"] = utf8FromLatin1(drive.firmwareAfterReset);
+  return out;
+}
+
+}  // namespace
+
+std::string utf8FromLatin1(std::string_view bytes) {
+  std::string out;
+  for (const char c : bytes) {
+    appendUtf8(out, static_cast<unsigned char>(c));
+  }
+  return out;
+}
+
+std::string utf8FromWideCString(std::wstring_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size() && text[i] != L'\0'; ++i) {
+    auto code = static_cast<std::uint32_t>(text[i]);
+    if constexpr (sizeof(wchar_t) == 2) {
+      if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size()) {
+        const auto low = static_cast<std::uint32_t>(text[i + 1]);
+        if (low >= 0xDC00 && low < 0xE000) {
+          code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+          ++i;
+        }
+      }
+    }
+    if ((code >= 0xD800 && code < 0xE000) || code > 0x10FFFF) {
+      code = 0xFFFD;
+    }
+    appendUtf8(out, code);
+  }
+  return out;
+}
+
+std::string formatReport(std::int32_t exitStatus, const std::vector<MessageBoxRecord>& boxes,
+                         std::uint32_t handlesLeftOpen, const std::vector<DriveReport>& drives) {
+  Json report = Json::object();
+  report["exitStatus"] = exitStatus;
+  Json shown = Json::array();
+  for (const MessageBoxRecord& box : boxes) {
+    Json entry = Json::object();
+    entry["caption"] = utf8FromWideCString(box.caption);
+    entry["text"] = utf8FromWideCString(box.text);
+    shown.push_back(std::move(entry));
+  }
+  report["messageBoxes"] = std::move(shown);
+  report["handlesLeftOpen"] = handlesLeftOpen;
+  Json driveList = Json::array();
+  for (const DriveReport& drive : drives) {
+    driveList.push_back(driveJson(drive));
+  }
+  report["drives"] = std::move(driveList);
+  // Drive ids come from the machine file as ASCII and every other text is
+  // built above as UTF-8, so the strict handler never fires; replace keeps a
+  // report even if one did.
+  return report.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string reportJson(const Machine& machine, std::int32_t exitStatus) {
+  return formatReport(exitStatus, machine.messageBoxes(), machine.handlesLeftOpen(),
+                      machine.driveReports());
+}
+
 }  // namespace zevsim

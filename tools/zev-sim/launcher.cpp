@@ -1,14 +1,14 @@
 // The launcher: options, the machine, the in-process run and the report.
 #include "launcher.hpp"
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <optional>
+#include <cstring>
+#include <iostream>
 
 #include "app/entry_point.hpp"
 #include "app/firmware_image.hpp"
 #include "platform/sim/sim_binding.hpp"
-#include "zevsim/machine.hpp"
 #include "zevsim/machine_file.hpp"
 #include "zevsim/report.hpp"
 
@@ -16,90 +16,100 @@ namespace zevlauncher {
 
 namespace {
 
-void usageError(const std::string& problem) {
-  std::fprintf(stderr, "zev-sim: %s\n", problem.c_str());
-  std::fprintf(stderr,
-               "usage: zev-sim [--machine FILE] [--report FILE] [--clock YYYY-MM-DDThh:mm:ss] "
-               "[--argv0 TEXT] [--] [package arguments...]\n");
-}
+constexpr std::string_view kUsage =
+    "usage: zev-sim [--machine FILE] [--report FILE] [--clock YYYY-MM-DDThh:mm:ss] "
+    "[--argv0 TEXT] [--] [package arguments...]";
 
-bool parseTwoDigits(const std::string& text, std::size_t at, int& value, int width = 2) {
+bool readDigits(std::string_view text, std::size_t at, std::size_t width, int& value) {
   value = 0;
-  for (int i = 0; i < width; ++i) {
-    const char c = text[at + static_cast<std::size_t>(i)];
-    if (c < '0' || c > '9') {
+  for (std::size_t i = at; i < at + width; ++i) {
+    if (text[i] < '0' || text[i] > '9') {
       return false;
     }
-    value = value * 10 + (c - '0');
+    value = value * 10 + (text[i] - '0');
   }
   return true;
 }
 
-std::optional<zevsim::LocalTime> parseClock(const std::string& text) {
-  // YYYY-MM-DDThh:mm:ss
-  if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
-      text[16] != ':') {
-    return std::nullopt;
-  }
-  zevsim::LocalTime t;
-  if (!parseTwoDigits(text, 0, t.year, 4) || !parseTwoDigits(text, 5, t.month) ||
-      !parseTwoDigits(text, 8, t.day) || !parseTwoDigits(text, 11, t.hour) ||
-      !parseTwoDigits(text, 14, t.minute) || !parseTwoDigits(text, 17, t.second)) {
-    return std::nullopt;
-  }
-  if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 ||
-      t.second > 60) {
-    return std::nullopt;
-  }
-  return t;
+int daysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
-// A message box caption is a C string: it ends at its first zero character.
-std::string shownText(const std::wstring& text, bool cString) {
-  std::string out;
-  for (wchar_t c : text) {
-    if (cString && c == L'\0') {
-      break;
-    }
-    out.push_back(static_cast<char>(static_cast<std::uint32_t>(c) & 0xFFu));
+ParsedOptions problem(std::string text) {
+  return {std::nullopt, std::move(text)};
+}
+
+void appendUtf8(std::string& out, std::uint32_t code) {
+  if ((code >= 0xD800 && code < 0xE000) || code > 0x10FFFF) {
+    code = 0xFFFD;
   }
-  return out;
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+// Text up to its first zero character, as a C-string API reads it.
+std::string cStringUtf8(const std::wstring& text) {
+  return utf8FromWide(text.substr(0, text.find(L'\0')));
 }
 
 }  // namespace
 
 std::wstring wideFromUtf8(const std::string& text) {
   std::wstring out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    std::uint32_t code = 0xFFFD;
-    std::size_t length = 1;
-    if (c < 0x80) {
-      code = c;
-    } else if ((c >> 5) == 0x6 || (c >> 4) == 0xE || (c >> 3) == 0x1E) {
-      length = (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : 4;
-      code = c & (0x7Fu >> length);
-      bool valid = i + length <= text.size();
-      for (std::size_t k = 1; valid && k < length; ++k) {
-        const auto next = static_cast<unsigned char>(text[i + k]);
-        valid = (next >> 6) == 0x2;
-        code = (code << 6) | (next & 0x3Fu);
-      }
-      if (!valid) {
-        code = 0xFFFD;
-        length = 1;
-      }
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+    std::uint32_t smallest = 0;  // a shorter form would do: an overlong encoding
+    if (lead < 0x80) {
+      length = 1;
+      code = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      code = lead & 0x1Fu;
+      smallest = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      code = lead & 0x0Fu;
+      smallest = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      code = lead & 0x07u;
+      smallest = 0x10000;
     }
-    if constexpr (sizeof(wchar_t) == 2) {
-      if (code >= 0x10000) {
-        code -= 0x10000;
-        out.push_back(static_cast<wchar_t>(0xD800 + (code >> 10)));
-        out.push_back(static_cast<wchar_t>(0xDC00 + (code & 0x3FF)));
-        i += length;
-        continue;
-      }
+    bool valid = length > 0 && i + length <= text.size();
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      valid = (next & 0xC0u) == 0x80u;
+      code = (code << 6) | (next & 0x3Fu);
     }
-    out.push_back(static_cast<wchar_t>(code));
+    valid = valid && code >= smallest && code <= 0x10FFFF && !(code >= 0xD800 && code < 0xE000);
+    if (!valid) {
+      code = 0xFFFD;
+      length = 1;
+    }
+    if (sizeof(wchar_t) == 2 && code >= 0x10000) {
+      out.push_back(static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10)));
+      out.push_back(static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<wchar_t>(code));
+    }
     i += length;
   }
   return out;
@@ -108,40 +118,41 @@ std::wstring wideFromUtf8(const std::string& text) {
 std::string utf8FromWide(const std::wstring& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    auto c = static_cast<std::uint32_t>(text[i]);
-    if constexpr (sizeof(wchar_t) == 2) {
-      if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
-        const auto low = static_cast<std::uint32_t>(text[i + 1]);
-        if (low >= 0xDC00 && low < 0xE000) {
-          c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-          ++i;
-        }
+    auto code = static_cast<std::uint32_t>(text[i]);
+    if (sizeof(wchar_t) == 2 && code >= 0xD800 && code < 0xDC00 && i + 1 < text.size()) {
+      const auto low = static_cast<std::uint32_t>(text[i + 1]);
+      if (low >= 0xDC00 && low < 0xE000) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
       }
     }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+    appendUtf8(out, code);
   }
   return out;
 }
 
-int runLauncher(const std::vector<std::wstring>& args) {
-  std::optional<std::string> machinePath;
-  std::optional<std::string> reportPath;
-  std::optional<zevsim::LocalTime> clock;
-  std::wstring argv0 = args.empty() ? std::wstring(L"zev-sim") : args[0];
+std::optional<zevsim::LocalTime> parseClock(std::string_view text) {
+  if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':') {
+    return std::nullopt;
+  }
+  zevsim::LocalTime t;
+  if (!readDigits(text, 0, 4, t.year) || !readDigits(text, 5, 2, t.month) ||
+      !readDigits(text, 8, 2, t.day) || !readDigits(text, 11, 2, t.hour) ||
+      !readDigits(text, 14, 2, t.minute) || !readDigits(text, 17, 2, t.second)) {
+    return std::nullopt;
+  }
+  if (t.year < 1 || t.month < 1 || t.month > 12 || t.day < 1 ||
+      t.day > daysInMonth(t.year, t.month) || t.hour > 23 || t.minute > 59 || t.second > 59) {
+    return std::nullopt;
+  }
+  return t;
+}
+
+ParsedOptions parseLauncherOptions(const std::vector<std::wstring>& args) {
+  LauncherOptions options;
+  options.argv0 = args.empty() ? std::wstring(L"zev-sim") : args[0];
+  bool argv0Given = false;
   std::size_t i = 1;
   for (; i < args.size(); ++i) {
     const std::wstring& arg = args[i];
@@ -149,40 +160,66 @@ int runLauncher(const std::vector<std::wstring>& args) {
       ++i;
       break;
     }
-    const bool takesValue =
-        arg == L"--machine" || arg == L"--report" || arg == L"--clock" || arg == L"--argv0";
-    if (!takesValue) {
-      if (arg.rfind(L"--", 0) == 0) {
-        usageError("unknown option " + utf8FromWide(arg));
-        return 2;
-      }
+    if (arg.rfind(L"--", 0) != 0) {
       break;  // the package's arguments begin here
     }
-    if (i + 1 >= args.size()) {
-      usageError(utf8FromWide(arg) + " needs a value");
-      return 2;
+    const std::string name = utf8FromWide(arg);
+    if (name != "--machine" && name != "--report" && name != "--clock" && name != "--argv0") {
+      return problem("unknown option \"" + name + "\"");
     }
-    const std::wstring& value = args[++i];
-    if (arg == L"--machine") {
-      machinePath = utf8FromWide(value);
-    } else if (arg == L"--report") {
-      reportPath = utf8FromWide(value);
-    } else if (arg == L"--clock") {
-      clock = parseClock(utf8FromWide(value));
-      if (!clock) {
-        usageError("--clock takes YYYY-MM-DDThh:mm:ss, not " + utf8FromWide(value));
-        return 2;
+    if (i + 1 >= args.size()) {
+      return problem(name + " needs a value");
+    }
+    const std::string value = utf8FromWide(args[++i]);
+    const bool given = name == "--machine"  ? options.machinePath.has_value()
+                       : name == "--report" ? options.reportPath.has_value()
+                       : name == "--clock"  ? options.clock.has_value()
+                                            : argv0Given;
+    if (given) {
+      return problem(name + " is given twice");
+    }
+    if (name == "--machine" || name == "--report") {
+      if (value.empty()) {
+        return problem(name + " needs a file name");
+      }
+      (name == "--machine" ? options.machinePath : options.reportPath) = value;
+    } else if (name == "--clock") {
+      options.clock = parseClock(value);
+      if (!options.clock) {
+        return problem("--clock takes a date and time as YYYY-MM-DDThh:mm:ss, not \"" + value +
+                       "\"");
       }
     } else {
-      argv0 = value;
+      options.argv0 = args[i];
+      argv0Given = true;
     }
   }
+  options.packageArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(std::min(i, args.size())),
+                             args.end());
+  return {std::move(options), {}};
+}
+
+std::string messageBoxLine(const zevsim::MessageBoxRecord& box) {
+  std::string line = "[message box] " + cStringUtf8(box.caption) + ": " + cStringUtf8(box.text);
+  if (line.back() != '\n') {
+    line.push_back('\n');
+  }
+  return line;
+}
+
+int runLauncher(const std::vector<std::wstring>& args, std::ostream& errors) {
+  ParsedOptions parsed = parseLauncherOptions(args);
+  if (!parsed.options) {
+    errors << "zev-sim: " << parsed.problem << "; " << kUsage << "\n" << std::flush;
+    return 2;
+  }
+  const LauncherOptions& options = *parsed.options;
 
   zevsim::MachineConfig config;
-  if (machinePath) {
-    zevsim::MachineFileResult loaded = zevsim::loadMachineFile(*machinePath);
+  if (options.machinePath) {
+    zevsim::MachineFileResult loaded = zevsim::loadMachineFile(*options.machinePath);
     if (!loaded.config) {
-      std::fprintf(stderr, "%s\n", loaded.error.c_str());
+      errors << loaded.error << "\n" << std::flush;
       return 2;
     }
     config = std::move(*loaded.config);
@@ -190,40 +227,56 @@ int runLauncher(const std::vector<std::wstring>& args) {
     config = zevsim::demonstrationMachine();
   }
 
-  const auto image = zev::firmwareImage();
-  zevsim::Machine machine(config, std::vector<std::uint8_t>(image.begin(), image.end()));
-  if (clock) {
-    machine.setClock(*clock);
+  // The report file is opened before the run, so that a run whose outcome
+  // could not be recorded never starts.
+  std::FILE* report = nullptr;
+  if (options.reportPath) {
+    report = std::fopen(options.reportPath->c_str(), "wb");
+    if (report == nullptr) {
+      errors << "zev-sim: cannot write the report " << *options.reportPath << ": "
+             << std::strerror(errno) << "\n"
+             << std::flush;
+      return 2;
+    }
   }
 
-  std::vector<std::wstring> packageArgs;
-  packageArgs.push_back(argv0);
-  for (; i < args.size(); ++i) {
-    packageArgs.push_back(args[i]);
+  const auto image = zev::firmwareImage();
+  zevsim::Machine machine(config, std::vector<std::uint8_t>(image.begin(), image.end()));
+  if (options.clock) {
+    machine.setClock(*options.clock);
   }
+
   std::vector<const wchar_t*> argv;
-  for (const std::wstring& a : packageArgs) {
-    argv.push_back(a.c_str());
+  argv.push_back(options.argv0.c_str());
+  for (const std::wstring& arg : options.packageArgs) {
+    argv.push_back(arg.c_str());
   }
   argv.push_back(nullptr);
 
   zev::platform::sim::bindMachine(&machine);
-  const std::int32_t status = zev::packageMain(static_cast<int>(packageArgs.size()), argv.data());
+  const std::int32_t status = zev::packageMain(static_cast<int>(argv.size() - 1), argv.data());
   zev::platform::sim::bindMachine(nullptr);
   std::fflush(stdout);
 
   for (const zevsim::MessageBoxRecord& box : machine.messageBoxes()) {
-    std::fprintf(stderr, "[message box] %s: %s\n", shownText(box.caption, true).c_str(),
-                 shownText(box.text, true).c_str());
+    errors << messageBoxLine(box);
   }
-  if (reportPath) {
-    std::ofstream report(*reportPath, std::ios::binary | std::ios::trunc);
-    report << zevsim::reportJson(machine, status);
-    if (!report) {
-      std::fprintf(stderr, "zev-sim: cannot write the report %s\n", reportPath->c_str());
+  errors << std::flush;
+  if (report != nullptr) {
+    const std::string text = zevsim::reportJson(machine, status);
+    const bool written = std::fwrite(text.data(), 1, text.size(), report) == text.size();
+    const int writeErrno = errno;
+    if (std::fclose(report) != 0 || !written) {
+      errors << "zev-sim: cannot write the report " << *options.reportPath << ": "
+             << std::strerror(written ? errno : writeErrno) << "\n"
+             << std::flush;
     }
   }
   return status;
+}
+
+int runLauncher(const std::vector<std::wstring>& args) {
+  return runLauncher(args, std::cerr);
 }
 
 }  // namespace zevlauncher

@@ -36,6 +36,7 @@ struct Fault {
   std::optional<std::uint32_t> nvmeStatus;
   std::optional<std::uint32_t> completion;
   std::optional<std::uint32_t> dataBufferOffset;
+  friend bool operator==(const Fault&, const Fault&) = default;
 };
 
 enum class Activation { Reset, PowerCycle, Immediate };
@@ -57,6 +58,7 @@ struct DriveConfig {
   std::uint32_t imageSize = 2097152;
   Activation activation = Activation::Reset;
   std::vector<Fault> faults;
+  friend bool operator==(const DriveConfig&, const DriveConfig&) = default;
 };
 
 // A drive on the inbox NVMe driver. An absent optional is a property the
@@ -72,11 +74,13 @@ struct InboxDiskConfig {
   // derives; it is listed just before the disk.
   std::string controllerInstanceId;
   std::string controllerInterfacePath;
+  friend bool operator==(const InboxDiskConfig&, const InboxDiskConfig&) = default;
 };
 
 struct RaidMemberConfig {
   std::string drive;
   std::uint32_t port = 0;
+  friend bool operator==(const RaidMemberConfig&, const RaidMemberConfig&) = default;
 };
 
 struct RaidVolumeConfig {
@@ -84,6 +88,7 @@ struct RaidVolumeConfig {
   std::optional<std::string> instanceId;
   std::string interfacePath;
   std::uint32_t deviceNumber = 0;
+  friend bool operator==(const RaidVolumeConfig&, const RaidVolumeConfig&) = default;
 };
 
 struct PassThroughConfig {
@@ -93,6 +98,7 @@ struct PassThroughConfig {
   std::optional<std::string> instanceId;
   std::string interfacePath;
   std::uint32_t deviceNumber = 0;
+  friend bool operator==(const PassThroughConfig&, const PassThroughConfig&) = default;
 };
 
 enum class IntelDriver { Irst, Vroc };
@@ -107,12 +113,14 @@ struct IntelControllerConfig {
   std::uint32_t vrocPort = 2;
   std::uint32_t scsiPorts = 3;
   std::vector<Fault> faults;
+  friend bool operator==(const IntelControllerConfig&, const IntelControllerConfig&) = default;
 };
 
 struct OtherControllerConfig {
   std::string instanceId;
   std::optional<std::string> driverDesc;
   std::string interfacePath;
+  friend bool operator==(const OtherControllerConfig&, const OtherControllerConfig&) = default;
 };
 
 struct MachineConfig {
@@ -122,6 +130,7 @@ struct MachineConfig {
   std::optional<IntelControllerConfig> intelController;
   std::vector<OtherControllerConfig> otherControllers;
   bool moduleHandleFails = false;
+  friend bool operator==(const MachineConfig&, const MachineConfig&) = default;
 };
 
 }  // namespace zevsim

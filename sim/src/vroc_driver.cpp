@@ -1,0 +1,290 @@
+// The SCSI port devices \\.\ScsiN. On a "vroc" controller the port vrocPort
+// is the VROC driver's: it answers "NvmeRAID" requests (RAID volume count and
+// information, member list, non-RAID count and list, and the raw NVMe
+// pass-through to a drive named by its disk id). Every other port fails
+// everything with ERROR_INVALID_FUNCTION.
+#include <algorithm>
+
+#include "driver_request.hpp"
+#include "endpoint.hpp"
+#include "nvme_drive.hpp"
+#include "sim_records.hpp"
+
+namespace zevsim {
+
+namespace {
+
+namespace pt = vroc::pass_through;
+
+// The one RAID volume the driver reports is volume number 1.
+constexpr std::uint32_t kFirstVolume = 1;
+// The fixed part of a count request: the header and one 32-bit word.
+constexpr std::size_t kCountRequestSize = vroc::kCount + 4;
+
+struct ListedDrive {
+  NvmeDrive* drive = nullptr;
+  std::uint32_t port = 0;
+};
+
+class VrocPortEndpoint : public Endpoint {
+ public:
+  explicit VrocPortEndpoint(IntelControllerModel& controller) : controller_(controller) {
+    // Disk ids 1, 2, ...: the RAID members in volume and member order, then
+    // the pass-through drives, in file order.
+    for (std::size_t v = 0; v < controller.volumeMembers.size(); ++v) {
+      for (std::size_t m = 0; m < controller.volumeMembers[v].size(); ++m) {
+        disks_.push_back({controller.volumeMembers[v][m], controller.volumePorts[v][m]});
+      }
+    }
+    firstPassThrough_ = disks_.size();
+    for (std::size_t i = 0; i < controller.passThroughDrives.size(); ++i) {
+      disks_.push_back(
+          {controller.passThroughDrives[i], controller.config->passThrough[i].busNumber});
+    }
+  }
+
+  IoReply request(std::uint32_t controlCode, std::span<const std::uint8_t> in,
+                  std::uint32_t outSize) override {
+    if (controlCode != win::kIoctlScsiMiniport) {
+      return notDelivered(win::kErrorInvalidFunction);
+    }
+    auto request = MiniportRequest::accept(in, outSize);
+    if (!request || !request->signatureIs(vroc::kSignature)) {
+      return notDelivered(win::kErrorInvalidParameter);
+    }
+    switch (request->controlCode()) {
+      case vroc::kPassThrough:
+        return passThrough(*request, outSize);
+      case vroc::kRaidVolumeCount:
+      case vroc::kRaidVolumeInfo:
+      case vroc::kRaidMemberList:
+      case vroc::kNonRaidCount:
+      case vroc::kNonRaidList:
+        return listRequest(*request, outSize);
+      default:
+        return notDelivered(win::kErrorInvalidParameter);
+    }
+  }
+
+ private:
+  std::size_t volumeMemberCount() const {
+    return controller_.volumeMembers.empty() ? 0 : controller_.volumeMembers.front().size();
+  }
+
+  // Fills one VrocDiskEntry for disk index i (disk id i + 1).
+  void putEntry(std::span<std::uint8_t> bytes, std::size_t at, std::size_t i) const {
+    namespace e = vroc::entry;
+    const auto entry = bytes.subspan(at, e::kRecordSize);
+    std::fill(entry.begin(), entry.end(), std::uint8_t{0});
+    le::store32(entry, e::kDiskId, static_cast<std::uint32_t>(i + 1));
+    const DriveConfig& config = disks_[i].drive->config();
+    std::copy_n(config.model.begin(), std::min(e::kModelSize, config.model.size()),
+                entry.begin() + e::kModel);
+    std::copy_n(config.serial.begin(), std::min(nvme::identify::kSnSize, config.serial.size()),
+                entry.begin() + e::kSerial);
+    le::store32(entry, e::kPort, disks_[i].port);
+  }
+
+  // Fills entries for disk indexes [first, first + count) from offset at, as
+  // many as the request has room for.
+  void putList(MiniportRequest& request, std::size_t at, std::size_t first,
+               std::size_t count) const {
+    const std::size_t room = (request.size() - at) / vroc::entry::kRecordSize;
+    for (std::size_t k = 0; k < std::min(room, count); ++k) {
+      putEntry(request.bytes(), at + k * vroc::entry::kRecordSize, first + k);
+    }
+  }
+
+  IoReply listRequest(MiniportRequest& request, std::uint32_t outSize) {
+    if (auto stopped =
+            stopByFault(controller_.faults.count(FaultRequest::VrocList), request, outSize)) {
+      return *stopped;
+    }
+    const std::uint32_t code = request.controlCode();
+    const std::size_t needed = code == vroc::kRaidVolumeInfo   ? vroc::kVolumeInfoSize
+                               : code == vroc::kRaidMemberList ? vroc::kMemberListEntries
+                                                               : kCountRequestSize;
+    if (request.size() < needed) {
+      request.setReturnCode(vroc::kIoctlInsufficientInBuffer);
+      return request.reply(outSize);
+    }
+    const std::span<std::uint8_t> bytes = request.bytes();
+    const bool hasVolume = !controller_.volumeMembers.empty();
+    if ((code == vroc::kRaidVolumeInfo || code == vroc::kRaidMemberList) &&
+        (!hasVolume || le::load32(bytes, vroc::kVolumeNumber) != kFirstVolume)) {
+      request.setReturnCode(vroc::kIoctlInvalidPathTargetId);
+      return request.reply(outSize);
+    }
+    switch (code) {
+      case vroc::kRaidVolumeCount:
+        le::store32(bytes, vroc::kCount, hasVolume ? 1 : 0);
+        break;
+      case vroc::kRaidVolumeInfo:
+        le::store32(bytes, vroc::kVolumeInfoMemberCount,
+                    static_cast<std::uint32_t>(volumeMemberCount()));
+        break;
+      case vroc::kRaidMemberList:
+        // Volume 1's members are the first disk ids.
+        putList(request, vroc::kMemberListEntries, 0, volumeMemberCount());
+        break;
+      case vroc::kNonRaidCount:
+        le::store32(bytes, vroc::kCount,
+                    static_cast<std::uint32_t>(disks_.size() - firstPassThrough_));
+        break;
+      default:
+        putList(request, vroc::kNonRaidListEntries, firstPassThrough_,
+                disks_.size() - firstPassThrough_);
+        break;
+    }
+    request.setReturnCode(vroc::kIoctlSuccess);
+    return request.reply(outSize);
+  }
+
+  // The NVMe pass-through: the disk id comes in ReturnCode, the driver's
+  // verdict goes back in ReturnCode and the drive's in completion dword 3.
+  IoReply passThrough(MiniportRequest& request, std::uint32_t outSize) {
+    const std::span<std::uint8_t> bytes = request.bytes();
+    if (bytes.size() < pt::kData) {
+      request.setReturnCode(vroc::kIoctlInsufficientInBuffer);
+      return request.reply(outSize);
+    }
+    const std::uint32_t diskId = request.returnCode();
+    if (diskId == 0 || diskId > disks_.size()) {
+      request.setReturnCode(vroc::kIoctlInvalidPathTargetId);
+      return request.reply(outSize);
+    }
+    NvmeDrive& drive = *disks_[diskId - 1].drive;
+    if (le::load32(bytes, pt::kMetadataLength) != 0) {
+      request.setReturnCode(vroc::kIoctlInvalidMetaBufferLength);
+      return request.reply(outSize);
+    }
+    if (le::load32(bytes, pt::kQueueId) != 0) {
+      request.setReturnCode(vroc::kIoctlUnsupportedNvmCmd);
+      return request.reply(outSize);
+    }
+    const auto command = bytes.subspan(pt::kCommand, 64);
+    const std::uint8_t opcode = command[nvme::commandDword(0)];
+    const std::uint16_t commandId = le::load16(command, nvme::commandDword(0) + 2);
+    const std::uint32_t direction = le::load32(bytes, pt::kDirection);
+
+    std::optional<FaultRequest> kind;
+    std::uint32_t neededDirection = 0;
+    switch (opcode) {
+      case nvme::kOpcodeIdentify:
+        kind = FaultRequest::Identify;
+        neededDirection = pt::kDirectionDeviceToHost;
+        break;
+      case nvme::kOpcodeFirmwareImageDownload:
+        kind = FaultRequest::Download;
+        neededDirection = pt::kDirectionHostToDevice;
+        break;
+      case nvme::kOpcodeFirmwareCommit:
+        kind = FaultRequest::Activate;
+        break;
+      default:
+        break;
+    }
+    if (!kind) {
+      // A command the drive model does not implement.
+      return complete(request, outSize, nvme::kStatusInvalidOpcode, commandId, nullptr);
+    }
+    if (neededDirection != 0 && direction != neededDirection) {
+      request.setReturnCode(vroc::kIoctlInvalidDirectionSpecified);
+      return request.reply(outSize);
+    }
+    const Fault* fault = drive.countRequest(*kind);
+    if (auto stopped = stopByFault(fault, request, outSize)) {
+      return *stopped;
+    }
+    if (fault != nullptr && fault->nvmeStatus) {
+      return complete(request, outSize, *fault->nvmeStatus, commandId, nullptr);
+    }
+    const std::uint32_t cdw10 = le::load32(command, nvme::commandDword(10));
+    const std::uint32_t cdw11 = le::load32(command, nvme::commandDword(11));
+    std::uint32_t status = nvme::kStatusSuccess;
+    switch (*kind) {
+      case FaultRequest::Identify: {
+        if (!le::inside(bytes.size(), pt::kData, nvme::identify::kSize)) {
+          request.setReturnCode(vroc::kIoctlInsufficientInBuffer);
+          return request.reply(outSize);
+        }
+        if ((cdw10 & 0xFF) != nvme::kCnsController) {
+          status = nvme::kStatusInvalidField;
+          break;
+        }
+        const auto identify = drive.identifyController();
+        std::copy(identify.begin(), identify.end(), bytes.begin() + pt::kData);
+        break;
+      }
+      case FaultRequest::Download: {
+        // NUMD is 0-based; the data the record carries must cover it.
+        const std::uint64_t pieceSize = (std::uint64_t{cdw10} + 1) * 4;
+        if (le::load32(bytes, pt::kDataLength) < pieceSize ||
+            !le::inside(bytes.size(), pt::kData, pieceSize)) {
+          request.setReturnCode(vroc::kIoctlInsufficientInBuffer);
+          return request.reply(outSize);
+        }
+        const bool accepted =
+            drive.downloadPiece(std::uint64_t{cdw11} * 4,
+                                bytes.subspan(pt::kData, static_cast<std::size_t>(pieceSize)));
+        status = accepted ? nvme::kStatusSuccess : nvme::kStatusInvalidField;
+        break;
+      }
+      default:
+        status = firmwareCommit(drive, cdw10);
+        break;
+    }
+    return complete(request, outSize, status, commandId, fault);
+  }
+
+  // Firmware Commit: slot in bits 2:0 of command dword 10, action in 5:3.
+  static std::uint32_t firmwareCommit(NvmeDrive& drive, std::uint32_t cdw10) {
+    const std::uint32_t slot = cdw10 & 0x7;
+    const std::uint32_t action = (cdw10 >> 3) & 0x7;
+    if (action > static_cast<std::uint32_t>(NvmeDrive::CommitAction::ReplaceAndActivateNow)) {
+      return nvme::kStatusInvalidField;
+    }
+    switch (drive.commit(slot, static_cast<NvmeDrive::CommitAction>(action))) {
+      case NvmeDrive::CommitResult::InvalidSlot:
+        return nvme::kStatusInvalidFirmwareSlot;
+      case NvmeDrive::CommitResult::InvalidImage:
+        return nvme::kStatusInvalidFirmwareImage;
+      case NvmeDrive::CommitResult::Success:
+        break;
+    }
+    return nvme::kStatusSuccess;
+  }
+
+  // Writes the completion entry; a `completion` fault replaces dword 3.
+  static IoReply complete(MiniportRequest& request, std::uint32_t outSize, std::uint32_t status,
+                          std::uint16_t commandId, const Fault* fault) {
+    const std::span<std::uint8_t> bytes = request.bytes();
+    for (std::size_t dword = 0; dword < 3; ++dword) {
+      le::store32(bytes, pt::kCompletion + 4 * dword, 0);
+    }
+    std::uint32_t dword3 = (status << nvme::kCompletionStatusShift) | commandId;
+    if (fault != nullptr && fault->completion) {
+      dword3 = *fault->completion;
+    }
+    le::store32(bytes, pt::kCompletionDword3, dword3);
+    request.setReturnCode(vroc::kIoctlSuccess);
+    return request.reply(outSize);
+  }
+
+  IntelControllerModel& controller_;
+  std::vector<ListedDrive> disks_;
+  std::size_t firstPassThrough_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Endpoint> makeScsiPortEndpoint(IntelControllerModel* controller,
+                                               std::uint32_t port) {
+  if (controller == nullptr || controller->config == nullptr ||
+      controller->config->driver != IntelDriver::Vroc || port != controller->config->vrocPort) {
+    return makeInvalidFunctionEndpoint();
+  }
+  return std::make_unique<VrocPortEndpoint>(*controller);
+}
+
+}  // namespace zevsim

@@ -1,0 +1,308 @@
+// The launcher: options, the clock, message-box lines, and the runs that end
+// before the package starts (bad options, machine files or report paths).
+#include "launcher.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "report/console.hpp"
+
+namespace zevlauncher {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Options
+
+struct OptionCase {
+  const char* name;
+  std::vector<std::wstring> args;
+  const char* problem;  // nullptr: accepted; else a part of the problem text
+  std::optional<std::string> machine;
+  std::optional<std::string> report;
+  std::wstring argv0;
+  std::vector<std::wstring> packageArgs;
+};
+
+class LauncherOptionsTest : public testing::TestWithParam<OptionCase> {};
+
+TEST_P(LauncherOptionsTest, SplitsLauncherAndPackageArguments) {
+  const OptionCase& c = GetParam();
+  const ParsedOptions parsed = parseLauncherOptions(c.args);
+  if (c.problem != nullptr) {
+    ASSERT_FALSE(parsed.options.has_value());
+    EXPECT_NE(parsed.problem.find(c.problem), std::string::npos) << parsed.problem;
+    EXPECT_EQ(parsed.problem.find('\n'), std::string::npos);
+    return;
+  }
+  ASSERT_TRUE(parsed.options.has_value()) << parsed.problem;
+  EXPECT_EQ(parsed.options->machinePath, c.machine);
+  EXPECT_EQ(parsed.options->reportPath, c.report);
+  EXPECT_EQ(parsed.options->argv0, c.argv0);
+  EXPECT_EQ(parsed.options->packageArgs, c.packageArgs);
+}
+
+const OptionCase kOptionCases[] = {
+    {"Nothing", {L"/bin/zev-sim"}, nullptr, {}, {}, L"/bin/zev-sim", {}},
+    {"PackageArgumentsOnly",
+     {L"zev-sim", L"/s", L"/log=x.log"},
+     nullptr,
+     {},
+     {},
+     L"zev-sim",
+     {L"/s", L"/log=x.log"}},
+    {"AllOptions",
+     {L"zev-sim", L"--machine", L"m.json", L"--report", L"r.json", L"--clock",
+      L"2026-01-02T03:04:05", L"--argv0", L"C:\\zev.exe", L"/s"},
+     nullptr,
+     "m.json",
+     "r.json",
+     L"C:\\zev.exe",
+     {L"/s"}},
+    {"DoubleDashEndsOptions",
+     {L"zev-sim", L"--machine", L"m.json", L"--", L"--machine"},
+     nullptr,
+     "m.json",
+     {},
+     L"zev-sim",
+     {L"--machine"}},
+    {"OptionsAfterAPackageArgumentAreThePackages",
+     {L"zev-sim", L"/s", L"--machine", L"m.json"},
+     nullptr,
+     {},
+     {},
+     L"zev-sim",
+     {L"/s", L"--machine", L"m.json"}},
+    {"Argv0MayBeEmptyOrWide",
+     {L"zev-sim", L"--argv0", L"\u00e9\u20ac"},
+     nullptr,
+     {},
+     {},
+     L"\u00e9\u20ac",
+     {}},
+    {"UnknownOption",
+     {L"zev-sim", L"--machines", L"m.json"},
+     "unknown option \"--machines\"",
+     {},
+     {},
+     {},
+     {}},
+    {"OptionWithEquals", {L"zev-sim", L"--machine=m.json"}, "unknown option", {}, {}, {}, {}},
+    {"MissingValue", {L"zev-sim", L"--report"}, "--report needs a value", {}, {}, {}, {}},
+    {"GivenTwice", {L"zev-sim", L"--machine", L"a", L"--machine", L"b"}, "twice", {}, {}, {}, {}},
+    {"Argv0GivenTwice", {L"zev-sim", L"--argv0", L"a", L"--argv0", L"b"}, "twice", {}, {}, {}, {}},
+    {"EmptyMachineName", {L"zev-sim", L"--machine", L""}, "file name", {}, {}, {}, {}},
+    {"BadClock", {L"zev-sim", L"--clock", L"2026-02-30T00:00:00"}, "--clock", {}, {}, {}, {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, LauncherOptionsTest, testing::ValuesIn(kOptionCases),
+                         [](const testing::TestParamInfo<OptionCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+struct ClockCase {
+  const char* text;
+  bool valid;
+};
+
+class LauncherClock : public testing::TestWithParam<ClockCase> {};
+
+TEST_P(LauncherClock, AcceptsOnlyRealDatesAndTimes) {
+  const ClockCase& c = GetParam();
+  const std::optional<zevsim::LocalTime> t = parseClock(c.text);
+  ASSERT_EQ(t.has_value(), c.valid) << c.text;
+  if (t) {
+    char back[32];
+    std::snprintf(back, sizeof back, "%04d-%02d-%02dT%02d:%02d:%02d", t->year, t->month, t->day,
+                  t->hour, t->minute, t->second);
+    EXPECT_STREQ(back, c.text);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LauncherClock,
+    testing::Values(
+        ClockCase{"2026-01-02T03:04:05", true}, ClockCase{"2024-02-29T23:59:59", true},
+        ClockCase{"2000-02-29T00:00:00", true}, ClockCase{"1900-02-29T00:00:00", false},
+        ClockCase{"2023-02-29T00:00:00", false}, ClockCase{"2026-04-31T00:00:00", false},
+        ClockCase{"2026-12-31T00:00:00", true}, ClockCase{"2026-13-01T00:00:00", false},
+        ClockCase{"2026-00-10T00:00:00", false}, ClockCase{"0000-01-01T00:00:00", false},
+        ClockCase{"2026-01-01T24:00:00", false}, ClockCase{"2026-01-01T00:60:00", false},
+        ClockCase{"2026-01-01T00:00:60", false}, ClockCase{"2026-01-01 00:00:00", false},
+        ClockCase{"2026-1-01T00:00:00", false}, ClockCase{"2026-01-01T00:00:0x", false},
+        ClockCase{"2026-01-01T00:00:00Z", false}, ClockCase{"", false}));
+
+// ---------------------------------------------------------------------------
+// Message boxes and text conversion
+
+struct BoxLineCase {
+  const char* name;
+  std::wstring caption;
+  std::wstring text;
+  std::string line;
+};
+
+class LauncherMessageBox : public testing::TestWithParam<BoxLineCase> {};
+
+TEST_P(LauncherMessageBox, IsOneLabelledBlockEndingInOneLineBreak) {
+  const BoxLineCase& c = GetParam();
+  EXPECT_EQ(messageBoxLine({c.caption, c.text}), c.line);
+}
+
+const BoxLineCase kBoxLineCases[] = {
+    {"AddsALineBreak", L"Title", L"Patch completed", "[message box] Title: Patch completed\n"},
+    {"KeepsTheTextsOwnLineBreak", L"Title", L"Done.\n", "[message box] Title: Done.\n"},
+    {"KeepsInnerLineBreaks", L"T", L"one\ntwo\n", "[message box] T: one\ntwo\n"},
+    {"CaptionEndsAtZero", std::wstring(L"KELDORA\0junk", 12), L"x", "[message box] KELDORA: x\n"},
+    {"TextEndsAtZero", L"T", std::wstring(L"ok\0\n", 4), "[message box] T: ok\n"},
+    {"EmptyText", L"T", L"", "[message box] T: \n"},
+    {"NonAsciiAsUtf8", L"\u00e9", L"\u20ac", "[message box] \xC3\xA9: \xE2\x82\xAC\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, LauncherMessageBox, testing::ValuesIn(kBoxLineCases),
+                         [](const testing::TestParamInfo<BoxLineCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+struct Utf8Case {
+  const char* name;
+  std::string utf8;
+  std::wstring wide;
+};
+
+class LauncherUtf8 : public testing::TestWithParam<Utf8Case> {};
+
+TEST_P(LauncherUtf8, DecodesAndReplacesWhatIsNotUtf8) {
+  EXPECT_EQ(wideFromUtf8(GetParam().utf8), GetParam().wide);
+}
+
+std::wstring codePoints(std::initializer_list<std::uint32_t> codes) {
+  std::wstring out;
+  for (const std::uint32_t code : codes) {
+    if (sizeof(wchar_t) == 2 && code >= 0x10000) {
+      out.push_back(static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10)));
+      out.push_back(static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<wchar_t>(code));
+    }
+  }
+  return out;
+}
+
+const Utf8Case kUtf8Cases[] = {
+    {"Ascii", "/log=a.log", L"/log=a.log"},
+    {"TwoThreeFourBytes", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
+     codePoints({0xE9, 0x20AC, 0x1F600})},
+    {"LoneContinuation", "a\x80z", codePoints({'a', 0xFFFD, 'z'})},
+    {"Overlong", "\xC0\xAF", codePoints({0xFFFD, 0xFFFD})},
+    {"EncodedSurrogate", "\xED\xA0\x80", codePoints({0xFFFD, 0xFFFD, 0xFFFD})},
+    {"Truncated", "\xE2\x82", codePoints({0xFFFD, 0xFFFD})},
+    {"BeyondUnicode", "\xF4\x90\x80\x80", codePoints({0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD})},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, LauncherUtf8, testing::ValuesIn(kUtf8Cases),
+                         [](const testing::TestParamInfo<Utf8Case>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(LauncherUtf8Back, RoundTripsValidText) {
+  const std::string text = "K\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80";
+  EXPECT_EQ(utf8FromWide(wideFromUtf8(text)), text);
+}
+
+// ---------------------------------------------------------------------------
+// Runs that end before the package starts
+
+class LauncherRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ = std::filesystem::temp_directory_path() /
+                 ("zev_launcher_" +
+                  std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+    std::filesystem::create_directories(directory_);
+  }
+  void TearDown() override { std::filesystem::remove_all(directory_); }
+
+  std::wstring path(const std::string& name) const {
+    return wideFromUtf8((directory_ / name).string());
+  }
+  std::wstring write(const std::string& name, const std::string& text) const {
+    std::ofstream((directory_ / name), std::ios::binary) << text;
+    return path(name);
+  }
+
+  // Runs the launcher; the package's console output is captured, not printed.
+  int run(const std::vector<std::wstring>& args) {
+    zev::ConsoleCapture capture;
+    std::ostringstream errors;
+    const int status = runLauncher(args, errors);
+    console_ = capture.text();
+    errors_ = errors.str();
+    return status;
+  }
+
+  std::filesystem::path directory_;
+  std::string console_;
+  std::string errors_;
+};
+
+TEST_F(LauncherRun, OptionErrorIsOneLineAndStopsBeforeThePackage) {
+  for (const std::vector<std::wstring>& args :
+       {std::vector<std::wstring>{L"zev-sim", L"--bogus"},
+        std::vector<std::wstring>{L"zev-sim", L"--clock", L"yesterday"},
+        std::vector<std::wstring>{L"zev-sim", L"--machine"}}) {
+    EXPECT_EQ(run(args), 2);
+    EXPECT_EQ(console_, "");
+    ASSERT_FALSE(errors_.empty());
+    EXPECT_EQ(errors_.rfind("zev-sim: ", 0), 0u) << errors_;
+    EXPECT_EQ(errors_.find('\n'), errors_.size() - 1) << errors_;
+  }
+}
+
+TEST_F(LauncherRun, MachineFileErrorIsOneLineAndStopsBeforeThePackage) {
+  const std::wstring machine = write("bad.json", R"({"drives": [{"id": "a", "fwug": 300}]})");
+  EXPECT_EQ(run({L"zev-sim", L"--machine", machine, L"/s"}), 2);
+  EXPECT_EQ(console_, "");
+  EXPECT_EQ(errors_,
+            utf8FromWide(machine) + ": $.drives[0].fwug: must be from 0 to 255, not 300\n");
+}
+
+TEST_F(LauncherRun, UnreadableMachineFileStopsBeforeThePackage) {
+  const std::wstring machine = path("missing.json");
+  EXPECT_EQ(run({L"zev-sim", L"--machine", machine}), 2);
+  EXPECT_EQ(console_, "");
+  EXPECT_EQ(errors_.rfind(utf8FromWide(machine) + ": $: ", 0), 0u) << errors_;
+  EXPECT_EQ(errors_.find('\n'), errors_.size() - 1);
+}
+
+TEST_F(LauncherRun, UnwritableReportStopsBeforeThePackage) {
+  const std::wstring machine = write("empty.json", "{}");
+  const std::wstring report = path("no-such-directory/report.json");
+  EXPECT_EQ(run({L"zev-sim", L"--machine", machine, L"--report", report}), 2);
+  EXPECT_EQ(console_, "");
+  EXPECT_EQ(errors_.rfind("zev-sim: cannot write the report " + utf8FromWide(report), 0), 0u)
+      << errors_;
+}
+
+// A machine without drives: the package runs, and the report carries the
+// status the launcher returns.
+TEST_F(LauncherRun, RunsThePackageAndReportsItsStatus) {
+  const std::wstring machine = write("empty.json", R"({"description": "nothing attached"})");
+  const std::wstring report = path("report.json");
+  const std::wstring log = path("install.log");
+  const int status = run({L"zev-sim", L"--machine", machine, L"--report", report, L"--clock",
+                          L"2026-01-02T03:04:05", L"--", L"/s", L"/log=" + log});
+  EXPECT_NE(console_, "");
+  EXPECT_EQ(errors_, "");  // silent: no message box
+  std::ifstream in(directory_ / "report.json", std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str().rfind("{\n  \"exitStatus\": " + std::to_string(status) + ",\n", 0), 0u)
+      << text.str();
+  EXPECT_NE(text.str().find("\"drives\": []"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zevlauncher

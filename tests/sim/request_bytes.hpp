@@ -1,0 +1,107 @@
+// Byte builders for the simulator's driver tests: requests are written here
+// from the published layouts with literal offsets, independently of the
+// simulator's own record definitions, so a layout fault on either side fails
+// a test.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zevsim/machine_config.hpp"
+
+namespace zevsim::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline void put8(Bytes& b, std::size_t at, std::uint8_t v) {
+  b.at(at) = v;
+}
+inline void put16(Bytes& b, std::size_t at, std::uint16_t v) {
+  for (std::size_t i = 0; i < 2; ++i)
+    b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline void put32(Bytes& b, std::size_t at, std::uint32_t v) {
+  for (std::size_t i = 0; i < 4; ++i)
+    b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline void put64(Bytes& b, std::size_t at, std::uint64_t v) {
+  for (std::size_t i = 0; i < 8; ++i)
+    b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline std::uint32_t get32(const Bytes& b, std::size_t at) {
+  std::uint32_t v = 0;
+  for (std::size_t i = 0; i < 4; ++i)
+    v |= static_cast<std::uint32_t>(b.at(at + i)) << (8 * i);
+  return v;
+}
+inline std::uint16_t get16(const Bytes& b, std::size_t at) {
+  return static_cast<std::uint16_t>(b.at(at) | (b.at(at + 1) << 8));
+}
+inline std::string text(const Bytes& b, std::size_t at, std::size_t n) {
+  return std::string(b.begin() + static_cast<std::ptrdiff_t>(at),
+                     b.begin() + static_cast<std::ptrdiff_t>(at + n));
+}
+
+// IOCTL codes and Win32 errors, spelled out here on purpose.
+inline constexpr std::uint32_t kScsiMiniport = 0x0004D008;
+inline constexpr std::uint32_t kErrInvalidFunction = 1;
+inline constexpr std::uint32_t kErrInvalidParameter = 87;
+inline constexpr std::uint32_t kErrInsufficientBuffer = 122;
+inline constexpr std::uint32_t kErrIoDevice = 1117;
+
+// A zero-filled request of size bytes with SRB_IO_CONTROL: HeaderLength 28,
+// the 8 signature bytes, Timeout 30, ControlCode, ReturnCode, Length size-28.
+inline Bytes srbRequest(std::size_t size, std::string_view signature, std::uint32_t controlCode,
+                        std::uint32_t returnCode = 0) {
+  Bytes b(size, 0);
+  put32(b, 0, 28);
+  for (std::size_t i = 0; i < 8 && i < signature.size(); ++i) {
+    b[4 + i] = static_cast<std::uint8_t>(signature[i]);
+  }
+  put32(b, 12, 30);
+  put32(b, 16, controlCode);
+  put32(b, 20, returnCode);
+  put32(b, 24, static_cast<std::uint32_t>(size - 28));
+  return b;
+}
+
+inline std::string padded(std::string s, std::size_t width) {
+  s.resize(width, ' ');
+  return s;
+}
+
+// A drive with a small image, so tests can move whole images: revision bytes
+// at 0x1010 lie inside 8 KiB.
+inline DriveConfig testDrive(const std::string& id, std::uint32_t imageSize = 0x2000) {
+  DriveConfig c;
+  c.id = id;
+  c.model = padded("KELDORA TQ270c 1TB", 40);
+  c.serial = padded("KD27" + id, 20);
+  c.firmware = "KTW3LMZB";
+  c.imageSize = imageSize;
+  return c;
+}
+
+// An image of size bytes, every byte distinct from its neighbours, with
+// revision at 0x1010..0x1017.
+inline Bytes testImage(std::size_t size, std::string_view revision = "KTW8LMZB") {
+  Bytes image(size);
+  for (std::size_t i = 0; i < size; ++i) {
+    image[i] = static_cast<std::uint8_t>((i * 7 + 3) & 0xFF);
+  }
+  for (std::size_t i = 0; i < 8; ++i) {
+    image.at(0x1010 + i) = static_cast<std::uint8_t>(revision[i]);
+  }
+  return image;
+}
+
+inline Fault fault(FaultRequest kind) {
+  Fault f;
+  f.request = kind;
+  return f;
+}
+
+}  // namespace zevsim::test
