@@ -1,7 +1,51 @@
-// STUB: replaced by the inbox discovery work.
+// Identification of an inbox NVMe disk: the Identify Controller data through
+// IOCTL_STORAGE_QUERY_PROPERTY (the NVMe protocol-specific query) gives the
+// drive's SN, MN, FR and, from VER and FWUG, its update granularity. Opens the
+// disk for one request and closes it again.
 #include "discovery/inbox_identify.hpp"
+
+#include <vector>
+
+#include "discovery/identify_fields.hpp"
+#include "discovery/storage_query_records.hpp"
+#include "platform/device_request.hpp"
+#include "platform/platform_constants.hpp"
+#include "report/console.hpp"
+
 namespace zev {
-int identifyInboxDisk(DiskInfo, DiskList&) {
-  return 5;
+
+namespace {
+constexpr int kIdentified = 0;
+constexpr int kOpenFailed = 2;
+constexpr int kQueryFailed = 5;
+}  // namespace
+
+int identifyInboxDisk(DiskInfo candidate, DiskList& identified) {
+  const OpenOutcome opened = openDevice(candidate.devicePath, platform::kFileShareReadWrite, 0);
+  if (!opened.ok()) {
+    narrowOut << "  [ERROR] Failed to get disk handle: 0x" << NumberBase::Hex << opened.lastError
+              << NumberBase::Dec << endLine << endLine;
+    return kOpenFailed;
+  }
+  DeviceHandle disk(opened.handle);
+
+  std::vector<std::uint8_t> buffer(storage::kIdentifyQuerySize, 0);
+  storage::writeIdentifyControllerQuery(buffer);
+  if (!sendDeviceRequest(disk.get(), platform::kIoctlStorageQueryProperty, buffer).delivered) {
+    return kQueryFailed;
+  }
+
+  const auto data = storage::identifyDataOf(buffer);
+  candidate.serialNumber =
+      identify::textUpToZero(data.subspan(identify::kSnOffset, identify::kSnSize));
+  candidate.modelNumber =
+      identify::textUpToZero(data.subspan(identify::kMnOffset, identify::kMnSize));
+  candidate.firmwareRevision =
+      identify::textUpToZero(data.subspan(identify::kFrOffset, identify::kFrSize));
+  candidate.updateGranularity = identify::granularityFromIdentify(data);
+  candidate.pathId = -1;
+  identified.push_back(candidate);
+  return kIdentified;
 }
+
 }  // namespace zev
