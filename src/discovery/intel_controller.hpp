@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "discovery/disk_info.hpp"
 
@@ -20,5 +21,9 @@ bool findIntelRaidController(RaidControllerInfo& controller);
 int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList& candidates);
 // The bus number from the disk's location information, or -1.
 std::int32_t readDiskBusNumber(std::uint32_t devInst);
+// The bus number in a disk's location text ("Bus Number 2, Target Id 0, LUN
+// 0" gives 2); -1 when the text lacks "Bus Number " or the blanks the rule
+// steps over.
+std::int32_t busNumberFromLocation(std::wstring_view location);
 
 }  // namespace zev

@@ -1,13 +1,130 @@
-// STUB: replaced by the IRST work.
+// Firmware update through the IRST driver: the image goes to the drive at the
+// record's path id in "IntelFw " download requests on the Intel controller's
+// storage-port path, then the driver is asked to activate it in slot 2. The
+// download and the activation each print a verdict line.
+#include <algorithm>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "app/firmware_image.hpp"
+#include "discovery/intel_requests.hpp"
+#include "platform/device_request.hpp"
+#include "platform/platform_constants.hpp"
+#include "report/console.hpp"
+#include "update/irst_records.hpp"
+#include "update/piece_plan.hpp"
 #include "update/update_paths.hpp"
+
 namespace zev {
-int updateThroughIrst(const DiskInfo&, std::uint32_t&) {
-  return kResultFailure;
+
+int updateThroughIrst(const DiskInfo& disk, std::uint32_t& transferLength) {
+  printTargetDiskBlock(disk, L"IRST Driver", true);
+
+  const OpenOutcome opened = openDevice(disk.devicePath, 0, 0);
+  if (!opened.ok()) {
+    narrowOut << "  [ERROR] Failed to get disk handle: 0x" << NumberBase::Hex << opened.lastError
+              << NumberBase::Dec << endLine << endLine;
+    return kResultRequestFailed;
+  }
+  const DeviceHandle controller(opened.handle);
+
+  if (irstDownload(controller.get(), disk, transferLength) != 0) {
+    return kResultFailure;
+  }
+  return irstActivate(controller.get(), static_cast<std::uint32_t>(disk.pathId));
 }
-int irstDownload(platform::Handle, const DiskInfo&, std::uint32_t) {
-  return 1;
+
+int irstDownload(platform::Handle handle, const DiskInfo& disk, std::uint32_t transferLength) {
+  const std::uint32_t pieceSize = pieceSizeFor(disk.updateGranularity);
+  // Every byte of the image goes out: when the piece size does not divide the
+  // transfer, the last request carries only the remaining bytes and is sized
+  // from them.
+  const std::vector<Piece> pieces = planPieces(transferLength, pieceSize);
+  const std::uint8_t pathId = intel::pathIdByte(disk.pathId);
+
+  bool accepted = true;
+  std::vector<std::uint8_t> buffer;
+  if (!pieces.empty()) {
+    buffer.resize(irst::downloadRequestSize(pieceSize));
+  }
+  for (const Piece& piece : pieces) {
+    if (std::size_t{piece.offset} + piece.length > imageBuffer.size()) {
+      accepted = false;  // a transfer longer than the image is never sent
+      break;
+    }
+    const std::span<std::uint8_t> request(buffer.data(), irst::downloadRequestSize(piece.length));
+    std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
+    irst::writeDownloadRequest(
+        request, pathId, piece.offset,
+        std::span<const std::uint8_t>(imageBuffer).subspan(piece.offset, piece.length));
+    const RequestOutcome outcome = sendDeviceRequest(handle, platform::kIoctlScsiMiniport, request);
+    if (!outcome.delivered) {
+      printWide(L"  [ERROR] Firmware download IOCTL failed: 0x%X\n",
+                static_cast<unsigned>(outcome.lastError));
+      accepted = false;
+      break;
+    }
+    const std::uint32_t returnCode = srb::readReturnCode(request);
+    if (returnCode != 0) {
+      printWide(L"  [ERROR] Firmware download failed: srbControl->ReturnCode %d\n",
+                static_cast<int>(static_cast<std::int32_t>(returnCode)));
+      accepted = false;
+      break;
+    }
+  }
+
+  narrowOut << endLine;
+  if (!accepted) {
+    narrowOut << "  [FAIL] Firmware download failed." << endLine;
+    return 1;
+  }
+  narrowOut << "  [PASS] Firmware download succeeded." << endLine;
+  return 0;
 }
-int irstActivate(platform::Handle, std::uint32_t) {
-  return 1;
+
+int irstActivate(platform::Handle handle, std::uint32_t pathId) {
+  std::vector<std::uint8_t> request(irst::kActivateRequestSize, 0);
+  irst::writeActivateRequest(request, static_cast<std::uint8_t>(pathId & 0xFFu));
+  const RequestOutcome outcome = sendDeviceRequest(handle, platform::kIoctlScsiMiniport, request);
+  if (!outcome.delivered) {
+    printWide(L"  [ERROR] Firmware activate IOCTL failed: 0x%X\n",
+              static_cast<unsigned>(outcome.lastError));
+    return kResultFailure;
+  }
+
+  // The driver answers with the Windows firmware status codes.
+  const std::uint32_t returnCode = srb::readReturnCode(request);
+  const int printed = static_cast<int>(static_cast<std::int32_t>(returnCode));
+  switch (returnCode) {
+    case fw::kStatusSuccess:
+      printWide(L"  [PASS] Firmware activation succeeded.\n\n");
+      return kResultSuccess;
+    case fw::kStatusError:
+    case fw::kStatusControllerError:
+      printWide(L"  [ERROR] Firmware activate failed: error returned\n\n");
+      return kResultFailure;
+    case fw::kStatusIllegalRequest:
+    case fw::kStatusInvalidParameter:
+    case fw::kStatusInputBufferTooBig:
+      printWide(L"  [ERROR] Firmware activate parameter error: srbControl->ReturnCode %d\n\n",
+                printed);
+      return kResultFailure;
+    case fw::kStatusInvalidSlot:
+      printWide(L"  [ERROR] Firmware activate failed: invalid slot number\n\n");
+      return kResultFailure;
+    case fw::kStatusInvalidImage:
+      printWide(L"  [ERROR] Firmware activate failed: invalid firmware image\n\n");
+      return kResultFailure;
+    case fw::kStatusPowerCycleRequired:
+      printWide(L"  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n\n\n");
+      return kResultRebootRequired;
+    default:
+      printWide(
+          L"  [ERROR] Firmware activate failed: unexpected error, srbControl->ReturnCode %d\n\n",
+          printed);
+      return kResultFailure;
+  }
 }
+
 }  // namespace zev

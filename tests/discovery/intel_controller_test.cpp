@@ -1,0 +1,480 @@
+// Intel RAID controller detection and the disks behind it: the bus-number
+// rule on location texts, then the discovery walks on simulated machines.
+#include "discovery/intel_controller.hpp"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "discovery/irst_test_machine.hpp"
+#include "platform/platform_constants.hpp"
+
+namespace zev {
+namespace {
+
+struct LocationCase {
+  const wchar_t* location;
+  std::int32_t busNumber;
+};
+
+class BusNumberFromLocation : public testing::TestWithParam<LocationCase> {};
+
+TEST_P(BusNumberFromLocation, FollowsTheLocationRule) {
+  EXPECT_EQ(busNumberFromLocation(GetParam().location), GetParam().busNumber)
+      << "location: " << testing::PrintToString(std::wstring(GetParam().location));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, BusNumberFromLocation,
+    testing::Values(
+        // The platform's usual form.
+        LocationCase{L"Bus Number 2, Target Id 0, LUN 0", 2},
+        LocationCase{L"Bus Number 0, Target Id 0, LUN 0", 0},
+        LocationCase{L"Bus Number 15, Target Id 3, LUN 1", 15},
+        LocationCase{L"Bus Number 3,Target Id 0", 3},
+        // No comma: the whole text is read.
+        LocationCase{L"Bus Number 7", 7},
+        // Digits end at the first other character; blanks before them are skipped.
+        LocationCase{L"Bus Number 12abc, Target Id 0", 12},
+        LocationCase{L"Bus Number   4, Target Id 0", 4},
+        // No digit after the second blank reads as 0.
+        LocationCase{L"Bus Number , Target Id 0", 0}, LocationCase{L"Bus Number x", 0},
+        // A sign is read as the C runtime reads one; out-of-range values
+        // saturate as a 32-bit long does.
+        LocationCase{L"Bus Number -4, Target Id 0", -4},
+        LocationCase{L"Bus Number 2147483647", 2147483647},
+        LocationCase{L"Bus Number 99999999999", 2147483647},
+        LocationCase{L"Bus Number -99999999999", -2147483647 - 1},
+        // The rule reads the number after the second blank of the first field,
+        // wherever "Bus Number " stands.
+        LocationCase{L"PCI 5 slot (Bus Number 2)", 0}, LocationCase{L"On bus 6 Bus Number 2", 6},
+        // Without "Bus Number " (exact case, with its blank) there is none.
+        LocationCase{L"Target Id 0, LUN 0", -1}, LocationCase{L"", -1},
+        LocationCase{L"bus number 2, Target Id 0", -1}, LocationCase{L"Bus Number2", -1},
+        LocationCase{L"Bus  Number 2", -1},
+        // A first field without the two blanks the rule steps over gives -1,
+        // never a read past the field or the text.
+        LocationCase{L"Port_#0001.Hub_#0002, Bus Number 2", -1},
+        LocationCase{L"Slot 1, Bus Number 4", -1}, LocationCase{L"A ,Bus Number 4", -1}));
+
+using irsttest::BoundMachine;
+using zevsim::CallFault;
+using zevsim::CallKind;
+
+zevsim::PropertyKey simKey(const platform::PropertyKey& key) {
+  return {{key.fmtid.data1, key.fmtid.data2, key.fmtid.data3, key.fmtid.data4}, key.pid};
+}
+
+std::wstring wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+// An inbox drive, a RAID 1 volume and a pass-through drive on bus 3; extra
+// keys (each beginning with a comma) for the controller and the machine.
+std::string raidAndPassThrough(const std::string& controllerKeys = "",
+                               const std::string& machineKeys = "") {
+  return R"({ "drives": [ { "id": "boot" }, { "id": "a" }, { "id": "b" }, { "id": "p" } ],
+    "inbox": [ { "drive": "boot" } ],
+    "intelController": {
+      "raidVolumes": [ { "members": [ { "drive": "a", "port": 0 }, { "drive": "b", "port": 1 } ] } ],
+      "passThrough": [ { "drive": "p", "busNumber": 3 } ])" +
+         controllerKeys + " }" + machineKeys + " }";
+}
+
+TEST(FindIntelRaidController, FindsTheControllerAndItsDisks) {
+  BoundMachine sim(raidAndPassThrough());
+  RaidControllerInfo controller;
+  ASSERT_TRUE(findIntelRaidController(controller));
+  EXPECT_TRUE(controller.found);
+  // The path exactly as the platform returns it, not the upper-cased copy.
+  EXPECT_EQ(controller.controllerPath, sim.controllerPath());
+  EXPECT_NE(controller.controllerPath.find(L"ven_8086"), std::wstring::npos);
+  EXPECT_EQ(controller.instanceId, wide(sim.config().intelController->instanceId));
+
+  DiskList candidates;
+  EXPECT_EQ(enumerateIntelControllerDisks(controller, candidates), 1);
+  ASSERT_EQ(candidates.size(), 2u);
+  EXPECT_EQ(candidates[0].driverKind, DriverKind::IrstRaid);
+  EXPECT_EQ(candidates[0].pathId, -1);
+  EXPECT_EQ(candidates[0].devicePath, sim.controllerPath());
+  EXPECT_EQ(candidates[1].driverKind, DriverKind::IrstNonRaid);
+  EXPECT_EQ(candidates[1].pathId, 3);
+  EXPECT_EQ(candidates[1].devicePath, sim.controllerPath());
+  for (const DiskInfo& candidate : candidates) {
+    EXPECT_TRUE(candidate.modelNumber.empty());
+    EXPECT_EQ(candidate.updateGranularity, 1);
+  }
+
+  // The controller and the pass-through disk are opened only to prove they
+  // open; nothing is sent to any of them.
+  const auto opens = sim.calls(CallKind::CreateFile);
+  ASSERT_EQ(opens.size(), 2u);
+  EXPECT_EQ(opens[0].path, sim.controllerPath());
+  EXPECT_EQ(opens[0].access, platform::kGenericReadWrite);
+  EXPECT_EQ(opens[0].shareMode, platform::kFileShareReadWrite);
+  EXPECT_EQ(opens[0].flags, platform::kFileFlagOverlapped | platform::kFileAttributeNormal);
+  EXPECT_EQ(opens[1].path, wide(sim.config().intelController->passThrough[0].interfacePath));
+  EXPECT_EQ(opens[1].shareMode, platform::kFileShareReadWrite);
+  EXPECT_EQ(opens[1].flags, 0u);
+  EXPECT_TRUE(sim.calls(CallKind::DeviceIoControl).empty());
+  for (const auto& set : sim.calls(CallKind::GetClassDevs)) {
+    EXPECT_TRUE(set.setFlags == 0x12u || set.setFlags == 0x06u) << set.setFlags;
+  }
+  EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+}
+
+struct DescriptionCase {
+  const char* driverDesc;  // JSON value
+  bool found;
+};
+
+class IntelControllerDescription : public testing::TestWithParam<DescriptionCase> {};
+
+TEST_P(IntelControllerDescription, DecidesWhetherTheControllerMatches) {
+  BoundMachine sim(raidAndPassThrough(std::string(R"(, "driverDesc": )") + GetParam().driverDesc));
+  RaidControllerInfo controller;
+  EXPECT_EQ(findIntelRaidController(controller), GetParam().found);
+  EXPECT_EQ(controller.found, GetParam().found);
+  EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, IntelControllerDescription,
+    testing::Values(DescriptionCase{R"("Intel(R) Chipset SATA/PCIe RST Premium Controller")", true},
+                    DescriptionCase{R"("Intel(R) Volume Management Device NVMe RAID Controller")",
+                                    true},
+                    DescriptionCase{R"("Intel RST Controller")", true},
+                    DescriptionCase{R"("Intel(R) Chipset SATA AHCI Controller")", false},
+                    DescriptionCase{R"("intel(R) RST Premium Controller")", false},
+                    DescriptionCase{R"("Intel(R) RST Premium controller")", false},
+                    DescriptionCase{R"("Intel(R) Rst Premium Controller")", false},
+                    DescriptionCase{R"("Intel(R) RAID")", false},
+                    // Without a description the instance identifier is the text, and it
+                    // names no Intel controller.
+                    DescriptionCase{"null", false}));
+
+TEST(FindIntelRaidController, AnInterfacePathOfAnotherVendorDoesNotMatch) {
+  BoundMachine sim(raidAndPassThrough(
+      R"(, "interfacePath": "\\\\?\\pci#ven_1022&dev_7905#3&11583659&0&b8#{2accfe60-c130-11d2-b082-00a0c91efb8b}")"));
+  RaidControllerInfo controller;
+  EXPECT_FALSE(findIntelRaidController(controller));
+  EXPECT_TRUE(sim.calls(CallKind::CreateFile).empty());
+  EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+}
+
+TEST(FindIntelRaidController, AnUpperCaseInterfacePathIsKeptAsGiven) {
+  BoundMachine sim(raidAndPassThrough(
+      R"(, "interfacePath": "\\\\?\\PCI#VEN_8086&DEV_A77F#3&11583659&0&B8#{2ACCFE60-C130-11D2-B082-00A0C91EFB8B}")"));
+  RaidControllerInfo controller;
+  ASSERT_TRUE(findIntelRaidController(controller));
+  EXPECT_EQ(controller.controllerPath,
+            L"\\\\?\\PCI#VEN_8086&DEV_A77F#3&11583659&0&B8#{2ACCFE60-C130-11D2-B082-"
+            L"00A0C91EFB8B}");
+}
+
+TEST(FindIntelRaidController, TheFirstMatchingControllerIsUsedForEveryIntelDisk) {
+  // Another Intel RAID controller listed before the one the disks hang from.
+  BoundMachine sim(raidAndPassThrough("", R"(, "otherControllers": [
+        { "instanceId": "PCI\\VEN_1022&DEV_7901&SUBSYS_7901103C&REV_51\\3&1&0&91" },
+        { "instanceId": "PCI\\VEN_8086&DEV_2822&SUBSYS_00008086&REV_00\\3&2&0&17",
+          "driverDesc": "Intel(R) Desktop/Workstation/Server Express Chipset SATA RAID Controller" } ])"));
+  RaidControllerInfo controller;
+  ASSERT_TRUE(findIntelRaidController(controller));
+  const std::wstring first = wide(sim.config().otherControllers[1].interfacePath);
+  EXPECT_EQ(controller.controllerPath, first);
+  EXPECT_EQ(controller.instanceId, wide(sim.config().otherControllers[1].instanceId));
+
+  DiskList candidates;
+  EXPECT_EQ(enumerateIntelControllerDisks(controller, candidates), 1);
+  ASSERT_EQ(candidates.size(), 2u);
+  EXPECT_EQ(candidates[0].devicePath, first);
+  EXPECT_EQ(candidates[1].devicePath, first);
+  EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+}
+
+// A fault injected before detection, and what detection then reports.
+struct DetectionFault {
+  const char* name;
+  CallKind kind;
+  std::uint32_t nth;
+  std::optional<platform::PropertyKey> key;
+  bool found;        // the result
+  bool markedFound;  // RaidControllerInfo.found afterwards
+  bool controllerOpened;
+};
+
+class IntelDetectionFailure : public testing::TestWithParam<DetectionFault> {};
+
+TEST_P(IntelDetectionFailure, EndsTheDetectionAndReleasesEverything) {
+  // Only the Intel controller is a storage port here, so it is device 0.
+  BoundMachine sim(R"({ "drives": [ { "id": "p" } ],
+      "intelController": { "passThrough": [ { "drive": "p", "busNumber": 3 } ] } })");
+  CallFault fault;
+  fault.kind = GetParam().kind;
+  fault.nth = GetParam().nth;
+  fault.error = 1117;
+  if (GetParam().key) {
+    fault.propertyKey = simKey(*GetParam().key);
+  }
+  sim.machine().injectCallFault(fault);
+  RaidControllerInfo controller;
+  EXPECT_EQ(findIntelRaidController(controller), GetParam().found);
+  EXPECT_EQ(controller.found, GetParam().markedFound);
+  std::size_t controllerOpens = 0;
+  for (const auto& open : sim.calls(CallKind::CreateFile)) {
+    controllerOpens += open.succeeded ? 1 : 0;
+  }
+  EXPECT_EQ(controllerOpens, GetParam().controllerOpened ? 1u : 0u);
+  // Every set obtained is destroyed and the controller handle closed, also
+  // on the ways out that fail.
+  EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, IntelDetectionFailure,
+    testing::Values(
+        DetectionFault{"NoDeviceSet", CallKind::GetClassDevs, 1, {}, false, false, false},
+        DetectionFault{"NoDeviceInfo", CallKind::EnumDeviceInfo, 1, {}, false, false, false},
+        DetectionFault{"NoInterface", CallKind::EnumDeviceInterfaces, 1, {}, false, false, false},
+        DetectionFault{
+            "DetailSizeUnreadable", CallKind::GetInterfaceDetail, 1, {}, false, false, false},
+        DetectionFault{
+            "DetailUnreadable", CallKind::GetInterfaceDetail, 2, {}, false, false, false},
+        DetectionFault{"DescriptionUnreadable", CallKind::GetDeviceProperty, 1,
+                       platform::kDevpkeyDeviceDriverDesc, false, false, false},
+        DetectionFault{"ControllerDoesNotOpen", CallKind::CreateFile, 1, {}, false, false, false},
+        // The second instance-identifier read (after the open) fails: the
+        // controller was marked found, and its handle is closed all the same.
+        DetectionFault{"InstanceIdUnreadableAfterOpen", CallKind::GetDeviceProperty, 3,
+                       platform::kDevpkeyDeviceInstanceId, false, true, true},
+        // The first instance-identifier read only supplies a fallback text.
+        DetectionFault{"FirstInstanceIdUnreadable", CallKind::GetDeviceProperty, 1,
+                       platform::kDevpkeyDeviceInstanceId, true, true, true}),
+    [](const testing::TestParamInfo<DetectionFault>& info) { return info.param.name; });
+
+// Runs detection and the disk walk, with a fault injected between them.
+struct WalkResult {
+  bool found = false;
+  int result = -1;
+  DiskList candidates;
+};
+
+WalkResult walk(BoundMachine& sim, const std::optional<CallFault>& fault = std::nullopt) {
+  WalkResult out;
+  RaidControllerInfo controller;
+  out.found = findIntelRaidController(controller);
+  if (fault) {
+    sim.machine().injectCallFault(*fault);
+  }
+  if (out.found) {
+    out.result = enumerateIntelControllerDisks(controller, out.candidates);
+  }
+  return out;
+}
+
+TEST(EnumerateIntelControllerDisks, ADiskSetThatCannotBeHadGives0) {
+  BoundMachine sim(raidAndPassThrough());
+  CallFault fault;
+  fault.kind = CallKind::GetClassDevs;
+  const WalkResult result = walk(sim, fault);
+  ASSERT_TRUE(result.found);
+  EXPECT_EQ(result.result, 0);
+  EXPECT_TRUE(result.candidates.empty());
+}
+
+struct VolumeIdCase {
+  const char* instanceId;  // JSON value for the volume disk's instance identifier
+  bool listed;
+  DriverKind kind;
+};
+
+class IntelVolumeInstanceId : public testing::TestWithParam<VolumeIdCase> {};
+
+TEST_P(IntelVolumeInstanceId, DecidesTheCandidateKind) {
+  BoundMachine sim(std::string(R"({ "drives": [ { "id": "a" } ],
+      "intelController": { "raidVolumes": [ { "members": [ { "drive": "a", "port": 0 } ],
+                                               "instanceId": )") +
+                   GetParam().instanceId + " } ] } }");
+  const WalkResult result = walk(sim);
+  ASSERT_TRUE(result.found);
+  EXPECT_EQ(result.result, 1);
+  if (!GetParam().listed) {
+    EXPECT_TRUE(result.candidates.empty());
+    return;
+  }
+  ASSERT_EQ(result.candidates.size(), 1u);
+  EXPECT_EQ(result.candidates[0].driverKind, GetParam().kind);
+  // A volume disk has no location text: as a non-RAID disk it gets -1 too.
+  EXPECT_EQ(result.candidates[0].pathId, -1);
+  const bool opened = sim.calls(CallKind::CreateFile).size() > 1;
+  EXPECT_EQ(opened, GetParam().kind == DriverKind::IrstNonRaid);
+  EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ids, IntelVolumeInstanceId,
+    testing::Values(VolumeIdCase{R"("SCSI\\DISK&VEN_INTEL&PROD_RAID1VOLUME\\4&1&0&000000")", true,
+                                 DriverKind::IrstRaid},
+                    VolumeIdCase{R"("SCSI\\DISK&VEN_INTEL&PROD_SSDPEKNW010T8\\4&1&0&000000")", true,
+                                 DriverKind::IrstNonRaid},
+                    VolumeIdCase{R"("SCSI\\DISK&VEN_INTL&PROD_RAID1VOLUME\\4&1&0&000000")", true,
+                                 DriverKind::IrstNonRaid},
+                    VolumeIdCase{R"("SCSI\\DISK&VEN_Intel&PROD_RAID1VOLUME\\4&1&0&000000")", true,
+                                 DriverKind::IrstNonRaid},
+                    VolumeIdCase{"null", false, DriverKind::None}));
+
+struct LocationRowCase {
+  const char* locationKey;  // the pass-through disk's locationInfo key, or ""
+  std::int64_t pathId;
+};
+
+class IntelPassThroughLocation : public testing::TestWithParam<LocationRowCase> {};
+
+TEST_P(IntelPassThroughLocation, GivesThePathId) {
+  BoundMachine sim(std::string(R"({ "drives": [ { "id": "p" } ],
+      "intelController": { "passThrough": [ { "drive": "p", "busNumber": 5)") +
+                   GetParam().locationKey + " } ] } }");
+  const WalkResult result = walk(sim);
+  ASSERT_TRUE(result.found);
+  ASSERT_EQ(result.candidates.size(), 1u);
+  EXPECT_EQ(result.candidates[0].driverKind, DriverKind::IrstNonRaid);
+  EXPECT_EQ(result.candidates[0].pathId, GetParam().pathId);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, IntelPassThroughLocation,
+    testing::Values(LocationRowCase{"", 5},
+                    LocationRowCase{R"(, "locationInfo": "Bus Number 2, Target Id 0, LUN 0")", 2},
+                    LocationRowCase{R"(, "locationInfo": "PCI Slot 2")", -1},
+                    LocationRowCase{R"(, "locationInfo": "Slot 1, Bus Number 4")", -1},
+                    LocationRowCase{R"(, "locationInfo": null)", -1}));
+
+constexpr const char* kThreePassThrough =
+    R"({ "drives": [ { "id": "p" }, { "id": "q" }, { "id": "r" } ],
+    "intelController": { "passThrough": [ { "drive": "p", "busNumber": 1 },
+                                          { "drive": "q", "busNumber": 2 },
+                                          { "drive": "r", "busNumber": 3 } ] } })";
+
+TEST(EnumerateIntelControllerDisks, ADiskThatDoesNotOpenEndsTheWalk) {
+  BoundMachine sim(kThreePassThrough);
+  const auto& pass = sim.config().intelController->passThrough;
+  CallFault fault;
+  fault.kind = CallKind::CreateFile;
+  fault.path = wide(pass[1].interfacePath);
+  fault.error = 5;
+  const WalkResult result = walk(sim, fault);
+  ASSERT_TRUE(result.found);
+  EXPECT_EQ(result.result, 0);
+  ASSERT_EQ(result.candidates.size(), 1u);
+  EXPECT_EQ(result.candidates[0].pathId, 1);
+  for (const auto& open : sim.calls(CallKind::CreateFile)) {
+    EXPECT_NE(open.path, wide(pass[2].interfacePath)) << "the third disk was examined";
+  }
+  EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+}
+
+struct SkipCase {
+  const char* name;
+  CallKind kind;
+  std::optional<platform::PropertyKey> key;
+};
+
+class IntelSkippedDisk : public testing::TestWithParam<SkipCase> {};
+
+TEST_P(IntelSkippedDisk, IsLeftOutAndTheWalkGoesOn) {
+  // The fault hits the first call of its kind after detection: the first
+  // pass-through disk's.
+  BoundMachine sim(kThreePassThrough);
+  CallFault fault;
+  fault.kind = GetParam().kind;
+  fault.nth = 1;
+  if (GetParam().key) {
+    fault.propertyKey = simKey(*GetParam().key);
+  }
+  const WalkResult result = walk(sim, fault);
+  ASSERT_TRUE(result.found);
+  EXPECT_EQ(result.result, 1);
+  ASSERT_EQ(result.candidates.size(), 2u);
+  EXPECT_EQ(result.candidates[0].pathId, 2);
+  EXPECT_EQ(result.candidates[1].pathId, 3);
+  EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, IntelSkippedDisk,
+    testing::Values(SkipCase{"ParentUnreadable", CallKind::GetDeviceProperty,
+                             platform::kDevpkeyDeviceParent},
+                    SkipCase{"InstanceIdUnreadable", CallKind::GetDeviceProperty,
+                             platform::kDevpkeyDeviceInstanceId},
+                    SkipCase{"NoInterface", CallKind::EnumDeviceInterfaces, {}},
+                    SkipCase{"DetailUnreadable", CallKind::GetInterfaceDetail, {}}),
+    [](const testing::TestParamInfo<SkipCase>& info) { return info.param.name; });
+
+TEST(EnumerateIntelControllerDisks, AnUnreadableLocationGivesPathIdMinusOne) {
+  BoundMachine sim(kThreePassThrough);
+  CallFault fault;
+  fault.kind = CallKind::GetDeviceProperty;
+  fault.propertyKey = simKey(platform::kDevpkeyDeviceLocationInfo);
+  fault.nth = 1;
+  const WalkResult result = walk(sim, fault);
+  ASSERT_EQ(result.candidates.size(), 3u);
+  EXPECT_EQ(result.candidates[0].pathId, -1);
+  EXPECT_EQ(result.candidates[1].pathId, 2);
+  EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+}
+
+TEST(EnumerateIntelControllerDisks, DisksOfOtherParentsAreNotTaken) {
+  BoundMachine sim(R"({ "drives": [ { "id": "boot" } ], "inbox": [ { "drive": "boot" } ],
+      "intelController": {} })");
+  const WalkResult result = walk(sim);
+  ASSERT_TRUE(result.found);
+  EXPECT_EQ(result.result, 1);
+  EXPECT_TRUE(result.candidates.empty());
+}
+
+TEST(ReadDiskBusNumber, AnInstanceHandleNoDeviceHasGivesMinusOne) {
+  BoundMachine sim(kThreePassThrough);
+  EXPECT_EQ(readDiskBusNumber(0x7FFFFFFFu), -1);
+  EXPECT_EQ(readDiskBusNumber(0), -1);
+  EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+}
+
+// The instance handles of the disk set, in device order.
+std::vector<std::uint32_t> diskInstanceHandles() {
+  std::vector<std::uint32_t> handles;
+  const platform::DeviceSet set = platform::getClassDevs(
+      platform::kGuidDevinterfaceDisk, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
+  platform::DeviceInfoData device;
+  device.cbSize = platform::kDeviceInfoDataCbSize;
+  for (std::uint32_t i = 0; platform::enumDeviceInfo(set, i, device); ++i) {
+    handles.push_back(device.devInst);
+  }
+  platform::destroyDeviceInfoList(set);
+  return handles;
+}
+
+TEST(ReadDiskBusNumber, ReadsTheLocationOfTheDeviceWithThatHandle) {
+  BoundMachine sim(kThreePassThrough);
+  const std::vector<std::uint32_t> handles = diskInstanceHandles();
+  ASSERT_EQ(handles.size(), 3u);
+  EXPECT_EQ(readDiskBusNumber(handles[0]), 1);
+  EXPECT_EQ(readDiskBusNumber(handles[2]), 3);
+  EXPECT_EQ(readDiskBusNumber(handles[1]), 2);
+  EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+}
+
+TEST(ReadDiskBusNumber, NoDeviceSetGivesMinusOne) {
+  BoundMachine sim(kThreePassThrough);
+  const std::vector<std::uint32_t> handles = diskInstanceHandles();
+  ASSERT_EQ(handles.size(), 3u);
+  CallFault fault;
+  fault.kind = CallKind::GetClassDevs;
+  sim.machine().injectCallFault(fault);
+  EXPECT_EQ(readDiskBusNumber(handles[0]), -1);
+  EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+}
+
+}  // namespace
+}  // namespace zev
