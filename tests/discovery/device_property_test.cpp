@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "discovery/growing_buffer.hpp"
-#include "discovery/inbox_test_machine.hpp"
 #include "platform/platform_constants.hpp"
+#include "support/bound_machine.hpp"
 
 namespace zev {
 namespace {
 
-using inboxtest::InboxMachine;
+using InboxMachine = testsupport::CapturedMachine;
 
 // A query that reports the sizes of a script, one per call, failing with the
 // script's error until a call offers enough room.
@@ -147,7 +147,7 @@ TEST(DeviceProperty, ConversionIsBoundedTo256Bytes) {
 
 TEST(DeviceProperty, FailedPropertyCall) {
   InboxMachine sim(diskWith(""));
-  sim.machine().injectCallFault(inboxtest::callFault(zevsim::CallKind::GetDeviceProperty, 13));
+  sim.machine().injectCallFault(testsupport::callFault(zevsim::CallKind::GetDeviceProperty, 13));
   std::wstring out = L"unchanged";
   EXPECT_FALSE(readFirstDisk(platform::kDevpkeyDeviceInstanceId, out, 256));
   EXPECT_EQ(out, L"unchanged");

@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "discovery/device_property.hpp"
-#include "discovery/inbox_test_machine.hpp"
 #include "platform/platform_constants.hpp"
+#include "support/bound_machine.hpp"
 
 namespace zev {
 namespace {
 
-using inboxtest::callFault;
-using inboxtest::InboxMachine;
+using testsupport::callFault;
+using InboxMachine = testsupport::CapturedMachine;
 
 std::string machineWithInbox(const std::string& inboxDisks,
                              const std::string& drives = R"({ "id": "a" })") {
@@ -98,7 +98,7 @@ TEST(InboxEnumeration, CandidateCarriesAddressingOnly) {
   EXPECT_EQ(sets[0].setFlags, 0x12u);
   const auto opens = sim.calls(zevsim::CallKind::CreateFile);
   ASSERT_EQ(opens.size(), 1u);
-  EXPECT_EQ(opens[0].path, sim.interfacePath(0));
+  EXPECT_EQ(opens[0].path, sim.inboxInterfacePath(0));
   EXPECT_EQ(opens[0].access, 0xC0000000u);
   EXPECT_EQ(opens[0].shareMode, 3u);
   EXPECT_EQ(opens[0].disposition, 3u);
@@ -136,7 +136,7 @@ TEST(InboxEnumeration, UnopenableDiskStopsTheWalk) {
   EXPECT_EQ(candidates[0].devicePath, L"\\\\.\\PHYSICALDRIVE0");
   // The third disk is never opened, and the set is destroyed all the same.
   for (const auto& open : sim.calls(zevsim::CallKind::CreateFile)) {
-    EXPECT_NE(open.path, sim.interfacePath(2));
+    EXPECT_NE(open.path, sim.inboxInterfacePath(2));
   }
   EXPECT_EQ(sim.calls(zevsim::CallKind::DestroyDeviceInfoList).size(), 1u);
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
@@ -160,7 +160,7 @@ TEST(InboxEnumeration, FailedDeviceNumberSkipsOnlyThatDisk) {
 
 TEST(InboxEnumeration, NoDeviceSet) {
   InboxMachine sim(machineWithInbox(R"({ "drive": "a" })"));
-  sim.machine().injectCallFault(inboxtest::callFault(zevsim::CallKind::GetClassDevs, 13));
+  sim.machine().injectCallFault(testsupport::callFault(zevsim::CallKind::GetClassDevs, 13));
   DiskList candidates;
   EXPECT_EQ(enumerateInboxNvmeDisks(candidates), 0);
   EXPECT_TRUE(candidates.empty());

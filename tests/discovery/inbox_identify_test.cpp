@@ -8,16 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "discovery/inbox_test_machine.hpp"
 #include "discovery/storage_query_records.hpp"
 #include "platform/platform_constants.hpp"
+#include "support/bound_machine.hpp"
 
 namespace zev {
 namespace {
 
-using inboxtest::InboxMachine;
-using inboxtest::le32At;
-using inboxtest::wideBytes;
+using InboxMachine = testsupport::CapturedMachine;
+using testsupport::le32At;
+using testsupport::wideBytes;
 
 std::string machineWithDrive(const std::string& driveKeys) {
   return R"({ "description": "inbox identify", "drives": [ { "id": "a")" + driveKeys +
@@ -156,7 +156,7 @@ TEST(InboxIdentify, TextFieldsUpToTheirFirstZeroByte) {
 
 TEST(InboxIdentify, OpenFailurePrintsTheErrorAndReturns2) {
   InboxMachine sim(machineWithDrive(""));
-  sim.machine().injectCallFault(inboxtest::callFault(zevsim::CallKind::CreateFile, 5));
+  sim.machine().injectCallFault(testsupport::callFault(zevsim::CallKind::CreateFile, 5));
   DiskList identified;
   EXPECT_EQ(identifyInboxDisk(inboxCandidate(), identified), 2);
   EXPECT_TRUE(identified.empty());
@@ -173,7 +173,7 @@ TEST(InboxIdentify, OpenErrorInLowerCaseHexadecimal) {
   char hex[16];
   std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(error));
   EXPECT_EQ(sim.console(), std::string("  [ERROR] Failed to get disk handle: 0x") + hex + "\n\n");
-  sim.machine().injectCallFault(inboxtest::callFault(zevsim::CallKind::CreateFile, 0xABCD));
+  sim.machine().injectCallFault(testsupport::callFault(zevsim::CallKind::CreateFile, 0xABCD));
   EXPECT_EQ(identifyInboxDisk(inboxCandidate(), identified), 2);
   EXPECT_NE(sim.console().find("handle: 0xabcd\n\n"), std::string::npos);
 }

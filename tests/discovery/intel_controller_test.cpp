@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "discovery/irst_test_machine.hpp"
 #include "platform/platform_constants.hpp"
+#include "support/bound_machine.hpp"
 
 namespace zev {
 namespace {
@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
         LocationCase{L"Port_#0001.Hub_#0002, Bus Number 2", -1},
         LocationCase{L"Slot 1, Bus Number 4", -1}, LocationCase{L"A ,Bus Number 4", -1}));
 
-using irsttest::BoundMachine;
+using testsupport::BoundMachine;
 using zevsim::CallFault;
 using zevsim::CallKind;
 

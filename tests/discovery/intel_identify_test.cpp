@@ -6,16 +6,16 @@
 
 #include <string>
 
-#include "discovery/irst_test_machine.hpp"
 #include "platform/platform_constants.hpp"
+#include "support/bound_machine.hpp"
 
 namespace zev {
 namespace {
 
-using irsttest::BoundMachine;
-using irsttest::le32At;
-using irsttest::signatureOf;
-using irsttest::wideBytes;
+using testsupport::BoundMachine;
+using testsupport::le32At;
+using testsupport::signatureOf;
+using testsupport::wideBytes;
 using zevsim::CallFault;
 using zevsim::CallKind;
 

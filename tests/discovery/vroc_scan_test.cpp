@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "discovery/vroc_test_machine.hpp"
+#include "support/bound_machine.hpp"
 
 namespace zev {
 namespace {
 
-using vroctest::padded;
-using vroctest::VrocMachine;
-using vroctest::wideBytes;
+using testsupport::padded;
+using VrocMachine = testsupport::BoundMachine;
+using testsupport::wideBytes;
 
 constexpr std::uint32_t kVolumeCount = 0xE0002014;
 constexpr std::uint32_t kVolumeInfo = 0xE0002018;
@@ -105,7 +105,7 @@ std::vector<std::uint32_t> codesSentTo(const VrocMachine& sim, const std::wstrin
   std::vector<std::uint32_t> codes;
   for (const zevsim::CallRecord& call : sim.calls(zevsim::CallKind::DeviceIoControl)) {
     if (call.path == path) {
-      codes.push_back(VrocMachine::le32At(call, 16));
+      codes.push_back(testsupport::le32At(call, 16));
     }
   }
   return codes;
@@ -177,7 +177,7 @@ TEST(VrocScan, RequestsCarryTheirSizesAndThePassThroughNamesEachDisk) {
     std::uint32_t size;
   } sizes[] = {{kVolumeCount, 32}, {kVolumeInfo, 132}, {kMemberList, 256}, {kPassThrough, 4252}};
   for (const auto& s : sizes) {
-    for (const zevsim::CallRecord& call : sim.requests(s.code)) {
+    for (const zevsim::CallRecord& call : sim.miniportRequests(s.code)) {
       if (call.path != scsiPath(2)) {
         continue;
       }
@@ -185,10 +185,10 @@ TEST(VrocScan, RequestsCarryTheirSizesAndThePassThroughNamesEachDisk) {
       EXPECT_EQ(call.outSize, s.size) << std::hex << s.code;
     }
   }
-  const auto passThroughs = sim.requests(kPassThrough);
+  const auto passThroughs = sim.miniportRequests(kPassThrough);
   ASSERT_EQ(passThroughs.size(), 2u);
-  EXPECT_EQ(VrocMachine::le32At(passThroughs[0], 20), 1u);
-  EXPECT_EQ(VrocMachine::le32At(passThroughs[1], 20), 2u);
+  EXPECT_EQ(testsupport::le32At(passThroughs[0], 20), 1u);
+  EXPECT_EQ(testsupport::le32At(passThroughs[1], 20), 2u);
   EXPECT_EQ(sim.drive("vroc-a").requests[static_cast<int>(zevsim::FaultRequest::Identify)], 1u);
   EXPECT_EQ(sim.drive("loose").requests[static_cast<int>(zevsim::FaultRequest::Identify)], 0u);
 }
@@ -224,7 +224,7 @@ TEST(VrocScan, NonRaidDrivesAreListedFromTheFirstPortThatHasThem) {
   EXPECT_EQ(codesSentTo(sim, scsiPath(4)),
             (std::vector<std::uint32_t>{kVolumeCount, kNonRaidCount, kNonRaidList, kPassThrough,
                                         kPassThrough}));
-  const auto list = sim.requests(kNonRaidList);
+  const auto list = sim.miniportRequests(kNonRaidList);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].inSize, 252u);  // 2 x 108 + 36
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);

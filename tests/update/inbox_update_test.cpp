@@ -9,16 +9,16 @@
 #include <vector>
 
 #include "app/firmware_image.hpp"
-#include "discovery/inbox_test_machine.hpp"
 #include "platform/platform_constants.hpp"
+#include "support/bound_machine.hpp"
 #include "update/update_paths.hpp"
 
 namespace zev {
 namespace {
 
-using inboxtest::InboxMachine;
-using inboxtest::le32At;
-using inboxtest::le64At;
+using InboxMachine = testsupport::CapturedMachine;
+using testsupport::le32At;
+using testsupport::le64At;
 
 constexpr std::uint32_t kImageLength = 2097152;
 

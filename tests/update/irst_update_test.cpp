@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "discovery/irst_test_machine.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
+#include "support/bound_machine.hpp"
 #include "update/irst_records.hpp"
 #include "update/update_paths.hpp"
 
@@ -72,9 +72,9 @@ TEST(IntelFwRecords, ActivateRequestMatchesTheHandWrittenBytes) {
                       });
 }
 
-using irsttest::BoundMachine;
-using irsttest::le32At;
-using irsttest::signatureOf;
+using testsupport::BoundMachine;
+using testsupport::le32At;
+using testsupport::signatureOf;
 using zevsim::CallFault;
 using zevsim::CallKind;
 using zevsim::FaultRequest;
@@ -158,11 +158,10 @@ TEST(UpdateThroughIrst, SendsTheWholeImageAndActivatesSlot2) {
   EXPECT_EQ(opens[0].shareMode, 0u);
   EXPECT_EQ(opens[0].flags, 0u);
 
-  const zevsim::DriveReport* a = sim.drive("a");
-  ASSERT_NE(a, nullptr);
-  EXPECT_EQ(a->downloadedBytes, kImageLength);
-  EXPECT_TRUE(a->stagedImageMatchesPackage);
-  EXPECT_EQ(a->firmwareAfterReset, "KTW8LMZB");
+  const zevsim::DriveReport a = sim.drive("a");
+  EXPECT_EQ(a.downloadedBytes, kImageLength);
+  EXPECT_TRUE(a.stagedImageMatchesPackage);
+  EXPECT_EQ(a.firmwareAfterReset, "KTW8LMZB");
   EXPECT_EQ(sim.requestsOf("b", FaultRequest::Download), 0u);
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }
@@ -191,10 +190,9 @@ TEST_P(IrstDownloadPieces, SendEveryByteOfTheImage) {
   EXPECT_EQ(le32At(last, 52), GetParam().lastSize + 32u);  // DataBufferLength
   EXPECT_EQ(le32At(last, 72), GetParam().lastSize);        // BufferSize
   EXPECT_EQ(le32At(last, 64), kImageLength - GetParam().lastSize);
-  const zevsim::DriveReport* a = sim.drive("a");
-  ASSERT_NE(a, nullptr);
-  EXPECT_EQ(a->downloadedBytes, kImageLength);
-  EXPECT_TRUE(a->stagedImageMatchesPackage);
+  const zevsim::DriveReport a = sim.drive("a");
+  EXPECT_EQ(a.downloadedBytes, kImageLength);
+  EXPECT_TRUE(a.stagedImageMatchesPackage);
 }
 
 INSTANTIATE_TEST_SUITE_P(Granularities, IrstDownloadPieces,
@@ -362,9 +360,8 @@ TEST(IrstActivate, ADriveThatAsksForAPowerCycleGives1602) {
                                 "  [PASS] Firmware download succeeded.\n"
                                 "  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n"
                                 "\n\n");
-  const zevsim::DriveReport* a = sim.drive("a");
-  ASSERT_NE(a, nullptr);
-  EXPECT_EQ(a->firmwareAfterReset, "KTW8LMZB");
+  const zevsim::DriveReport a = sim.drive("a");
+  EXPECT_EQ(a.firmwareAfterReset, "KTW8LMZB");
 }
 
 TEST(IrstActivate, AnUndeliveredActivationGives1) {

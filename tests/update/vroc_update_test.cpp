@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "discovery/vroc_test_machine.hpp"
 #include "platform/platform.hpp"
+#include "support/bound_machine.hpp"
 #include "update/update_paths.hpp"
 
 namespace zev {
 namespace {
 
-using vroctest::padded;
-using vroctest::VrocMachine;
-using vroctest::wideBytes;
+using testsupport::padded;
+using VrocMachine = testsupport::BoundMachine;
+using testsupport::wideBytes;
 
 constexpr std::uint32_t kPassThrough = 0xE0002000;
 constexpr std::uint8_t kOpcodeDownload = 0x11;
@@ -88,7 +88,7 @@ std::uint8_t opcodeOf(const zevsim::CallRecord& call) {
 
 std::vector<zevsim::CallRecord> withOpcode(const VrocMachine& sim, std::uint8_t opcode) {
   std::vector<zevsim::CallRecord> out;
-  for (const zevsim::CallRecord& call : sim.requests(kPassThrough)) {
+  for (const zevsim::CallRecord& call : sim.miniportRequests(kPassThrough)) {
     if (opcodeOf(call) == opcode) {
       out.push_back(call);
     }
@@ -116,25 +116,25 @@ TEST(VrocUpdate, SendsTheImageInFiveHundredTwelveCommandsAndCommitsItToSlotTwo) 
   EXPECT_EQ(opens[0].disposition, 3u);
   EXPECT_EQ(opens[0].flags, 0u);
 
-  const auto requests = sim.requests(kPassThrough);
+  const auto requests = sim.miniportRequests(kPassThrough);
   ASSERT_EQ(requests.size(), 513u);
   for (std::uint32_t i = 0; i < 512; ++i) {
     const zevsim::CallRecord& call = requests[i];
     ASSERT_EQ(opcodeOf(call), kOpcodeDownload) << i;
     ASSERT_EQ(call.inSize, 4256u) << i;
     ASSERT_EQ(call.outSize, 153u) << i;
-    ASSERT_EQ(VrocMachine::le32At(call, 12), 30u) << i;    // Timeout
-    ASSERT_EQ(VrocMachine::le32At(call, 20), 1u) << i;     // disk id
-    ASSERT_EQ(VrocMachine::le32At(call, 92), 1023u) << i;  // NUMD
-    ASSERT_EQ(VrocMachine::le32At(call, 96), i * 1024) << i;
-    ASSERT_EQ(VrocMachine::le32At(call, 140), 4096u) << i;
+    ASSERT_EQ(testsupport::le32At(call, 12), 30u) << i;    // Timeout
+    ASSERT_EQ(testsupport::le32At(call, 20), 1u) << i;     // disk id
+    ASSERT_EQ(testsupport::le32At(call, 92), 1023u) << i;  // NUMD
+    ASSERT_EQ(testsupport::le32At(call, 96), i * 1024) << i;
+    ASSERT_EQ(testsupport::le32At(call, 140), 4096u) << i;
   }
   const zevsim::CallRecord& commit = requests[512];
   EXPECT_EQ(opcodeOf(commit), kOpcodeCommit);
   EXPECT_EQ(commit.inSize, 153u);
   EXPECT_EQ(commit.outSize, 153u);
-  EXPECT_EQ(VrocMachine::le32At(commit, 20), 1u);
-  EXPECT_EQ(VrocMachine::le32At(commit, 92), 0x0Au);
+  EXPECT_EQ(testsupport::le32At(commit, 20), 1u);
+  EXPECT_EQ(testsupport::le32At(commit, 92), 0x0Au);
 
   const zevsim::DriveReport a = sim.drive("vroc-a");
   EXPECT_EQ(a.downloadedBytes, 2097152u);
@@ -175,10 +175,10 @@ TEST(VrocUpdate, PiecesFollowTheGranularityAndAShortLastPieceCarriesTheRest) {
       const std::uint32_t size = i + 1 == c.commands ? c.lastPieceSize : c.pieceSize;
       ASSERT_EQ(downloads[i].inSize, size + 160) << i;
       ASSERT_EQ(downloads[i].outSize, 153u) << i;
-      ASSERT_EQ(VrocMachine::le32At(downloads[i], 24), size + 132) << i;
-      ASSERT_EQ(VrocMachine::le32At(downloads[i], 92), size / 4 - 1) << i;
-      ASSERT_EQ(VrocMachine::le32At(downloads[i], 96), i * (c.pieceSize / 4)) << i;
-      ASSERT_EQ(VrocMachine::le32At(downloads[i], 140), size) << i;
+      ASSERT_EQ(testsupport::le32At(downloads[i], 24), size + 132) << i;
+      ASSERT_EQ(testsupport::le32At(downloads[i], 92), size / 4 - 1) << i;
+      ASSERT_EQ(testsupport::le32At(downloads[i], 96), i * (c.pieceSize / 4)) << i;
+      ASSERT_EQ(testsupport::le32At(downloads[i], 140), size) << i;
     }
     const zevsim::DriveReport a = sim.drive("vroc-a");
     EXPECT_EQ(a.downloadedBytes, 2097152u);
@@ -246,7 +246,7 @@ TEST(VrocUpdate, AnUndeliveredPieceShowsTheSystemErrorInUpperCaseHex) {
   EXPECT_EQ(run.result, 1);
   EXPECT_EQ(run.output,
             targetBlock() + "  [ERROR] Firmware download IOCTL failed: 0x45D\n" + kDownloadFail);
-  EXPECT_EQ(sim.requests(kPassThrough).size(), 3u);
+  EXPECT_EQ(sim.miniportRequests(kPassThrough).size(), 3u);
   EXPECT_EQ(requestsOf(sim, "vroc-a", zevsim::FaultRequest::Download), 2u);
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }

@@ -1,12 +1,14 @@
-// A simulated machine for the inbox tests: built from machine-file text (so it
-// gets the loader's defaults), bound to the platform boundary for the life of
-// the object, with the package identity built so that imageBuffer holds the
-// image the drives compare against. Console text is captured meanwhile.
+// A simulated machine for the package's tests: built from machine-file text
+// (so it gets the loader's defaults), optionally adjusted before it is built,
+// bound to the platform boundary for the life of the object, with the package
+// identity built so that imageBuffer holds the image the drives compare
+// against. Optionally captures the console meanwhile.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,17 +21,23 @@
 #include "zevsim/machine.hpp"
 #include "zevsim/machine_file.hpp"
 
-namespace zev::inboxtest {
+namespace zev::testsupport {
 
-class InboxMachine {
+using AdjustConfig = std::function<void(zevsim::MachineConfig&)>;
+
+class BoundMachine {
  public:
-  explicit InboxMachine(std::string_view machineFile) {
-    zevsim::MachineFileResult loaded = zevsim::parseMachineFile(machineFile, "<inbox test>");
+  explicit BoundMachine(std::string_view machineFile, const AdjustConfig& adjust = {},
+                        bool captureConsole = false) {
+    zevsim::MachineFileResult loaded = zevsim::parseMachineFile(machineFile, "<test machine>");
     if (!loaded.config) {
       ADD_FAILURE() << loaded.error;
       loaded.config = zevsim::MachineConfig{};
     }
     config_ = std::move(*loaded.config);
+    if (adjust) {
+      adjust(config_);
+    }
     resetPackageIdentity();
     buildPackageIdentity();
     const auto image = firmwareImage();
@@ -37,25 +45,22 @@ class InboxMachine {
         config_, std::vector<std::uint8_t>(image.begin(), image.end()));
     platform::sim::bindMachine(machine_.get());
     narrowOut.reset();
-    capture_ = std::make_unique<ConsoleCapture>();
+    if (captureConsole) {
+      capture_ = std::make_unique<ConsoleCapture>();
+    }
   }
-  ~InboxMachine() {
+  ~BoundMachine() {
     capture_.reset();
     platform::sim::bindMachine(nullptr);
     narrowOut.reset();
   }
-  InboxMachine(const InboxMachine&) = delete;
-  InboxMachine& operator=(const InboxMachine&) = delete;
+  BoundMachine(const BoundMachine&) = delete;
+  BoundMachine& operator=(const BoundMachine&) = delete;
 
   zevsim::Machine& machine() { return *machine_; }
   const zevsim::MachineConfig& config() const { return config_; }
+  // The captured console text (a machine built with captureConsole).
   const std::string& console() const { return capture_->text(); }
-
-  // The disk interface path of the i-th inbox disk, as the package opens it.
-  std::wstring interfacePath(std::size_t inboxIndex) const {
-    const std::string& path = config_.inbox.at(inboxIndex).interfacePath;
-    return std::wstring(path.begin(), path.end());
-  }
 
   std::vector<zevsim::CallRecord> calls(zevsim::CallKind kind) const {
     std::vector<zevsim::CallRecord> out;
@@ -67,6 +72,7 @@ class InboxMachine {
     return out;
   }
 
+  // The device requests sent, in order, with the given control code.
   std::vector<zevsim::CallRecord> requests(std::uint32_t controlCode) const {
     std::vector<zevsim::CallRecord> out;
     for (const zevsim::CallRecord& call : calls(zevsim::CallKind::DeviceIoControl)) {
@@ -76,6 +82,10 @@ class InboxMachine {
     }
     return out;
   }
+
+  // The miniport requests sent, in order, whose SRB_IO_CONTROL carries
+  // srbControlCode.
+  std::vector<zevsim::CallRecord> miniportRequests(std::uint32_t srbControlCode) const;
 
   zevsim::DriveReport drive(std::string_view id) const {
     for (const zevsim::DriveReport& report : machine_->driveReports()) {
@@ -91,7 +101,18 @@ class InboxMachine {
     return drive(id).requests[static_cast<int>(kind)];
   }
 
+  // The disk interface path of the i-th inbox disk, as the package opens it.
+  std::wstring inboxInterfacePath(std::size_t inboxIndex) const {
+    return ascii(config_.inbox.at(inboxIndex).interfacePath);
+  }
+  // The Intel controller's storage-port interface path as the package sees it.
+  std::wstring controllerPath() const { return ascii(config_.intelController->interfacePath); }
+
  private:
+  static std::wstring ascii(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+  }
+
   zevsim::MachineConfig config_;
   std::unique_ptr<zevsim::Machine> machine_;
   std::unique_ptr<ConsoleCapture> capture_;
@@ -108,9 +129,32 @@ inline std::uint32_t le32At(const std::vector<std::uint8_t>& bytes, std::size_t 
          (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
 }
 
+inline std::uint32_t le32At(const zevsim::CallRecord& call, std::size_t offset) {
+  return le32At(call.inputHead, offset);
+}
+
 inline std::uint64_t le64At(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
   return static_cast<std::uint64_t>(le32At(bytes, offset)) |
          (static_cast<std::uint64_t>(le32At(bytes, offset + 4)) << 32);
+}
+
+inline std::vector<zevsim::CallRecord> BoundMachine::miniportRequests(
+    std::uint32_t srbControlCode) const {
+  std::vector<zevsim::CallRecord> out;
+  for (const zevsim::CallRecord& call : calls(zevsim::CallKind::DeviceIoControl)) {
+    if (call.inputHead.size() >= 20 && le32At(call, 16) == srbControlCode) {
+      out.push_back(call);
+    }
+  }
+  return out;
+}
+
+// The request's signature bytes (4 to 11) from a call record's input head.
+inline std::string signatureOf(const zevsim::CallRecord& call) {
+  if (call.inputHead.size() < 12) {
+    return {};
+  }
+  return std::string(call.inputHead.begin() + 4, call.inputHead.begin() + 12);
 }
 
 // A call fault of kind failing with error; the filters stay open unless given.
@@ -136,4 +180,17 @@ inline std::wstring wideBytes(std::string_view bytes) {
   return out;
 }
 
-}  // namespace zev::inboxtest
+// A bound machine that captures the console for its whole life.
+class CapturedMachine : public BoundMachine {
+ public:
+  explicit CapturedMachine(std::string_view machineFile, const AdjustConfig& adjust = {})
+      : BoundMachine(machineFile, adjust, true) {}
+};
+
+// A drive text padded with blanks to its field width, as NVMe fills it.
+inline std::string padded(std::string text, std::size_t width) {
+  text.resize(width, ' ');
+  return text;
+}
+
+}  // namespace zev::testsupport
