@@ -91,7 +91,12 @@ int formatWide(wchar_t* buffer, std::size_t capacity, const wchar_t* format, ...
   va_start(args, format);
   const int written = std::vswprintf(buffer, capacity, format, args);
   va_end(args);
-  return written < 0 ? -1 : written;
+  // Some C runtimes return the length the text would have had when it does
+  // not fit; a text that does not fit is a failed format either way.
+  if (written < 0 || static_cast<std::size_t>(written) >= capacity) {
+    return -1;
+  }
+  return written;
 }
 
 }  // namespace zev

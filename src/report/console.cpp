@@ -1,6 +1,7 @@
 // The console channels over one narrow byte sink.
 #include "report/console.hpp"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
@@ -122,7 +123,9 @@ void printWide(const wchar_t* format, ...) {
     va_start(args, format);
     int written = std::vswprintf(buffer.data(), buffer.size(), format, args);
     va_end(args);
-    if (written >= 0) {
+    // A text that does not fit is retried in a larger buffer: some C runtimes
+    // return -1 then, others the length the text would have had.
+    if (written >= 0 && static_cast<std::size_t>(written) < buffer.size()) {
       writeConsoleBytes(
           narrowText(std::wstring_view(buffer.data(), static_cast<std::size_t>(written))));
       return;
@@ -130,7 +133,8 @@ void printWide(const wchar_t* format, ...) {
     if (buffer.size() >= 65536) {
       return;  // a format that cannot be expanded prints nothing
     }
-    buffer.resize(buffer.size() * 4);
+    const std::size_t wanted = written > 0 ? static_cast<std::size_t>(written) + 1 : 0;
+    buffer.resize(std::max(buffer.size() * 4, wanted));
   }
 }
 

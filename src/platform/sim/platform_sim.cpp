@@ -2,6 +2,7 @@
 // simulated machine, translating the boundary's records to the simulator's
 // own. Files and standard output are the host's.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "platform/platform.hpp"
@@ -73,6 +74,13 @@ std::string hostPath(const std::wstring& path) {
     }
   }
   return out;
+}
+
+// The host file for a wide path: UTF-8 on POSIX hosts, the wide name itself
+// on Windows hosts (std::filesystem converts from UTF-8 either way).
+std::filesystem::path hostFile(const std::wstring& path) {
+  const std::string utf8 = hostPath(path);
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 }  // namespace
@@ -217,12 +225,12 @@ LocalTime localTime() {
 }
 
 bool truncateFile(const std::wstring& path) {
-  std::ofstream file(hostPath(path), std::ios::out | std::ios::binary | std::ios::trunc);
+  std::ofstream file(hostFile(path), std::ios::out | std::ios::binary | std::ios::trunc);
   return file.is_open();
 }
 
 bool writeWholeFile(const std::wstring& path, std::string_view bytes) {
-  std::ofstream file(hostPath(path), std::ios::out | std::ios::binary | std::ios::trunc);
+  std::ofstream file(hostFile(path), std::ios::out | std::ios::binary | std::ios::trunc);
   if (!file.is_open()) {
     return false;
   }
