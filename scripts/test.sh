@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the suite in the default build, the same suite
 # under AddressSanitizer and UndefinedBehaviorSanitizer, and the formatting
-# check.
+# check, and the Windows cross build with its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -14,5 +14,8 @@ cmake --workflow --preset linux
 
 echo "== Suite (asan)"
 cmake --workflow --preset asan
+
+echo "== Windows executable (mingw-w64 cross build, tests under Wine)"
+scripts/test_windows.sh
 
 echo "== All tests passed"

@@ -1,0 +1,295 @@
+// The Win32 backend of the platform boundary: SetupAPI for device sets and
+// properties, CreateFileW/DeviceIoControl/CloseHandle for device requests,
+// MessageBoxW, the local clock, _wfopen for the installation log and the C
+// runtime's standard output in binary mode.
+//
+// This folder is the only place that includes <windows.h>. Each function
+// copies the boundary's records into the SDK's, makes exactly one Win32 call
+// and copies the results back; nothing that could touch the thread's last
+// error runs between that call and the caller's getLastError().
+
+// The SDK headers depend on this order.
+#include <windows.h>
+
+#include <setupapi.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/platform.hpp"
+
+namespace zev::platform {
+namespace {
+
+GUID toSdk(const Guid& g) {
+  GUID s{};
+  s.Data1 = g.data1;
+  s.Data2 = g.data2;
+  s.Data3 = g.data3;
+  std::copy(g.data4.begin(), g.data4.end(), s.Data4);
+  return s;
+}
+
+Guid fromSdk(const GUID& s) {
+  Guid g;
+  g.data1 = s.Data1;
+  g.data2 = s.Data2;
+  g.data3 = s.Data3;
+  std::copy(std::begin(s.Data4), std::end(s.Data4), g.data4.begin());
+  return g;
+}
+
+SP_DEVINFO_DATA toSdk(const DeviceInfoData& d) {
+  SP_DEVINFO_DATA s{};
+  s.cbSize = d.cbSize;
+  s.ClassGuid = toSdk(d.classGuid);
+  s.DevInst = d.devInst;
+  s.Reserved = d.reserved;
+  return s;
+}
+
+void copyBack(const SP_DEVINFO_DATA& s, DeviceInfoData& d) {
+  d.cbSize = s.cbSize;
+  d.classGuid = fromSdk(s.ClassGuid);
+  d.devInst = s.DevInst;
+  d.reserved = s.Reserved;
+}
+
+SP_DEVICE_INTERFACE_DATA toSdk(const DeviceInterfaceData& d) {
+  SP_DEVICE_INTERFACE_DATA s{};
+  s.cbSize = d.cbSize;
+  s.InterfaceClassGuid = toSdk(d.interfaceClassGuid);
+  s.Flags = d.flags;
+  s.Reserved = d.reserved;
+  return s;
+}
+
+void copyBack(const SP_DEVICE_INTERFACE_DATA& s, DeviceInterfaceData& d) {
+  d.cbSize = s.cbSize;
+  d.interfaceClassGuid = fromSdk(s.InterfaceClassGuid);
+  d.flags = s.Flags;
+  d.reserved = s.Reserved;
+}
+
+// Handle and DeviceSet are both the integer form of a pointer-sized handle
+// (HANDLE, HDEVINFO), with -1 as INVALID_HANDLE_VALUE.
+static_assert(sizeof(Handle) == sizeof(HANDLE) && sizeof(DeviceSet) == sizeof(HDEVINFO));
+HANDLE toSdk(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+// Copies a DWORD result into an optional caller's 32-bit field (DWORD is
+// unsigned long, a distinct type from std::uint32_t).
+void store(std::uint32_t* target, DWORD value) {
+  if (target != nullptr) {
+    *target = static_cast<std::uint32_t>(value);
+  }
+}
+
+// Standard output of a windowed program exists only when the caller connected
+// one (a pipe, a file or an inherited console). The C runtime opens its
+// descriptor 1 under the same condition; a descriptor it did not open must not
+// be touched, as its validation would end the process. When connected, the
+// descriptor is switched to binary mode once, so "\n" stays one byte.
+std::FILE* standardOutput() {
+  static std::FILE* const stream = []() -> std::FILE* {
+    const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+        GetFileType(handle) == FILE_TYPE_UNKNOWN) {
+      return nullptr;
+    }
+    const int descriptor = _fileno(stdout);
+    if (descriptor < 0) {
+      return nullptr;
+    }
+    std::fflush(stdout);
+    _setmode(descriptor, _O_BINARY);
+    return stdout;
+  }();
+  return stream;
+}
+
+}  // namespace
+
+// --- Device-information sets (SetupAPI) ---
+
+DeviceSet getClassDevs(const Guid& classGuid, std::uint32_t flags) {
+  const GUID guid = toSdk(classGuid);
+  const HDEVINFO set = SetupDiGetClassDevsW(&guid, nullptr, nullptr, flags);
+  return reinterpret_cast<DeviceSet>(set);
+}
+
+bool enumDeviceInfo(DeviceSet set, std::uint32_t memberIndex, DeviceInfoData& deviceInfo) {
+  SP_DEVINFO_DATA data = toSdk(deviceInfo);
+  const BOOL ok = SetupDiEnumDeviceInfo(toSdk(set), memberIndex, &data);
+  copyBack(data, deviceInfo);
+  return ok != FALSE;
+}
+
+bool enumDeviceInterfaces(DeviceSet set, const DeviceInfoData* deviceInfo,
+                          const Guid& interfaceClass, std::uint32_t memberIndex,
+                          DeviceInterfaceData& interfaceData) {
+  SP_DEVINFO_DATA filter{};
+  if (deviceInfo != nullptr) {
+    filter = toSdk(*deviceInfo);
+  }
+  const GUID guid = toSdk(interfaceClass);
+  SP_DEVICE_INTERFACE_DATA data = toSdk(interfaceData);
+  const BOOL ok = SetupDiEnumDeviceInterfaces(toSdk(set), deviceInfo != nullptr ? &filter : nullptr,
+                                              &guid, memberIndex, &data);
+  copyBack(data, interfaceData);
+  return ok != FALSE;
+}
+
+bool getDeviceInterfaceDetail(DeviceSet set, const DeviceInterfaceData& interfaceData,
+                              std::uint8_t* detail, std::uint32_t detailSize,
+                              std::uint32_t* requiredSize, DeviceInfoData* deviceInfo) {
+  SP_DEVICE_INTERFACE_DATA data = toSdk(interfaceData);
+  SP_DEVINFO_DATA info{};
+  if (deviceInfo != nullptr) {
+    info = toSdk(*deviceInfo);
+  }
+  DWORD required = 0;
+  // The detail buffer is SP_DEVICE_INTERFACE_DETAIL_DATA_W as bytes: cbSize,
+  // then the device path; SetupAPI writes it in place.
+  const BOOL ok = SetupDiGetDeviceInterfaceDetailW(
+      toSdk(set), &data, reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(detail), detailSize,
+      requiredSize != nullptr ? &required : nullptr, deviceInfo != nullptr ? &info : nullptr);
+  store(requiredSize, required);
+  if (deviceInfo != nullptr) {
+    copyBack(info, *deviceInfo);
+  }
+  return ok != FALSE;
+}
+
+bool getDeviceProperty(DeviceSet set, const DeviceInfoData& deviceInfo, const PropertyKey& key,
+                       std::uint32_t* propertyType, std::uint8_t* buffer, std::uint32_t bufferSize,
+                       std::uint32_t* requiredSize) {
+  SP_DEVINFO_DATA info = toSdk(deviceInfo);
+  DEVPROPKEY sdkKey{};
+  sdkKey.fmtid = toSdk(key.fmtid);
+  sdkKey.pid = key.pid;
+  // The property type is a required output of SetupDiGetDevicePropertyW.
+  DEVPROPTYPE type = 0;
+  DWORD required = 0;
+  const BOOL ok = SetupDiGetDevicePropertyW(toSdk(set), &info, &sdkKey, &type, buffer, bufferSize,
+                                            requiredSize != nullptr ? &required : nullptr, 0);
+  store(propertyType, type);
+  store(requiredSize, required);
+  return ok != FALSE;
+}
+
+bool getDeviceRegistryProperty(DeviceSet set, const DeviceInfoData& deviceInfo,
+                               std::uint32_t property, std::uint32_t* dataType,
+                               std::uint8_t* buffer, std::uint32_t bufferSize,
+                               std::uint32_t* requiredSize) {
+  SP_DEVINFO_DATA info = toSdk(deviceInfo);
+  DWORD type = 0;
+  DWORD required = 0;
+  const BOOL ok = SetupDiGetDeviceRegistryPropertyW(
+      toSdk(set), &info, property, dataType != nullptr ? &type : nullptr, buffer, bufferSize,
+      requiredSize != nullptr ? &required : nullptr);
+  store(dataType, type);
+  store(requiredSize, required);
+  return ok != FALSE;
+}
+
+bool destroyDeviceInfoList(DeviceSet set) {
+  return SetupDiDestroyDeviceInfoList(toSdk(set)) != FALSE;
+}
+
+// --- Device I/O ---
+
+Handle createFile(const wchar_t* path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                  std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) {
+  const HANDLE handle = CreateFileW(path, desiredAccess, shareMode, nullptr, creationDisposition,
+                                    flagsAndAttributes, nullptr);
+  return reinterpret_cast<Handle>(handle);
+}
+
+bool deviceIoControl(Handle handle, std::uint32_t controlCode, void* inBuffer,
+                     std::uint32_t inBufferSize, void* outBuffer, std::uint32_t outBufferSize,
+                     std::uint32_t* bytesReturned) {
+  // Without an OVERLAPPED record the byte count is a required output.
+  DWORD returned = 0;
+  const BOOL ok = DeviceIoControl(toSdk(handle), controlCode, inBuffer, inBufferSize, outBuffer,
+                                  outBufferSize, &returned, nullptr);
+  store(bytesReturned, returned);
+  return ok != FALSE;
+}
+
+bool closeHandle(Handle handle) {
+  return CloseHandle(toSdk(handle)) != FALSE;
+}
+
+std::uint32_t getLastError() {
+  return static_cast<std::uint32_t>(GetLastError());
+}
+
+// --- Process ---
+
+bool getModuleHandle() {
+  return GetModuleHandleW(nullptr) != nullptr;
+}
+
+void showMessageBox(const std::wstring& text, const std::wstring& caption) {
+  // No owner window, one OK button, no icon. Both texts are C strings to the
+  // call: a zero character ends them.
+  MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK);
+}
+
+LocalTime localTime() {
+  // The system clock converted by the system's own time-zone rules, to the
+  // second.
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  LocalTime t;
+  t.year = now.wYear;
+  t.month = now.wMonth;
+  t.day = now.wDay;
+  t.hour = now.wHour;
+  t.minute = now.wMinute;
+  t.second = now.wSecond;
+  return t;
+}
+
+// --- Files and standard output ---
+
+bool truncateFile(const std::wstring& path) {
+  // Output mode, created or cut to length zero, shared for reading and
+  // writing (the C runtime's default).
+  std::FILE* file = _wfopen(path.c_str(), L"wb");
+  if (file == nullptr) {
+    return false;
+  }
+  std::fclose(file);
+  return true;
+}
+
+bool writeWholeFile(const std::wstring& path, std::string_view bytes) {
+  // Binary mode: the log's "\n" line breaks are stored as they are.
+  std::FILE* file = _wfopen(path.c_str(), L"wb");
+  if (file == nullptr) {
+    return false;
+  }
+  const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
+  const bool closed = std::fclose(file) == 0;
+  return written == bytes.size() && closed;
+}
+
+void writeStandardOutput(std::string_view bytes) {
+  if (std::FILE* out = standardOutput(); out != nullptr && !bytes.empty()) {
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+  }
+}
+
+void flushStandardOutput() {
+  if (std::FILE* out = standardOutput(); out != nullptr) {
+    std::fflush(out);
+  }
+}
+
+}  // namespace zev::platform

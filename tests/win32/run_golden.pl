@@ -1,0 +1,158 @@
+#!/usr/bin/perl
+# Runs every golden scenario of tests/golden/ through zev-sim.exe under Wine
+# and compares standard output and the log file byte for byte, the exit
+# status (its low 8 bits, as a POSIX process status keeps them) and the
+# report subset, as the in-process harness tests/e2e/scenario_test.cpp does
+# on the host.
+#
+#   perl run_golden.pl PATH/zev-sim.exe SOURCE_DIR
+#
+# Expects Wine to be set up (tests/win32/wine_env.sh). Exits 1 when any
+# scenario differs, 2 when there is no scenario to run.
+use strict;
+use warnings;
+use File::Temp qw(tempdir);
+use JSON::PP;
+
+my ($sim, $source) = @ARGV;
+die "usage: $0 zev-sim.exe SOURCE_DIR\n" unless defined $source;
+
+my $clock = '2027-02-01T09:05:03';
+my $argv0 = 'C:\\pkg\\ZEV_TQ270c_V1.0.2_KTW8LMZB.exe';
+my $json = JSON::PP->new->canonical->allow_nonref;
+
+sub slurp {
+  my ($path) = @_;
+  open(my $fh, '<:raw', $path) or return undef;
+  local $/;
+  my $bytes = <$fh>;
+  close $fh;
+  return $bytes // '';
+}
+
+# Unix path to the Windows form of Wine's Z: drive.
+sub windowsPath { 'Z:' . ($_[0] =~ s{/}{\\}gr) }
+
+# The first line where two texts differ.
+sub firstDifference {
+  my ($expected, $actual) = @_;
+  my @e = split /\n/, $expected, -1;
+  my @a = split /\n/, $actual, -1;
+  for my $i (0 .. ($#e > $#a ? $#e : $#a)) {
+    my $el = $e[$i] // '<end>';
+    my $al = $a[$i] // '<end>';
+    next if $el eq $al;
+    s/([^\x20-\x7e])/sprintf('\\x%02x', ord $1)/ge for $el, $al;
+    return sprintf("line %d:\n    expected: [%s]\n    actual:   [%s]", $i + 1, $el, $al);
+  }
+  return 'texts differ in length only';
+}
+
+# Every key of expected is in actual with an equal value; arrays element by
+# element and of equal length. Returns the path of the first mismatch.
+sub subsetMismatch {
+  my ($expected, $actual, $where) = @_;
+  if (ref $expected eq 'HASH') {
+    return "$where is not an object" unless ref $actual eq 'HASH';
+    for my $key (sort keys %$expected) {
+      return "$where.$key missing" unless exists $actual->{$key};
+      my $m = subsetMismatch($expected->{$key}, $actual->{$key}, "$where.$key");
+      return $m if defined $m;
+    }
+    return undef;
+  }
+  if (ref $expected eq 'ARRAY') {
+    return "$where is not an array" unless ref $actual eq 'ARRAY';
+    return "$where has " . @$actual . ' elements, expected ' . @$expected
+        unless @$actual == @$expected;
+    for my $i (0 .. $#$expected) {
+      my $m = subsetMismatch($expected->[$i], $actual->[$i], "$where\[$i\]");
+      return $m if defined $m;
+    }
+    return undef;
+  }
+  my ($e, $a) = ($json->encode($expected), $json->encode($actual));
+  return $e eq $a ? undef : "$where is $a, expected $e";
+}
+
+# Runs a program with standard output and error to files; returns the wait
+# status.
+sub runTo {
+  my ($stdout, $stderr, @command) = @_;
+  my $pid = fork // die "fork: $!\n";
+  if ($pid == 0) {
+    open(STDIN, '<', '/dev/null') or die;
+    open(STDOUT, '>:raw', $stdout) or die;
+    open(STDERR, '>', $stderr) or die;
+    exec(@command) or die "exec $command[0]: $!\n";
+  }
+  waitpid($pid, 0);
+  return $?;
+}
+
+my $golden = "$source/tests/golden";
+opendir(my $dh, $golden) or die "$golden: $!\n";
+my @scenarios = sort grep { -f "$golden/$_/scenario.json" } readdir $dh;
+closedir $dh;
+unless (@scenarios) {
+  print "no scenario under $golden\n";
+  exit 2;
+}
+
+my $failures = 0;
+for my $name (@scenarios) {
+  my $dir = "$golden/$name";
+  my $scenario = decode_json(slurp("$dir/scenario.json"));
+  my $work = tempdir("zev-golden-$name.XXXXXX", TMPDIR => 1, CLEANUP => 1);
+  my $log = windowsPath("$work/install.log");
+  my @command = ('wine', $sim, '--clock', $clock, '--argv0', $argv0, '--report',
+                 windowsPath("$work/report.json"));
+  push @command, '--machine', windowsPath("$source/$scenario->{machine}")
+      if exists $scenario->{machine};
+  push @command, '--', map { s/\{log\}/$log/gr } @{ $scenario->{args} // [] };
+
+  my $wait = runTo("$work/stdout", "$work/stderr", @command);
+  my @problems;
+  my $expectedStatus = $scenario->{exitStatus} & 0xFF;
+  my $status = $wait >> 8;
+  push @problems, "exit status $status, expected $expectedStatus (of $scenario->{exitStatus})"
+      unless ($wait & 0x7F) == 0 && $status == $expectedStatus;
+
+  my $expectedOut = slurp("$dir/stdout.txt");
+  my $out = slurp("$work/stdout") // '';
+  push @problems, "standard output differs at " . firstDifference($expectedOut, $out)
+      unless $out eq $expectedOut;
+
+  if (-f "$dir/log.txt") {
+    my $expectedLog = slurp("$dir/log.txt") =~ s/\{log\}/$log/gr;
+    my $actualLog = slurp("$work/install.log");
+    if (!defined $actualLog) {
+      push @problems, 'no log file';
+    } elsif ($actualLog ne $expectedLog) {
+      push @problems, "log differs at " . firstDifference($expectedLog, $actualLog);
+    }
+  }
+
+  if (-f "$dir/report.json") {
+    my $report = slurp("$work/report.json");
+    if (!defined $report) {
+      push @problems, 'no report';
+    } else {
+      my $m = subsetMismatch(decode_json(slurp("$dir/report.json")), decode_json($report),
+                             'report');
+      push @problems, $m if defined $m;
+    }
+  }
+
+  if (@problems) {
+    $failures++;
+    print "FAIL $name\n", map { "  $_\n" } @problems;
+    my $stderr = slurp("$work/stderr") // '';
+    print "  zev-sim's standard error:\n", map { "    $_\n" } split /\n/, $stderr if length $stderr;
+  } else {
+    print "ok   $name\n";
+  }
+}
+
+printf "%d of %d scenarios match under Wine\n", @scenarios - $failures, scalar @scenarios;
+exit($failures ? 1 : 0);
