@@ -43,10 +43,13 @@ int irstDownload(platform::Handle handle, const DiskInfo& disk, std::uint32_t tr
   const std::vector<Piece> pieces = planPieces(transferLength, pieceSize);
   const std::uint8_t pathId = intel::pathIdByte(disk.pathId);
 
-  bool accepted = true;
+  // A piece size of 0 plans no piece for a non-empty transfer: that download
+  // fails before anything goes out, so no activation follows an image never
+  // sent. The buffer is sized from the first (largest) piece, never larger.
+  bool accepted = transferLength == 0 || !pieces.empty();
   std::vector<std::uint8_t> buffer;
   if (!pieces.empty()) {
-    buffer.resize(irst::downloadRequestSize(pieceSize));
+    buffer.resize(irst::downloadRequestSize(pieces.front().length));
   }
   for (const Piece& piece : pieces) {
     if (std::size_t{piece.offset} + piece.length > imageBuffer.size()) {

@@ -202,6 +202,21 @@ INSTANTIATE_TEST_SUITE_P(Granularities, IrstDownloadPieces,
                                          GranularityCase{3, 171, 12288, 8192},
                                          GranularityCase{255, 3, 1044480, 8192}));
 
+// A granularity whose piece size is 0 (a multiple of 2^20 in 32-bit
+// arithmetic) sends nothing, fails the download and never activates.
+TEST(UpdateThroughIrst, APieceSizeThatCannotBeSentFailsWithoutActivation) {
+  for (std::int32_t granularity : {0, 1 << 20}) {
+    BoundMachine sim(raid1());
+    std::uint32_t transferLength = kImageLength;
+    ConsoleCapture console;
+    EXPECT_EQ(updateThroughIrst(member(sim, 0, granularity), transferLength), 1) << granularity;
+    EXPECT_NE(console.text().find("  [FAIL] Firmware download failed.\n"), std::string::npos);
+    EXPECT_EQ(sim.requestsOf("a", FaultRequest::Download), 0u) << granularity;
+    EXPECT_EQ(sim.requestsOf("a", FaultRequest::Activate), 0u) << granularity;
+    EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+  }
+}
+
 TEST(UpdateThroughIrst, ANonRaidDrivePrintsRaidNo) {
   BoundMachine sim(R"({ "drives": [ { "id": "p", "firmware": "KTW5LMZB" } ],
       "intelController": { "passThrough": [ { "drive": "p", "busNumber": 3 } ] } })");
