@@ -15,6 +15,8 @@ cmake --workflow --preset linux
 echo "== Suite (asan)"
 cmake --workflow --preset asan
 
+echo "== Fuzz targets (brief)"; scripts/fuzz_smoke.sh
+
 echo "== Windows executable (mingw-w64 cross build, tests under Wine)"
 scripts/test_windows.sh
 

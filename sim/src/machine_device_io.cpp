@@ -89,6 +89,9 @@ SimHandle Machine::createFile(const wchar_t* path, std::uint32_t access, std::ui
       endpoint = makeInvalidFunctionEndpoint();
       break;
   }
+  if (s.wrapEndpoint) {
+    endpoint = s.wrapEndpoint(std::move(endpoint));
+  }
   const SimHandle handle = s.newHandle();
   s.handles.emplace(handle, OpenHandle{record.path, std::move(endpoint)});
   s.succeed(record);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -124,6 +125,9 @@ class MachineState {
   std::vector<MessageBoxRecord> boxes;
   std::optional<LocalTime> clock;
   std::vector<InjectedCallFault> callFaults;
+  // When set, every endpoint an open creates passes through it, so a test or
+  // fuzz target can stand its own driver behaviour in front of the real one.
+  std::function<std::unique_ptr<Endpoint>(std::unique_ptr<Endpoint>)> wrapEndpoint;
 
   NvmeDrive* findDrive(const std::string& id) const;
   const PathTarget* findPath(std::wstring_view path) const;

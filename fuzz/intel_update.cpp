@@ -1,0 +1,50 @@
+// The IRST ("IntelFw " download and activate, ReturnCode) and VROC (NVMe
+// pass-through download and commit, ReturnCode and CplEntry[3]) update paths
+// on disks identified by the real driver, then updated with a hostile one.
+#include <string>
+#include <string_view>
+
+#include "discovery/disk_info.hpp"
+#include "discovery/intel_identify.hpp"
+#include "discovery/vroc_scan.hpp"
+#include "fuzz_machine.hpp"
+#include "fuzz_machines.hpp"
+#include "fuzz_targets.hpp"
+#include "machine_state.hpp"
+#include "update/update_paths.hpp"
+#include "update_checks.hpp"
+
+int zevFuzzIntelUpdate(const std::uint8_t* data, std::size_t size) {
+  zevfuzz::ByteSource source(data, size);
+  const std::uint8_t choice = source.byte();
+  const std::string_view machines[] = {zevfuzz::kIrstMachine, zevfuzz::kVrocMachine,
+                                       zevfuzz::kVrocPassThroughMachine};
+  const bool vroc = choice % 3 != 0;
+  zevfuzz::FuzzMachine sim(machines[choice % 3], source);
+  sim.setHostile(false);
+  const std::string& path = sim.machine().state().config.intelController->interfacePath;
+  zev::DiskInfo candidate;
+  candidate.devicePath.assign(path.begin(), path.end());
+  candidate.driverKind = zev::DriverKind::IrstRaid;
+  zev::DiskList identified;
+  std::int32_t port = -1;
+  if (vroc) {
+    zev::scanVrocDisks(candidate, identified, port);
+  } else {
+    zev::queryCsmiRaidConfig(candidate, identified, 0);
+    zev::DiskInfo passThrough = candidate;
+    passThrough.driverKind = zev::DriverKind::IrstNonRaid;
+    passThrough.pathId = 3;
+    zev::identifyIntelPassThroughDisk(passThrough, identified);
+  }
+  if (identified.size() < 2) {
+    zevfuzz::invariantBroken("the healthy Intel drives were not identified");
+  }
+  const zev::DiskInfo& disk = identified[(choice >> 4) % identified.size()];
+  sim.setHostile(true);
+  std::uint32_t transferLength = 0x200000;
+  const int result = vroc ? zev::updateThroughVroc(disk, transferLength, port)
+                          : zev::updateThroughIrst(disk, transferLength);
+  zevfuzz::checkUpdateOutcome(sim, result);
+  return 0;
+}

@@ -1,0 +1,6 @@
+// libFuzzer entry for zevFuzzCsmiReply.
+#include "fuzz_targets.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return zevFuzzCsmiReply(data, size);
+}
