@@ -64,10 +64,11 @@ bool sendPieces(platform::Handle port, const DiskInfo& disk, std::uint32_t trans
   }
   const std::span<const std::uint8_t> image(imageBuffer);
   for (const Piece& piece : pieces) {
-    // A short last piece goes out in a request of its own length.
+    // A short last piece goes out in a request of its own length. The
+    // builder zeroes the whole request before filling it; bytes of the buffer
+    // beyond a short request are never sent.
     const auto request =
         std::span<std::uint8_t>(*buffer).first(piece.length + vroc::kDownloadFixedSize);
-    std::fill(buffer->begin(), buffer->end(), std::uint8_t{0});
     vroc::buildDownloadRequest(request, disk.vrocDiskId, piece.offset,
                                image.subspan(piece.offset, piece.length));
     const RequestOutcome outcome =
