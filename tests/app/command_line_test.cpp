@@ -54,7 +54,10 @@ Parsed parse(std::vector<std::wstring> args) {
 class CommandLine : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / "zev-command-line";
+    // One directory per test, so that tests running side by side never share one.
+    dir_ = fs::temp_directory_path() /
+           ("zev-command-line-" +
+            std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }

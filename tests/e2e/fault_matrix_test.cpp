@@ -285,8 +285,11 @@ RunOutcome runPackage(CapturedMachine& sim, const std::string& name) {
   RunOutcome out;
   out.exitStatus = packageMain(2, argv);
   out.console = sim.console();
-  std::ifstream file(logPath, std::ios::binary);
-  out.log.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  {
+    // Closed before the removal: Windows does not remove a file that is open.
+    std::ifstream file(logPath, std::ios::binary);
+    out.log.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
   std::filesystem::remove(logPath);
   return out;
 }
