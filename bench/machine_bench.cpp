@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "app/entry_point.hpp"
-#include "app/firmware_image.hpp"
 #include "app/run_sequence.hpp"
-#include "app/update_context.hpp"
+#include "core/firmware_image.hpp"
+#include "core/update_context.hpp"
 #include "discovery/inbox_enumeration.hpp"
 #include "discovery/intel_controller.hpp"
 #include "platform/sim/sim_binding.hpp"

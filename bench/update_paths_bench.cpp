@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "allocation_counter.hpp"
-#include "app/firmware_image.hpp"
-#include "discovery/disk_info.hpp"
+#include "core/disk_info.hpp"
+#include "core/firmware_image.hpp"
 #include "update/update_paths.hpp"
 
 namespace {
@@ -70,7 +70,7 @@ void BM_Floor(benchmark::State& state, RequestShape shape) {
   prepareImage();
   const std::uint32_t piece = pieceSize(state);
   std::vector<std::uint8_t> request(shape.head + piece + shape.tail);
-  const std::uint8_t* image = zev::imageBuffer.data();
+  const std::uint8_t* image = zev::packageImage().data();
   const std::uint64_t allocationsBefore = zevbench::allocationCount();
   for (auto _ : state) {
     for (std::uint32_t offset = 0; offset < kTransferLength; offset += piece) {
@@ -130,7 +130,7 @@ void runUpdates(benchmark::State& state, zev::DriverKind kind, Update update) {
 
 void BM_UpdateThroughInbox(benchmark::State& state) {
   runUpdates(state, zev::DriverKind::Inbox, [](const zev::DiskInfo& disk, std::uint32_t& length) {
-    return zev::updateThroughInbox(disk, length);
+    return zev::updateThroughInbox(disk, zev::packageImage(), length);
   });
 }
 BENCHMARK(BM_UpdateThroughInbox)->Arg(1)->Arg(8);
@@ -138,7 +138,7 @@ BENCHMARK(BM_UpdateThroughInbox)->Arg(1)->Arg(8);
 void BM_UpdateThroughIrst(benchmark::State& state) {
   runUpdates(state, zev::DriverKind::IrstNonRaid,
              [](const zev::DiskInfo& disk, std::uint32_t& length) {
-               return zev::updateThroughIrst(disk, length);
+               return zev::updateThroughIrst(disk, zev::packageImage(), length);
              });
 }
 BENCHMARK(BM_UpdateThroughIrst)->Arg(1)->Arg(8);
@@ -146,7 +146,7 @@ BENCHMARK(BM_UpdateThroughIrst)->Arg(1)->Arg(8);
 void BM_UpdateThroughVroc(benchmark::State& state) {
   runUpdates(state, zev::DriverKind::VrocNonRaid,
              [](const zev::DiskInfo& disk, std::uint32_t& length) {
-               return zev::updateThroughVroc(disk, length, 2);
+               return zev::updateThroughVroc(disk, zev::packageImage(), length, 2);
              });
 }
 BENCHMARK(BM_UpdateThroughVroc)->Arg(1)->Arg(8);

@@ -4,14 +4,14 @@
 #include <span>
 #include <string>
 
-#include "discovery/disk_info.hpp"
-#include "discovery/identify_fields.hpp"
+#include "core/disk_info.hpp"
 #include "discovery/intel_identify.hpp"
-#include "discovery/intel_requests.hpp"
 #include "fuzz_machine.hpp"
 #include "fuzz_machines.hpp"
 #include "fuzz_targets.hpp"
 #include "machine_state.hpp"
+#include "records/identify_fields.hpp"
+#include "records/intel_requests.hpp"
 
 int zevFuzzCsmiReply(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes{data, size};

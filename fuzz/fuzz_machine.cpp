@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/firmware_image.hpp"
-#include "discovery/srb_io_control.hpp"
-#include "discovery/vroc_records.hpp"
+#include "core/firmware_image.hpp"
 #include "endpoint.hpp"
 #include "machine_state.hpp"
-#include "platform/little_endian.hpp"
 #include "platform/sim/sim_binding.hpp"
+#include "records/little_endian.hpp"
+#include "records/srb_io_control.hpp"
+#include "records/vroc_records.hpp"
 #include "report/console.hpp"
 #include "zevsim/machine_file.hpp"
 

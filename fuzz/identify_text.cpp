@@ -3,12 +3,12 @@
 // hostile inbox driver.
 #include <span>
 
-#include "discovery/disk_info.hpp"
-#include "discovery/identify_fields.hpp"
+#include "core/disk_info.hpp"
 #include "discovery/inbox_identify.hpp"
 #include "fuzz_machine.hpp"
 #include "fuzz_machines.hpp"
 #include "fuzz_targets.hpp"
+#include "records/identify_fields.hpp"
 
 namespace {
 

@@ -1,7 +1,8 @@
 // The inbox update path (slot information, download pieces, activation and
 // the FIRMWARE ReturnCode checks) on a disk identified by the real driver,
 // then updated with a hostile inbox driver.
-#include "discovery/disk_info.hpp"
+#include "core/disk_info.hpp"
+#include "core/firmware_image.hpp"
 #include "discovery/inbox_identify.hpp"
 #include "fuzz_machine.hpp"
 #include "fuzz_machines.hpp"
@@ -22,7 +23,8 @@ int zevFuzzInboxUpdate(const std::uint8_t* data, std::size_t size) {
   }
   sim.setHostile(true);
   std::uint32_t transferLength = 0x200000;
-  const int result = zev::updateThroughInbox(identified.front(), transferLength);
+  const int result =
+      zev::updateThroughInbox(identified.front(), zev::packageImage(), transferLength);
   zevfuzz::checkUpdateOutcome(sim, result);
   return 0;
 }

@@ -4,7 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "discovery/disk_info.hpp"
+#include "core/disk_info.hpp"
+#include "core/firmware_image.hpp"
 #include "discovery/intel_identify.hpp"
 #include "discovery/vroc_scan.hpp"
 #include "fuzz_machine.hpp"
@@ -43,8 +44,8 @@ int zevFuzzIntelUpdate(const std::uint8_t* data, std::size_t size) {
   const zev::DiskInfo& disk = identified[(choice >> 4) % identified.size()];
   sim.setHostile(true);
   std::uint32_t transferLength = 0x200000;
-  const int result = vroc ? zev::updateThroughVroc(disk, transferLength, port)
-                          : zev::updateThroughIrst(disk, transferLength);
+  const int result = vroc ? zev::updateThroughVroc(disk, zev::packageImage(), transferLength, port)
+                          : zev::updateThroughIrst(disk, zev::packageImage(), transferLength);
   zevfuzz::checkUpdateOutcome(sim, result);
   return 0;
 }

@@ -4,13 +4,13 @@
 // VROC driver.
 #include <span>
 
-#include "discovery/disk_info.hpp"
-#include "discovery/identify_fields.hpp"
-#include "discovery/vroc_records.hpp"
+#include "core/disk_info.hpp"
 #include "discovery/vroc_scan.hpp"
 #include "fuzz_machine.hpp"
 #include "fuzz_machines.hpp"
 #include "fuzz_targets.hpp"
+#include "records/identify_fields.hpp"
+#include "records/vroc_records.hpp"
 
 int zevFuzzVrocLists(const std::uint8_t* data, std::size_t size) {
   namespace vroc = zev::vroc;

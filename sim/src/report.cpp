@@ -7,30 +7,13 @@
 
 #include "report_format.hpp"
 #include "zevsim/machine.hpp"
+#include "zevsim/utf8.hpp"
 
 namespace zevsim {
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-void appendUtf8(std::string& out, std::uint32_t code) {
-  if (code < 0x80) {
-    out.push_back(static_cast<char>(code));
-  } else if (code < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else if (code < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  }
-}
 
 Json driveJson(const DriveReport& drive) {
   Json requests = Json::object();
@@ -70,24 +53,7 @@ std::string utf8FromLatin1(std::string_view bytes) {
 }
 
 std::string utf8FromWideCString(std::wstring_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size() && text[i] != L'\0'; ++i) {
-    auto code = static_cast<std::uint32_t>(text[i]);
-    if constexpr (sizeof(wchar_t) == 2) {
-      if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size()) {
-        const auto low = static_cast<std::uint32_t>(text[i + 1]);
-        if (low >= 0xDC00 && low < 0xE000) {
-          code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-          ++i;
-        }
-      }
-    }
-    if ((code >= 0xD800 && code < 0xE000) || code > 0x10FFFF) {
-      code = 0xFFFD;
-    }
-    appendUtf8(out, code);
-  }
-  return out;
+  return utf8FromWide(text.substr(0, text.find(L'\0')));
 }
 
 std::string formatReport(std::int32_t exitStatus, const std::vector<MessageBoxRecord>& boxes,

@@ -4,12 +4,11 @@
 
 #include <string_view>
 
+#include "core/silent_mode.hpp"
 #include "platform/platform.hpp"
 #include "report/console.hpp"
 
 namespace zev {
-
-bool silentMode = false;
 
 namespace {
 

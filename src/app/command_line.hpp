@@ -2,12 +2,9 @@
 // "/log=<FILEPATH>".
 #pragma once
 
-#include "app/update_context.hpp"
+#include "core/update_context.hpp"
 
 namespace zev {
-
-// Set by the silent switch; read by the results writer.
-extern bool silentMode;
 
 // 1 when the command line is accepted, 0 when it is rejected (after the usage
 // block or the invalid-path line).

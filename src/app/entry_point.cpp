@@ -3,9 +3,10 @@
 #include "app/entry_point.hpp"
 
 #include "app/command_line.hpp"
-#include "app/firmware_image.hpp"
 #include "app/run_sequence.hpp"
-#include "app/update_context.hpp"
+#include "core/firmware_image.hpp"
+#include "core/silent_mode.hpp"
+#include "core/update_context.hpp"
 #include "platform/platform.hpp"
 #include "report/banner.hpp"
 #include "report/console.hpp"

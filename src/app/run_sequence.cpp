@@ -3,7 +3,9 @@
 #include "app/run_sequence.hpp"
 
 #include <cstdint>
+#include <span>
 
+#include "core/firmware_image.hpp"
 #include "discovery/inbox_enumeration.hpp"
 #include "discovery/inbox_identify.hpp"
 #include "discovery/intel_controller.hpp"
@@ -64,19 +66,20 @@ void runSequence(DiskInventory& inventory, UpdateContext& context) {
     return;
   }
 
+  const std::span<const std::uint8_t> image = packageImage();
   std::uint32_t transferLength = 0;
   for (DiskInfo& disk : context.updateList) {
     transferLength = kImageTransferLength;
     switch (disk.driverKind) {
       case DriverKind::Inbox:
-        disk.resultCode = updateThroughInbox(disk, transferLength);
+        disk.resultCode = updateThroughInbox(disk, image, transferLength);
         break;
       case DriverKind::VrocRaid:
       case DriverKind::VrocNonRaid:
-        disk.resultCode = updateThroughVroc(disk, transferLength, vrocScsiPort);
+        disk.resultCode = updateThroughVroc(disk, image, transferLength, vrocScsiPort);
         break;
       default:
-        disk.resultCode = updateThroughIrst(disk, transferLength);
+        disk.resultCode = updateThroughIrst(disk, image, transferLength);
         break;
     }
   }

@@ -2,7 +2,7 @@
 // update of every selected drive.
 #pragma once
 
-#include "app/update_context.hpp"
+#include "core/update_context.hpp"
 
 namespace zev {
 

@@ -6,10 +6,11 @@
 
 #include <cstdint>
 #include <limits>
-#include <new>
 #include <optional>
+#include <utility>
 #include <vector>
 
+#include "core/zero_filled_buffer.hpp"
 #include "platform/platform.hpp"
 #include "platform/platform_constants.hpp"
 
@@ -44,12 +45,11 @@ std::optional<GrownValue> readWithGrowingBuffer(Query&& call) {
       return std::nullopt;
     }
     offered = static_cast<std::uint32_t>(doubled);
-    value.buffer.clear();
-    try {
-      value.buffer.assign(offered, std::uint8_t{0});
-    } catch (const std::bad_alloc&) {
+    auto buffer = zeroFilledBuffer(offered);
+    if (!buffer) {
       return std::nullopt;
     }
+    value.buffer = std::move(*buffer);
     if (call(value.buffer.data(), offered, &required)) {
       value.size = required;
       return value;

@@ -5,6 +5,7 @@
 // only the device set it opens (destroyed on every way out) and one disk
 // handle at a time.
 #include "discovery/inbox_enumeration.hpp"
+#include "discovery/interface_detail.hpp"
 
 #include <algorithm>
 #include <array>
@@ -14,10 +15,11 @@
 #include <vector>
 
 #include "discovery/device_property.hpp"
+#include "discovery/device_walk.hpp"
 #include "discovery/growing_buffer.hpp"
-#include "discovery/storage_query_records.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
+#include "records/storage_query_records.hpp"
 
 namespace zev {
 
@@ -53,51 +55,6 @@ std::vector<std::wstring> multiStrings(const GrownValue& value) {
   return strings;
 }
 
-// The device path of SP_DEVICE_INTERFACE_DETAIL_DATA_W: wide characters from
-// byte 4 up to the terminator, within the buffer.
-std::wstring detailPath(const std::vector<std::uint8_t>& detail) {
-  std::wstring path;
-  for (std::size_t at = platform::kInterfaceDetailPathOffset; at + sizeof(wchar_t) <= detail.size();
-       at += sizeof(wchar_t)) {
-    wchar_t unit = 0;
-    std::memcpy(&unit, detail.data() + at, sizeof(wchar_t));
-    if (unit == 0) {
-      break;
-    }
-    path.push_back(unit);
-  }
-  return path;
-}
-
-// Reads the interface detail by growing to exactly the reported size; empty
-// when the first call succeeds or no call with a buffer succeeds.
-std::vector<std::uint8_t> readInterfaceDetail(platform::DeviceSet set,
-                                              const platform::DeviceInterfaceData& interfaceData) {
-  platform::DeviceInfoData deviceInfo;
-  deviceInfo.cbSize = platform::kDeviceInfoDataCbSize;
-  std::uint32_t required = 0;
-  if (platform::getDeviceInterfaceDetail(set, interfaceData, nullptr, 0, &required, &deviceInfo)) {
-    return {};
-  }
-  std::vector<std::uint8_t> detail;
-  std::uint32_t offered = 0;
-  while (platform::getLastError() == platform::kErrorInsufficientBuffer) {
-    // A size no larger than the one just refused would loop for ever, and a
-    // buffer must hold at least cbSize.
-    if ((offered != 0 && required <= offered) || required < sizeof(std::uint32_t)) {
-      return {};
-    }
-    offered = required;
-    detail.assign(offered, std::uint8_t{0});
-    storeLe32(detail, 0, platform::kInterfaceDetailCbSize);
-    if (platform::getDeviceInterfaceDetail(set, interfaceData, detail.data(), offered, &required,
-                                           &deviceInfo)) {
-      return detail;
-    }
-  }
-  return {};
-}
-
 enum class DiskOutcome { NextDevice, NextString, StopEnumeration };
 
 // One hardware identifier that names NVMe: open the i-th disk interface and
@@ -108,24 +65,18 @@ DiskOutcome tryDiskInterface(platform::DeviceSet set, const platform::DeviceInfo
   if (!readInstanceId(set, device, instanceId)) {
     return DiskOutcome::NextString;
   }
-  platform::DeviceInterfaceData interfaceData;
-  interfaceData.cbSize = platform::kDeviceInterfaceDataCbSize;
-  if (!platform::enumDeviceInterfaces(set, nullptr, platform::kGuidDevinterfaceDisk, index,
-                                      interfaceData)) {
+  const auto disk = enumInterface(set, platform::kGuidDevinterfaceDisk, index);
+  const auto detail = disk ? readInterfaceDetail(set, *disk) : std::nullopt;
+  if (!detail) {
     return DiskOutcome::NextString;
   }
-  const std::vector<std::uint8_t> detail = readInterfaceDetail(set, interfaceData);
-  if (detail.empty()) {
-    return DiskOutcome::NextString;
-  }
-  const OpenOutcome opened = openDevice(detailPath(detail), platform::kFileShareReadWrite, 0);
+  const OpenOutcome opened = openDevice(detail->devicePath, platform::kFileShareReadWrite, 0);
   if (!opened.ok()) {
     return DiskOutcome::StopEnumeration;
   }
-  DeviceHandle disk(opened.handle);
 
   std::array<std::uint8_t, storage::kDeviceNumberSize> number{};
-  if (!sendDeviceRequest(disk.get(), platform::kIoctlStorageGetDeviceNumber, number, 0,
+  if (!sendDeviceRequest(opened.handle.get(), platform::kIoctlStorageGetDeviceNumber, number, 0,
                          storage::kDeviceNumberSize)
            .delivered) {
     return DiskOutcome::NextDevice;
@@ -147,46 +98,42 @@ DiskOutcome tryDiskInterface(platform::DeviceSet set, const platform::DeviceInfo
 }  // namespace
 
 int enumerateInboxNvmeDisks(DiskList& candidates) {
-  const DeviceSetGuard set(platform::getClassDevs(
-      platform::kGuidDevinterfaceDisk, platform::kDigcfPresent | platform::kDigcfDeviceInterface));
-  if (!set.valid()) {
-    return 0;
-  }
-  for (std::uint32_t index = 0;; ++index) {
-    platform::DeviceInfoData device;
-    device.cbSize = platform::kDeviceInfoDataCbSize;
-    if (!platform::enumDeviceInfo(set.get(), index, device)) {
-      return 1;
-    }
-    std::wstring parentId;
-    if (!readParentInstanceId(set.get(), device, parentId)) {
-      parentId.clear();
-    }
-    if (parentId.find(kVendorMatch) == std::wstring::npos) {
-      continue;
-    }
-    const auto hardwareIds = readWithGrowingBuffer(
-        [&](std::uint8_t* buffer, std::uint32_t size, std::uint32_t* required) {
-          std::uint32_t dataType = 0;
-          return platform::getDeviceRegistryProperty(set.get(), device, platform::kSpdrpHardwareId,
-                                                     &dataType, buffer, size, required);
-        });
-    if (!hardwareIds || hardwareIds->size == 0) {
-      continue;
-    }
-    for (const std::wstring& hardwareId : multiStrings(*hardwareIds)) {
-      if (hardwareId.find(kNvmeMatch) == std::wstring::npos) {
-        continue;
-      }
-      const DiskOutcome outcome = tryDiskInterface(set.get(), device, index, candidates);
-      if (outcome == DiskOutcome::StopEnumeration) {
-        return 0;
-      }
-      if (outcome == DiskOutcome::NextDevice) {
-        break;
-      }
-    }
-  }
+  bool stopped = false;
+  const bool opened = walkDevices(
+      platform::kGuidDevinterfaceDisk, platform::kDigcfPresent | platform::kDigcfDeviceInterface,
+      [&](platform::DeviceSet set, const platform::DeviceInfoData& device, std::uint32_t index) {
+        std::wstring parentId;
+        if (!readParentInstanceId(set, device, parentId)) {
+          parentId.clear();
+        }
+        if (parentId.find(kVendorMatch) == std::wstring::npos) {
+          return WalkStep::Next;
+        }
+        const auto hardwareIds = readWithGrowingBuffer(
+            [&](std::uint8_t* buffer, std::uint32_t size, std::uint32_t* required) {
+              std::uint32_t dataType = 0;
+              return platform::getDeviceRegistryProperty(set, device, platform::kSpdrpHardwareId,
+                                                         &dataType, buffer, size, required);
+            });
+        if (!hardwareIds || hardwareIds->size == 0) {
+          return WalkStep::Next;
+        }
+        for (const std::wstring& hardwareId : multiStrings(*hardwareIds)) {
+          if (hardwareId.find(kNvmeMatch) == std::wstring::npos) {
+            continue;
+          }
+          const DiskOutcome outcome = tryDiskInterface(set, device, index, candidates);
+          if (outcome == DiskOutcome::StopEnumeration) {
+            stopped = true;
+            return WalkStep::Stop;
+          }
+          if (outcome == DiskOutcome::NextDevice) {
+            break;
+          }
+        }
+        return WalkStep::Next;
+      });
+  return opened && !stopped ? 1 : 0;
 }
 
 }  // namespace zev

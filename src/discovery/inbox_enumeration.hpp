@@ -1,7 +1,7 @@
 // Finds the target maker's NVMe disks on the inbox NVMe driver.
 #pragma once
 
-#include "discovery/disk_info.hpp"
+#include "core/disk_info.hpp"
 
 namespace zev {
 

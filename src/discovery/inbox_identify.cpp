@@ -6,10 +6,10 @@
 
 #include <vector>
 
-#include "discovery/identify_fields.hpp"
-#include "discovery/storage_query_records.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
+#include "records/identify_fields.hpp"
+#include "records/storage_query_records.hpp"
 #include "report/console.hpp"
 
 namespace zev {
@@ -27,11 +27,11 @@ int identifyInboxDisk(DiskInfo candidate, DiskList& identified) {
               << NumberBase::Dec << endLine << endLine;
     return kOpenFailed;
   }
-  DeviceHandle disk(opened.handle);
 
   std::vector<std::uint8_t> buffer(storage::kIdentifyQuerySize, 0);
   storage::writeIdentifyControllerQuery(buffer);
-  if (!sendDeviceRequest(disk.get(), platform::kIoctlStorageQueryProperty, buffer).delivered) {
+  if (!sendDeviceRequest(opened.handle.get(), platform::kIoctlStorageQueryProperty, buffer)
+           .delivered) {
     return kQueryFailed;
   }
 

@@ -1,7 +1,7 @@
 // Identification of an inbox NVMe disk through the storage property query.
 #pragma once
 
-#include "discovery/disk_info.hpp"
+#include "core/disk_info.hpp"
 
 namespace zev {
 

@@ -6,13 +6,12 @@
 // IrstNonRaid with the bus number of their location text as path id.
 #include "discovery/intel_controller.hpp"
 
-#include <cstring>
 #include <limits>
-#include <new>
 #include <string_view>
-#include <vector>
 
 #include "discovery/device_property.hpp"
+#include "discovery/device_walk.hpp"
+#include "discovery/interface_detail.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
 
@@ -26,10 +25,6 @@ constexpr std::uint32_t kInterfaceSetFlags =
 // DIGCF_PRESENT | DIGCF_ALLCLASSES: the set searched for a disk's location.
 constexpr std::uint32_t kAllDevicesSetFlags = platform::kDigcfPresent | platform::kDigcfAllClasses;
 
-// Attempts of the growing detail protocol before a device is given up; the
-// platform reports the final size on its first answer.
-constexpr int kDetailAttempts = 8;
-
 bool contains(std::wstring_view text, std::wstring_view part) {
   return text.find(part) != std::wstring_view::npos;
 }
@@ -41,91 +36,6 @@ std::wstring upperCasedAscii(std::wstring text) {
     }
   }
   return text;
-}
-
-// The device path of an SP_DEVICE_INTERFACE_DETAIL_DATA_W buffer: wchar_t
-// from byte 4 up to the terminator, never past the buffer's end.
-std::wstring detailPath(const std::vector<std::uint8_t>& detail) {
-  std::wstring path;
-  for (std::size_t at = platform::kInterfaceDetailPathOffset; at + sizeof(wchar_t) <= detail.size();
-       at += sizeof(wchar_t)) {
-    wchar_t c = 0;
-    std::memcpy(&c, detail.data() + at, sizeof c);
-    if (c == 0) {
-      break;
-    }
-    path.push_back(c);
-  }
-  return path;
-}
-
-// A zero-filled detail buffer of size bytes with its cbSize set; empty when
-// it cannot be had.
-std::vector<std::uint8_t> detailBuffer(std::uint32_t size) {
-  std::vector<std::uint8_t> detail;
-  try {
-    detail.assign(size, 0);
-  } catch (const std::bad_alloc&) {
-    return {};
-  }
-  if (detail.size() >= 4) {
-    std::memcpy(detail.data(), &platform::kInterfaceDetailCbSize,
-                sizeof platform::kInterfaceDetailCbSize);
-  }
-  return detail;
-}
-
-// The controller's interface detail: one sizing call, then one call with a
-// buffer of exactly the reported size. Empty when either call fails (other
-// than the sizing call's ERROR_INSUFFICIENT_BUFFER) or the size is 0.
-std::vector<std::uint8_t> controllerDetail(platform::DeviceSet set,
-                                           const platform::DeviceInterfaceData& interfaceData,
-                                           platform::DeviceInfoData& device) {
-  std::uint32_t required = 0;
-  const bool sized =
-      platform::getDeviceInterfaceDetail(set, interfaceData, nullptr, 0, &required, nullptr);
-  const std::uint32_t error = platform::getLastError();
-  if (required == 0 || (!sized && error != platform::kErrorInsufficientBuffer)) {
-    return {};
-  }
-  std::vector<std::uint8_t> detail = detailBuffer(required);
-  if (detail.empty()) {
-    return {};
-  }
-  device.cbSize = platform::kDeviceInfoDataCbSize;
-  if (!platform::getDeviceInterfaceDetail(set, interfaceData, detail.data(), required, nullptr,
-                                          &device)) {
-    return {};
-  }
-  return detail;
-}
-
-// A disk's interface detail by the growing protocol: ask without a buffer,
-// then with a buffer of the reported size while the platform asks for more.
-// Empty when the first call succeeds (no detail) or no call with a buffer
-// succeeds.
-std::vector<std::uint8_t> diskDetail(platform::DeviceSet set,
-                                     const platform::DeviceInterfaceData& interfaceData,
-                                     platform::DeviceInfoData& device) {
-  std::uint32_t required = 0;
-  if (platform::getDeviceInterfaceDetail(set, interfaceData, nullptr, 0, &required, nullptr)) {
-    return {};
-  }
-  std::uint32_t error = platform::getLastError();
-  for (int attempt = 0; attempt < kDetailAttempts && error == platform::kErrorInsufficientBuffer;
-       ++attempt) {
-    std::vector<std::uint8_t> detail = detailBuffer(required);
-    if (detail.empty()) {
-      return {};
-    }
-    device.cbSize = platform::kDeviceInfoDataCbSize;
-    if (platform::getDeviceInterfaceDetail(set, interfaceData, detail.data(), required, &required,
-                                           &device)) {
-      return detail;
-    }
-    error = platform::getLastError();
-  }
-  return {};
 }
 
 // The text the controller test looks at: the driver description, or the
@@ -189,139 +99,109 @@ std::int32_t busNumberFromLocation(std::wstring_view location) {
 }
 
 bool findIntelRaidController(RaidControllerInfo& controller) {
-  const DeviceSetGuard set(
-      platform::getClassDevs(platform::kGuidDevinterfaceStoragePort, kInterfaceSetFlags));
-  if (!set.valid()) {
-    return false;
-  }
-  for (std::uint32_t i = 0;; ++i) {
-    platform::DeviceInfoData listed;
-    listed.cbSize = platform::kDeviceInfoDataCbSize;
-    if (!platform::enumDeviceInfo(set.get(), i, listed)) {
-      return false;
-    }
-    platform::DeviceInterfaceData interfaceData;
-    interfaceData.cbSize = platform::kDeviceInterfaceDataCbSize;
-    if (!platform::enumDeviceInterfaces(set.get(), nullptr, platform::kGuidDevinterfaceStoragePort,
-                                        i, interfaceData)) {
-      continue;
-    }
-    platform::DeviceInfoData device;
-    const std::vector<std::uint8_t> detail = controllerDetail(set.get(), interfaceData, device);
-    if (detail.empty()) {
-      return false;  // one unreadable interface ends the detection
-    }
-    const std::wstring path = detailPath(detail);
-    if (!contains(upperCasedAscii(path), L"VEN_8086")) {
-      continue;
-    }
-    std::wstring text;
-    if (!readControllerText(set.get(), device, text) || !isIntelRaidControllerText(text)) {
-      continue;
-    }
-
-    // The first matching controller decides; it must open.
-    const OpenOutcome opened =
-        openDevice(path, platform::kFileShareReadWrite,
-                   platform::kFileFlagOverlapped | platform::kFileAttributeNormal);
-    if (!opened.ok()) {
-      return false;
-    }
-    const DeviceHandle handle(opened.handle);  // proves only that it opens
-    controller.found = true;
-    controller.controllerPath = path;
-    std::wstring instanceId;
-    if (!readDeviceStringProperty(set.get(), device, platform::kDevpkeyDeviceInstanceId,
-                                  instanceId)) {
-      return false;
-    }
-    controller.instanceId = instanceId;
-    return true;
-  }
+  bool found = false;
+  walkDevices(
+      platform::kGuidDevinterfaceStoragePort, kInterfaceSetFlags,
+      [&](platform::DeviceSet set, const platform::DeviceInfoData&, std::uint32_t index) {
+        const auto port = enumInterface(set, platform::kGuidDevinterfaceStoragePort, index);
+        if (!port) {
+          return WalkStep::Next;
+        }
+        const auto detail = readInterfaceDetail(set, *port);
+        if (!detail) {
+          return WalkStep::Stop;  // one unreadable interface ends the detection
+        }
+        if (!contains(upperCasedAscii(detail->devicePath), L"VEN_8086")) {
+          return WalkStep::Next;
+        }
+        std::wstring text;
+        if (!readControllerText(set, detail->device, text) || !isIntelRaidControllerText(text)) {
+          return WalkStep::Next;
+        }
+        // The first matching controller decides; it must open. The handle only
+        // proves that it opens and is closed again at once.
+        const OpenOutcome opened =
+            openDevice(detail->devicePath, platform::kFileShareReadWrite,
+                       platform::kFileFlagOverlapped | platform::kFileAttributeNormal);
+        if (!opened.ok()) {
+          return WalkStep::Stop;
+        }
+        controller.found = true;
+        controller.controllerPath = detail->devicePath;
+        std::wstring instanceId;
+        if (!readDeviceStringProperty(set, detail->device, platform::kDevpkeyDeviceInstanceId,
+                                      instanceId)) {
+          return WalkStep::Stop;
+        }
+        controller.instanceId = instanceId;
+        found = true;
+        return WalkStep::Stop;
+      });
+  return found;
 }
 
 int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList& candidates) {
-  const DeviceSetGuard set(
-      platform::getClassDevs(platform::kGuidDevinterfaceDisk, kInterfaceSetFlags));
-  if (!set.valid()) {
-    return 0;
-  }
-  for (std::uint32_t i = 0;; ++i) {
-    platform::DeviceInfoData listed;
-    listed.cbSize = platform::kDeviceInfoDataCbSize;
-    if (!platform::enumDeviceInfo(set.get(), i, listed)) {
-      return 1;
-    }
-    std::wstring parentId;
-    if (!readParentInstanceId(set.get(), listed, parentId)) {
-      parentId.clear();
-    }
-    if (!contains(parentId, L"VEN_8086")) {
-      continue;
-    }
-    std::wstring instanceId;
-    if (!readInstanceId(set.get(), listed, instanceId)) {
-      continue;
-    }
-
-    if (contains(instanceId, L"VEN_INTEL") && contains(instanceId, L"PROD_RAID")) {
-      // A RAID volume disk: its members are found later through CSMI on the
-      // controller; nothing is sent to the volume disk itself.
-      DiskInfo volume;
-      volume.devicePath = controller.controllerPath;
-      volume.pathId = -1;
-      volume.driverKind = DriverKind::IrstRaid;
-      candidates.push_back(volume);
-      continue;
-    }
-
-    platform::DeviceInterfaceData interfaceData;
-    interfaceData.cbSize = platform::kDeviceInterfaceDataCbSize;
-    if (!platform::enumDeviceInterfaces(set.get(), nullptr, platform::kGuidDevinterfaceDisk, i,
-                                        interfaceData)) {
-      continue;
-    }
-    platform::DeviceInfoData device;
-    const std::vector<std::uint8_t> detail = diskDetail(set.get(), interfaceData, device);
-    if (detail.empty()) {
-      continue;
-    }
-    const OpenOutcome opened = openDevice(detailPath(detail), platform::kFileShareReadWrite, 0);
-    if (!opened.ok()) {
-      return 0;  // candidates appended so far stay
-    }
-    const DeviceHandle handle(opened.handle);  // proves only that the disk opens
-
-    DiskInfo disk;
-    disk.devicePath = controller.controllerPath;
-    disk.pathId = readDiskBusNumber(device.devInst);
-    disk.driverKind = DriverKind::IrstNonRaid;
-    candidates.push_back(disk);
-  }
+  bool stopped = false;
+  const bool listed = walkDevices(
+      platform::kGuidDevinterfaceDisk, kInterfaceSetFlags,
+      [&](platform::DeviceSet set, const platform::DeviceInfoData& device, std::uint32_t index) {
+        std::wstring parentId;
+        if (!readParentInstanceId(set, device, parentId)) {
+          parentId.clear();
+        }
+        if (!contains(parentId, L"VEN_8086")) {
+          return WalkStep::Next;
+        }
+        std::wstring instanceId;
+        if (!readInstanceId(set, device, instanceId)) {
+          return WalkStep::Next;
+        }
+        if (contains(instanceId, L"VEN_INTEL") && contains(instanceId, L"PROD_RAID")) {
+          // A RAID volume disk: its members are found later through CSMI on
+          // the controller; nothing is sent to the volume disk itself.
+          DiskInfo volume;
+          volume.devicePath = controller.controllerPath;
+          volume.pathId = -1;
+          volume.driverKind = DriverKind::IrstRaid;
+          candidates.push_back(volume);
+          return WalkStep::Next;
+        }
+        const auto disk = enumInterface(set, platform::kGuidDevinterfaceDisk, index);
+        const auto detail = disk ? readInterfaceDetail(set, *disk) : std::nullopt;
+        if (!detail) {
+          return WalkStep::Next;
+        }
+        // The handle only proves that the disk opens.
+        const OpenOutcome opened = openDevice(detail->devicePath, platform::kFileShareReadWrite, 0);
+        if (!opened.ok()) {
+          stopped = true;  // candidates appended so far stay
+          return WalkStep::Stop;
+        }
+        DiskInfo passThrough;
+        passThrough.devicePath = controller.controllerPath;
+        passThrough.pathId = readDiskBusNumber(detail->device.devInst);
+        passThrough.driverKind = DriverKind::IrstNonRaid;
+        candidates.push_back(passThrough);
+        return WalkStep::Next;
+      });
+  return listed && !stopped ? 1 : 0;
 }
 
 std::int32_t readDiskBusNumber(std::uint32_t devInst) {
-  const DeviceSetGuard set(
-      platform::getClassDevs(platform::kGuidDevinterfaceDisk, kAllDevicesSetFlags));
-  if (!set.valid()) {
-    return -1;
-  }
-  for (std::uint32_t i = 0;; ++i) {
-    platform::DeviceInfoData device;
-    device.cbSize = platform::kDeviceInfoDataCbSize;
-    if (!platform::enumDeviceInfo(set.get(), i, device)) {
-      return -1;
-    }
-    if (device.devInst != devInst) {
-      continue;
-    }
-    std::wstring location;
-    if (!readDeviceStringProperty(set.get(), device, platform::kDevpkeyDeviceLocationInfo,
-                                  location)) {
-      return -1;
-    }
-    return busNumberFromLocation(location);
-  }
+  std::int32_t busNumber = -1;
+  walkDevices(
+      platform::kGuidDevinterfaceDisk, kAllDevicesSetFlags,
+      [&](platform::DeviceSet set, const platform::DeviceInfoData& device, std::uint32_t) {
+        if (device.devInst != devInst) {
+          return WalkStep::Next;
+        }
+        std::wstring location;
+        if (readDeviceStringProperty(set, device, platform::kDevpkeyDeviceLocationInfo, location)) {
+          busNumber = busNumberFromLocation(location);
+        }
+        return WalkStep::Stop;
+      });
+  return busNumber;
 }
 
 }  // namespace zev

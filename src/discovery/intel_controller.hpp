@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "discovery/disk_info.hpp"
+#include "core/disk_info.hpp"
 
 namespace zev {
 

@@ -5,14 +5,15 @@
 // controller's storage-port path.
 #include "discovery/intel_identify.hpp"
 
+#include "core/zero_filled_buffer.hpp"
+
 #include <algorithm>
-#include <new>
 #include <vector>
 
-#include "discovery/identify_fields.hpp"
-#include "discovery/intel_requests.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
+#include "records/identify_fields.hpp"
+#include "records/intel_requests.hpp"
 #include "report/console.hpp"
 
 namespace zev {
@@ -46,8 +47,9 @@ bool sendCsmiRequest(platform::Handle controller, std::vector<std::uint8_t>& req
 }  // namespace
 
 int queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified, std::uint32_t raidSetIndex) {
-  std::vector<std::uint8_t> request =
-      intel::buildCsmiRaidConfigRequest(intel::kCsmiFirstRequestMembers, raidSetIndex);
+  std::vector<std::uint8_t> request(
+      intel::csmiRaidConfigRequestSize(intel::kCsmiFirstRequestMembers), 0);
+  intel::writeCsmiRaidConfigRequest(request, raidSetIndex);
 
   const OpenOutcome opened = openDevice(candidate.devicePath, 0, 0);
   if (!opened.ok()) {
@@ -55,9 +57,8 @@ int queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified, std::uint32_t 
   }
   // Held exclusively while the members are identified through their own
   // shared opens of the same path.
-  DeviceHandle controller(opened.handle);
 
-  if (!sendCsmiRequest(controller.get(), request)) {
+  if (!sendCsmiRequest(opened.handle.get(), request)) {
     return kCsmiFailed;
   }
   // The driver reports the set's true bDriveCount even when the request had
@@ -65,8 +66,10 @@ int queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified, std::uint32_t 
   // every member of a RAID 5 or RAID 10 set is identified.
   const std::uint8_t driveCount = intel::CsmiRaidConfigReply(request).driveCount();
   if (driveCount > intel::kCsmiFirstRequestMembers) {
-    request = intel::buildCsmiRaidConfigRequest(driveCount, raidSetIndex);
-    if (!sendCsmiRequest(controller.get(), request)) {
+    // At most 255 entries of 136 bytes.
+    request.assign(intel::csmiRaidConfigRequestSize(driveCount), 0);
+    intel::writeCsmiRaidConfigRequest(request, raidSetIndex);
+    if (!sendCsmiRequest(opened.handle.get(), request)) {
       return kCsmiFailed;
     }
   }
@@ -84,27 +87,25 @@ int queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified, std::uint32_t 
 }
 
 int identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified) {
-  std::vector<std::uint8_t> request;
-  try {
-    request = intel::buildIntelNvmIdentifyRequest(intel::pathIdByte(disk.pathId));
-  } catch (const std::bad_alloc&) {
+  auto request = zeroFilledBuffer(intel::kIntelNvmRequestSize);
+  if (!request) {
     return kIdentifyNoDevice;
   }
+  intel::writeIntelNvmIdentifyRequest(*request, intel::pathIdByte(disk.pathId));
 
   const OpenOutcome opened =
       openDevice(disk.devicePath, platform::kFileShareReadWrite, platform::kFileAttributeNormal);
   if (!opened.ok()) {
     return kIdentifyNoDevice;
   }
-  DeviceHandle controller(opened.handle);
 
   // The last error of an undelivered request is read by the choke point and
   // dropped here: this step is silent on failure. The header's ReturnCode is
   // not looked at.
-  if (!sendDeviceRequest(controller.get(), platform::kIoctlScsiMiniport, request).delivered) {
+  if (!sendDeviceRequest(opened.handle.get(), platform::kIoctlScsiMiniport, *request).delivered) {
     return kIdentifyRequestFailed;
   }
-  const std::span<const std::uint8_t> data = intel::intelNvmIdentifyData(request);
+  const std::span<const std::uint8_t> data = intel::intelNvmIdentifyData(*request);
   disk.serialNumber +=
       identify::textWholeField(data.subspan(identify::kSnOffset, identify::kSnSize));
   disk.modelNumber +=

@@ -5,13 +5,14 @@
 // requests are not examined for success: the "dwError" lines are the only
 // report.
 #include "discovery/vroc_scan.hpp"
+#include "core/zero_filled_buffer.hpp"
 
 #include <array>
 
-#include "discovery/identify_fields.hpp"
-#include "discovery/vroc_records.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
+#include "records/identify_fields.hpp"
+#include "records/vroc_records.hpp"
 #include "report/console.hpp"
 
 namespace zev {
@@ -60,14 +61,14 @@ PortOutcome listRaidMembers(platform::Handle port, DiskInfo& record, DiskList& i
   // A count whose list would not fit the request's 32-bit Length is a list
   // that cannot be allocated.
   const auto listSize = vroc::memberListRequestSize(memberCount);
-  auto list = listSize ? vroc::allocateRequest(*listSize) : std::nullopt;
+  auto list = listSize ? zeroFilledBuffer(*listSize) : std::nullopt;
   if (!list) {
     return PortOutcome::AllocationFailed;
   }
   vroc::buildMemberListRequest(*list, memberCount);
   printLastError(sendDeviceRequest(port, platform::kIoctlScsiMiniport, *list));
 
-  auto passThrough = vroc::allocateRequest(vroc::kIdentifyRequestSize);
+  auto passThrough = zeroFilledBuffer(vroc::kIdentifyRequestSize);
   if (!passThrough) {
     return PortOutcome::AllocationFailed;
   }
@@ -98,14 +99,14 @@ PortOutcome listNonRaidDrives(platform::Handle port, DiskInfo& record, DiskList&
   const auto drives = static_cast<std::uint32_t>(driveCount);
 
   const auto listSize = vroc::nonRaidListRequestSize(drives);
-  auto list = listSize ? vroc::allocateRequest(*listSize) : std::nullopt;
+  auto list = listSize ? zeroFilledBuffer(*listSize) : std::nullopt;
   if (!list) {
     return PortOutcome::AllocationFailed;
   }
   vroc::buildNonRaidListRequest(*list, drives);
   sendDeviceRequest(port, platform::kIoctlScsiMiniport, *list);
 
-  auto passThrough = vroc::allocateRequest(vroc::kIdentifyRequestSize);
+  auto passThrough = zeroFilledBuffer(vroc::kIdentifyRequestSize);
   if (!passThrough) {
     return PortOutcome::AllocationFailed;
   }
@@ -142,8 +143,7 @@ int scanVrocDisks(DiskInfo candidate, DiskList& identified, std::int32_t& vrocSc
     if (!opened.ok()) {
       continue;
     }
-    const DeviceHandle handle(opened.handle);
-    switch (scanPort(handle.get(), candidate, identified)) {
+    switch (scanPort(opened.handle.get(), candidate, identified)) {
       case PortOutcome::NotServed:
         break;
       case PortOutcome::Listed:

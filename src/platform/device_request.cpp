@@ -19,8 +19,8 @@ RequestOutcome sendDeviceRequest(platform::Handle handle, std::uint32_t controlC
 
 OpenOutcome openDevice(const std::wstring& path, std::uint32_t shareMode, std::uint32_t flags) {
   OpenOutcome outcome;
-  outcome.handle = platform::createFile(path.c_str(), platform::kGenericReadWrite, shareMode,
-                                        platform::kOpenExisting, flags);
+  outcome.handle = DeviceHandle(platform::createFile(path.c_str(), platform::kGenericReadWrite,
+                                                     shareMode, platform::kOpenExisting, flags));
   if (!outcome.ok()) {
     outcome.lastError = platform::getLastError();
   }

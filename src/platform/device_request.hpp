@@ -29,24 +29,24 @@ inline RequestOutcome sendDeviceRequest(platform::Handle handle, std::uint32_t c
   return sendDeviceRequest(handle, controlCode, buffer, size, size);
 }
 
-struct OpenOutcome {
-  platform::Handle handle = platform::kInvalidHandle;
-  std::uint32_t lastError = 0;  // GetLastError right after a failed open
-  bool ok() const { return handle != platform::kInvalidHandle; }
-};
-
-// CreateFileW(path, GENERIC_READ | GENERIC_WRITE, shareMode, no security
-// attributes, OPEN_EXISTING, flags, no template).
-OpenOutcome openDevice(const std::wstring& path, std::uint32_t shareMode, std::uint32_t flags);
-
-// Closes a device handle when it is open.
+// Owns an open device handle and closes it when it goes out of scope.
 class DeviceHandle {
  public:
+  DeviceHandle() = default;
   explicit DeviceHandle(platform::Handle handle) : handle_(handle) {}
   ~DeviceHandle() { reset(); }
+  DeviceHandle(DeviceHandle&& other) noexcept : handle_(other.release()) {}
+  DeviceHandle& operator=(DeviceHandle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      handle_ = other.release();
+    }
+    return *this;
+  }
   DeviceHandle(const DeviceHandle&) = delete;
   DeviceHandle& operator=(const DeviceHandle&) = delete;
   platform::Handle get() const { return handle_; }
+  bool valid() const { return handle_ != platform::kInvalidHandle; }
   void reset() {
     if (handle_ != platform::kInvalidHandle) {
       platform::closeHandle(handle_);
@@ -55,8 +55,23 @@ class DeviceHandle {
   }
 
  private:
-  platform::Handle handle_;
+  platform::Handle release() {
+    const platform::Handle handle = handle_;
+    handle_ = platform::kInvalidHandle;
+    return handle;
+  }
+  platform::Handle handle_ = platform::kInvalidHandle;
 };
+
+struct OpenOutcome {
+  DeviceHandle handle;          // closed when the outcome goes out of scope
+  std::uint32_t lastError = 0;  // GetLastError right after a failed open
+  bool ok() const { return handle.valid(); }
+};
+
+// CreateFileW(path, GENERIC_READ | GENERIC_WRITE, shareMode, no security
+// attributes, OPEN_EXISTING, flags, no template).
+OpenOutcome openDevice(const std::wstring& path, std::uint32_t shareMode, std::uint32_t flags);
 
 // Destroys a device-information set when it is valid, whichever way its
 // enumeration ends.

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/firmware_image.hpp"
+#include "core/firmware_image.hpp"
 #include "report/console.hpp"
 
 namespace zev {

@@ -11,7 +11,7 @@
 
 namespace zev {
 
-// Number base of narrowOut; a Part that switches to Hex for one value switches
+// Number base of narrowOut; a caller that switches to Hex for one value switches
 // back to Dec right after it.
 enum class NumberBase { Dec, Hex };
 

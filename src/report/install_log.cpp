@@ -3,8 +3,9 @@
 
 #include <cstdio>
 
-#include "app/command_line.hpp"
-#include "app/firmware_image.hpp"
+#include "core/firmware_image.hpp"
+#include "core/result_codes.hpp"
+#include "core/silent_mode.hpp"
 #include "platform/platform.hpp"
 #include "report/console.hpp"
 
@@ -46,9 +47,9 @@ std::string composeLog(UpdateContext& context) {
   if (context.updateList.empty()) {
     log += "[No Disk]\n";
     log += "Updated Firmware Version : " + narrowText(imageRevision) + "\n";
-    log += "Return Code : 1\n";
+    log += "Return Code : " + decimal(kResultFailure) + "\n";
     log += "Result Details : No disks are available for download.\n";
-    context.finalResult = 1;
+    context.finalResult = kResultFailure;
   } else {
     int number = 1;
     for (const DiskInfo& disk : context.updateList) {
@@ -59,26 +60,26 @@ std::string composeLog(UpdateContext& context) {
       log += "Updated Firmware Version : " + narrowText(imageRevision) + "\n";
       log += "Return Code : " + decimal(disk.resultCode) + "\n";
       log += "Result Details : ";
-      if (disk.resultCode == 0) {
+      if (disk.resultCode == kResultSuccess) {
         log += kPatchCompleted;
-      } else if (disk.resultCode == 1602) {
+      } else if (disk.resultCode == kResultRebootRequired) {
         log += kRebootRequired;
-        if (context.finalResult != 1) {
-          context.finalResult = 1602;
+        if (context.finalResult != kResultFailure) {
+          context.finalResult = kResultRebootRequired;
         }
       } else {
         // 1, and every other code (5: a drive or port that could not be
         // opened, a failed request) is a failure.
         log += kPatchFailed;
-        context.finalResult = 1;
+        context.finalResult = kResultFailure;
       }
     }
   }
   log += "\n[Final Result]\n";
   log += "Return Code : " + decimal(context.finalResult) + "\n";
-  if (context.finalResult == 0) {
+  if (context.finalResult == kResultSuccess) {
     log += "Result Details : Patch completed\n";
-  } else if (context.finalResult == 1602) {
+  } else if (context.finalResult == kResultRebootRequired) {
     log += "Result Details : " + std::string(kRebootRequired);
   } else {
     log += "Result Details : Patch Failed..\n";
@@ -97,9 +98,9 @@ std::int32_t writeResults(UpdateContext& context) {
   wideOut << endLine;
   if (!silentMode) {
     std::wstring text;
-    if (context.finalResult == 0) {
+    if (context.finalResult == kResultSuccess) {
       text = L"Patch completed\n";
-    } else if (context.finalResult == 1602) {
+    } else if (context.finalResult == kResultRebootRequired) {
       text =
           L"Result Details : Downloaded firmware successfully, \nbut firmware activation "
           L"requires reboot.\n";

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/update_context.hpp"
+#include "core/update_context.hpp"
 
 namespace zev {
 

@@ -6,20 +6,18 @@
 // request buffer of piece size + 76 bytes serves every request; the drive is
 // open only within one call.
 #include <algorithm>
-#include <limits>
-#include <new>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
 
-#include "app/firmware_image.hpp"
-#include "discovery/srb_io_control.hpp"
+#include "core/zero_filled_buffer.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
+#include "records/firmware_records.hpp"
+#include "records/srb_io_control.hpp"
 #include "report/console.hpp"
-#include "update/firmware_records.hpp"
-#include "update/piece_plan.hpp"
+#include "update/piece_loop.hpp"
 #include "update/update_paths.hpp"
 
 namespace zev {
@@ -95,26 +93,28 @@ SlotChoice chooseSlot(const DeviceHandle& drive, std::vector<std::uint8_t>& buff
 }
 
 int download(const DeviceHandle& drive, std::vector<std::uint8_t>& buffer,
-             const std::vector<Piece>& pieces) {
-  const std::span<const std::uint8_t> image(imageBuffer);
-  for (const Piece& piece : pieces) {
+             const ImagePieces& pieces) {
+  int result = kResultSuccess;
+  pieces.sendEach([&](const ImagePiece& piece) {
     // A short last piece goes out in a request sized from its own length.
     const auto request =
-        beginRequest(buffer, piece.length + kRequestOverhead, fw::kFunctionDownload);
-    fw::writeDownload(request, kDataOffset, piece.offset,
-                      image.subspan(piece.offset, piece.length));
+        beginRequest(buffer, piece.bytes.size() + kRequestOverhead, fw::kFunctionDownload);
+    fw::writeDownload(request, kDataOffset, piece.offset, piece.bytes);
     const RequestOutcome outcome = send(drive, request);
     if (!outcome.delivered) {
       printDiagnostic("DeviceIO failed. Function: 0x", outcome.lastError);
-      return kResultRequestFailed;
+      result = kResultRequestFailed;
+      return false;
     }
     const std::uint32_t returnCode = srb::readReturnCode(request);
     if (returnCode != fw::kStatusSuccess) {
       printDiagnostic("DeviceIO failed. ReturnCode: 0x", returnCode);
-      return kResultRequestFailed;
+      result = kResultRequestFailed;
+      return false;
     }
-  }
-  return kResultSuccess;
+    return true;
+  });
+  return result;
 }
 
 int activate(const DeviceHandle& drive, std::vector<std::uint8_t>& buffer, std::uint8_t slot) {
@@ -133,22 +133,20 @@ int activate(const DeviceHandle& drive, std::vector<std::uint8_t>& buffer, std::
 
 }  // namespace
 
-int updateThroughInbox(const DiskInfo& disk, std::uint32_t& transferLength) {
+int updateThroughInbox(const DiskInfo& disk, std::span<const std::uint8_t> image,
+                       std::uint32_t& transferLength) {
   printTargetDiskBlock(disk, L"IRST Driver", true);
 
+  // One buffer of a whole piece and the request's fixed part serves every
+  // request; a plan or a buffer that cannot be had fails before the drive is
+  // opened.
   const std::uint32_t pieceSize = pieceSizeFor(disk.updateGranularity);
-  // Pieces are taken from imageBuffer, and every request size is a 32-bit
-  // DeviceIoControl length: a transfer longer than the image or a piece size
-  // that cannot form a request fails before anything is sent.
-  if (transferLength > imageBuffer.size() || pieceSize == 0 ||
-      pieceSize > std::numeric_limits<std::uint32_t>::max() - kRequestOverhead) {
+  const auto pieces = ImagePieces::plan(image, transferLength, pieceSize, kRequestOverhead);
+  if (!pieces) {
     return kResultFailure;
   }
-  const std::vector<Piece> pieces = planPieces(transferLength, pieceSize);
-  std::vector<std::uint8_t> buffer;
-  try {
-    buffer.assign(std::size_t{pieceSize} + kRequestOverhead, std::uint8_t{0});
-  } catch (const std::bad_alloc&) {
+  auto buffer = zeroFilledBuffer(std::uint64_t{pieceSize} + kRequestOverhead);
+  if (!buffer) {
     return kResultFailure;
   }
 
@@ -156,17 +154,15 @@ int updateThroughInbox(const DiskInfo& disk, std::uint32_t& transferLength) {
   if (!opened.ok()) {
     return kResultRequestFailed;
   }
-  const DeviceHandle drive(opened.handle);
-
-  const SlotChoice choice = chooseSlot(drive, buffer);
+  const SlotChoice choice = chooseSlot(opened.handle, *buffer);
   if (!choice.slot) {
     return choice.result;
   }
-  const int downloaded = download(drive, buffer, pieces);
+  const int downloaded = download(opened.handle, *buffer, *pieces);
   if (downloaded != kResultSuccess) {
     return downloaded;
   }
-  return activate(drive, buffer, *choice.slot);
+  return activate(opened.handle, *buffer, *choice.slot);
 }
 
 }  // namespace zev

@@ -4,21 +4,23 @@
 // download and the activation each print a verdict line.
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
-#include "app/firmware_image.hpp"
-#include "discovery/intel_requests.hpp"
+#include "core/zero_filled_buffer.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
+#include "records/intel_requests.hpp"
+#include "records/irst_records.hpp"
 #include "report/console.hpp"
-#include "update/irst_records.hpp"
-#include "update/piece_plan.hpp"
+#include "update/piece_loop.hpp"
 #include "update/update_paths.hpp"
 
 namespace zev {
 
-int updateThroughIrst(const DiskInfo& disk, std::uint32_t& transferLength) {
+int updateThroughIrst(const DiskInfo& disk, std::span<const std::uint8_t> image,
+                      std::uint32_t& transferLength) {
   printTargetDiskBlock(disk, L"IRST Driver", true);
 
   const OpenOutcome opened = openDevice(disk.devicePath, 0, 0);
@@ -27,55 +29,43 @@ int updateThroughIrst(const DiskInfo& disk, std::uint32_t& transferLength) {
               << NumberBase::Dec << endLine << endLine;
     return kResultRequestFailed;
   }
-  const DeviceHandle controller(opened.handle);
 
-  if (irstDownload(controller.get(), disk, transferLength) != 0) {
+  if (irstDownload(opened.handle.get(), disk, image, transferLength) != 0) {
     return kResultFailure;
   }
-  return irstActivate(controller.get(), static_cast<std::uint32_t>(disk.pathId));
+  return irstActivate(opened.handle.get(), static_cast<std::uint32_t>(disk.pathId));
 }
 
-int irstDownload(platform::Handle handle, const DiskInfo& disk, std::uint32_t transferLength) {
-  const std::uint32_t pieceSize = pieceSizeFor(disk.updateGranularity);
+int irstDownload(platform::Handle handle, const DiskInfo& disk, std::span<const std::uint8_t> image,
+                 std::uint32_t transferLength) {
   // Every byte of the image goes out: when the piece size does not divide the
   // transfer, the last request carries only the remaining bytes and is sized
-  // from them.
-  const std::vector<Piece> pieces = planPieces(transferLength, pieceSize);
+  // from them. A refused plan sends nothing, so no activation follows an
+  // image never sent. The buffer is sized from the first (longest) piece.
+  const auto pieces = ImagePieces::plan(image, transferLength, pieceSizeFor(disk.updateGranularity),
+                                        static_cast<std::uint32_t>(irst::kDownloadOverhead));
   const std::uint8_t pathId = intel::pathIdByte(disk.pathId);
-
-  // A piece size of 0 plans no piece for a non-empty transfer: that download
-  // fails before anything goes out, so no activation follows an image never
-  // sent. The buffer is sized from the first (largest) piece, never larger.
-  bool accepted = transferLength == 0 || !pieces.empty();
-  std::vector<std::uint8_t> buffer;
-  if (!pieces.empty()) {
-    buffer.resize(irst::downloadRequestSize(pieces.front().length));
-  }
-  for (const Piece& piece : pieces) {
-    if (std::size_t{piece.offset} + piece.length > imageBuffer.size()) {
-      accepted = false;  // a transfer longer than the image is never sent
-      break;
-    }
-    const std::span<std::uint8_t> request(buffer.data(), irst::downloadRequestSize(piece.length));
-    std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-    irst::writeDownloadRequest(
-        request, pathId, piece.offset,
-        std::span<const std::uint8_t>(imageBuffer).subspan(piece.offset, piece.length));
+  auto buffer =
+      pieces ? zeroFilledBuffer(irst::downloadRequestSize(pieces->longest())) : std::nullopt;
+  const bool accepted = buffer && pieces->sendEach([&](const ImagePiece& piece) {
+    const std::span<std::uint8_t> request(buffer->data(),
+                                          irst::downloadRequestSize(piece.bytes.size()));
+    std::fill(buffer->begin(), buffer->end(), std::uint8_t{0});
+    irst::writeDownloadRequest(request, pathId, piece.offset, piece.bytes);
     const RequestOutcome outcome = sendDeviceRequest(handle, platform::kIoctlScsiMiniport, request);
     if (!outcome.delivered) {
       printWide(L"  [ERROR] Firmware download IOCTL failed: 0x%X\n",
                 static_cast<unsigned>(outcome.lastError));
-      accepted = false;
-      break;
+      return false;
     }
     const std::uint32_t returnCode = srb::readReturnCode(request);
     if (returnCode != 0) {
       printWide(L"  [ERROR] Firmware download failed: srbControl->ReturnCode %d\n",
                 static_cast<int>(static_cast<std::int32_t>(returnCode)));
-      accepted = false;
-      break;
+      return false;
     }
-  }
+    return true;
+  });
 
   narrowOut << endLine;
   if (!accepted) {

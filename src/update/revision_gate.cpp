@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "app/firmware_image.hpp"
+#include "core/firmware_image.hpp"
 
 namespace zev {
 

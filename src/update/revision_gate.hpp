@@ -4,7 +4,7 @@
 #include <array>
 #include <string_view>
 
-#include "discovery/disk_info.hpp"
+#include "core/disk_info.hpp"
 
 namespace zev {
 

@@ -1,5 +1,5 @@
 // The block that opens each drive's update, shared by the three paths.
-#include "app/firmware_image.hpp"
+#include "core/firmware_image.hpp"
 #include "report/console.hpp"
 #include "update/update_paths.hpp"
 

@@ -5,29 +5,31 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
-#include "discovery/disk_info.hpp"
+#include "core/disk_info.hpp"
+#include "core/result_codes.hpp"
 #include "platform/platform.hpp"
 
 namespace zev {
 
-inline constexpr std::int32_t kResultSuccess = 0;
-inline constexpr std::int32_t kResultFailure = 1;
-inline constexpr std::int32_t kResultRequestFailed = 5;
-inline constexpr std::int32_t kResultRebootRequired = 1602;
-
 void printTargetDiskBlock(const DiskInfo& disk, std::wstring_view driverName, bool printRaidLine);
 
-int updateThroughInbox(const DiskInfo& disk, std::uint32_t& transferLength);
+// image: the package's image, read-only; transferLength of its bytes go out.
+int updateThroughInbox(const DiskInfo& disk, std::span<const std::uint8_t> image,
+                       std::uint32_t& transferLength);
 
-int updateThroughIrst(const DiskInfo& disk, std::uint32_t& transferLength);
-int irstDownload(platform::Handle handle, const DiskInfo& disk, std::uint32_t transferLength);
+int updateThroughIrst(const DiskInfo& disk, std::span<const std::uint8_t> image,
+                      std::uint32_t& transferLength);
+int irstDownload(platform::Handle handle, const DiskInfo& disk, std::span<const std::uint8_t> image,
+                 std::uint32_t transferLength);
 int irstActivate(platform::Handle handle, std::uint32_t pathId);
 
-int updateThroughVroc(const DiskInfo& disk, std::uint32_t& transferLength,
-                      std::int32_t vrocScsiPort);
-int vrocDownload(platform::Handle handle, const DiskInfo& disk, std::uint32_t transferLength);
+int updateThroughVroc(const DiskInfo& disk, std::span<const std::uint8_t> image,
+                      std::uint32_t& transferLength, std::int32_t vrocScsiPort);
+int vrocDownload(platform::Handle handle, const DiskInfo& disk, std::span<const std::uint8_t> image,
+                 std::uint32_t transferLength);
 int vrocActivate(platform::Handle handle, std::uint32_t vrocDiskId);
 
 }  // namespace zev

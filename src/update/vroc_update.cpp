@@ -5,14 +5,14 @@
 // its vrocDiskId in the request's ReturnCode field.
 #include <array>
 #include <cstdint>
-#include <limits>
+#include <span>
 
-#include "app/firmware_image.hpp"
-#include "discovery/vroc_records.hpp"
+#include "core/zero_filled_buffer.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
+#include "records/vroc_records.hpp"
 #include "report/console.hpp"
-#include "update/piece_plan.hpp"
+#include "update/piece_loop.hpp"
 #include "update/update_paths.hpp"
 
 namespace zev {
@@ -40,37 +40,27 @@ constexpr std::array<const wchar_t*, 15> kPassThroughErrorLines = {
 
 // Sends every piece of the plan; false at the first piece that is not
 // delivered, refused or completed with an NVMe status, after its error line.
-bool sendPieces(platform::Handle port, const DiskInfo& disk, std::uint32_t transferLength) {
-  const std::vector<Piece> pieces =
-      planPieces(transferLength, pieceSizeFor(disk.updateGranularity));
-  if (pieces.empty()) {
-    // Nothing to send counts as a successful download; a piece size of 0
-    // with bytes to send does not.
-    return transferLength == 0;
-  }
-  // Pieces are read from the working copy of the image and never beyond it.
-  if (transferLength > imageBuffer.size()) {
+bool sendPieces(platform::Handle port, const DiskInfo& disk, std::span<const std::uint8_t> image,
+                std::uint32_t transferLength) {
+  const auto pieces = ImagePieces::plan(image, transferLength, pieceSizeFor(disk.updateGranularity),
+                                        static_cast<std::uint32_t>(vroc::kDownloadFixedSize));
+  if (!pieces) {
     return false;
   }
-  // The first piece is the largest; its request's Length must fit 32 bits.
-  const std::uint64_t largest = pieces.front().length;
-  if (largest + vroc::kDownloadFixedSize - srb::kHeaderSize >
-      std::numeric_limits<std::uint32_t>::max()) {
-    return false;
+  if (pieces->empty()) {
+    return true;  // nothing to send
   }
-  auto buffer = vroc::allocateRequest(largest + vroc::kDownloadFixedSize);
+  auto buffer = zeroFilledBuffer(std::uint64_t{pieces->longest()} + vroc::kDownloadFixedSize);
   if (!buffer) {
     return false;
   }
-  const std::span<const std::uint8_t> image(imageBuffer);
-  for (const Piece& piece : pieces) {
+  return pieces->sendEach([&](const ImagePiece& piece) {
     // A short last piece goes out in a request of its own length. The
     // builder zeroes the whole request before filling it; bytes of the buffer
     // beyond a short request are never sent.
     const auto request =
-        std::span<std::uint8_t>(*buffer).first(piece.length + vroc::kDownloadFixedSize);
-    vroc::buildDownloadRequest(request, disk.vrocDiskId, piece.offset,
-                               image.subspan(piece.offset, piece.length));
+        std::span<std::uint8_t>(*buffer).first(piece.bytes.size() + vroc::kDownloadFixedSize);
+    vroc::buildDownloadRequest(request, disk.vrocDiskId, piece.offset, piece.bytes);
     const RequestOutcome outcome =
         sendDeviceRequest(port, platform::kIoctlScsiMiniport, request,
                           static_cast<std::uint32_t>(request.size()), vroc::kPassThroughOutputSize);
@@ -93,14 +83,14 @@ bool sendPieces(platform::Handle port, const DiskInfo& disk, std::uint32_t trans
           static_cast<unsigned int>(completion >> vroc::kCompletionStatusShift));
       return false;
     }
-  }
-  return true;
+    return true;
+  });
 }
 
 }  // namespace
 
-int updateThroughVroc(const DiskInfo& disk, std::uint32_t& transferLength,
-                      std::int32_t vrocScsiPort) {
+int updateThroughVroc(const DiskInfo& disk, std::span<const std::uint8_t> image,
+                      std::uint32_t& transferLength, std::int32_t vrocScsiPort) {
   printTargetDiskBlock(disk, L"VROC Driver", false);
   // The port is held exclusively (share mode 0) for this drive's update.
   const OpenOutcome opened = openDevice(vroc::scsiPortPath(vrocScsiPort), 0, 0);
@@ -109,16 +99,16 @@ int updateThroughVroc(const DiskInfo& disk, std::uint32_t& transferLength,
               << NumberBase::Dec << endLine << endLine;
     return kResultRequestFailed;
   }
-  const DeviceHandle handle(opened.handle);
-  const int result = vrocDownload(handle.get(), disk, transferLength);
+  const int result = vrocDownload(opened.handle.get(), disk, image, transferLength);
   if (result != 0) {
     return result;
   }
-  return vrocActivate(handle.get(), disk.vrocDiskId);
+  return vrocActivate(opened.handle.get(), disk.vrocDiskId);
 }
 
-int vrocDownload(platform::Handle handle, const DiskInfo& disk, std::uint32_t transferLength) {
-  const bool accepted = sendPieces(handle, disk, transferLength);
+int vrocDownload(platform::Handle handle, const DiskInfo& disk, std::span<const std::uint8_t> image,
+                 std::uint32_t transferLength) {
+  const bool accepted = sendPieces(handle, disk, image, transferLength);
   narrowOut << endLine;
   if (accepted) {
     narrowOut << "  [PASS] Firmware download succeeded." << endLine;

@@ -1,5 +1,6 @@
 // The command line: silent switch, log option, usage block and rejection.
 #include "app/command_line.hpp"
+#include "core/silent_mode.hpp"
 
 #include <gtest/gtest.h>
 

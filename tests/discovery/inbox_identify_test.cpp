@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "discovery/storage_query_records.hpp"
 #include "platform/platform_constants.hpp"
+#include "records/storage_query_records.hpp"
 #include "support/bound_machine.hpp"
 
 namespace zev {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.hpp"
-#include "app/firmware_image.hpp"
+#include "core/firmware_image.hpp"
+#include "core/silent_mode.hpp"
 #include "platform/sim/sim_binding.hpp"
 #include "report/console.hpp"
 #include "zevsim/machine.hpp"

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/firmware_image.hpp"
+#include "core/firmware_image.hpp"
 #include "platform/sim/sim_binding.hpp"
 #include "report/console.hpp"
 #include "zevsim/machine.hpp"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/firmware_image.hpp"
+#include "core/firmware_image.hpp"
 #include "platform/platform_constants.hpp"
 #include "support/bound_machine.hpp"
 #include "update/update_paths.hpp"
@@ -95,7 +95,7 @@ const std::string kTargetBlock =
 TEST(InboxUpdate, UpgradableDriveWithFwug8) {
   InboxMachine sim(machineWithDrive(R"(, "nvmeVersion": "1.3", "fwug": 8)"));
   std::uint32_t transferLength = kImageLength;
-  EXPECT_EQ(updateThroughInbox(inboxDisk(8), transferLength), 0);
+  EXPECT_EQ(updateThroughInbox(inboxDisk(8), zev::packageImage(), transferLength), 0);
   EXPECT_EQ(transferLength, kImageLength);
   EXPECT_EQ(sim.console(), kTargetBlock);
 
@@ -120,7 +120,7 @@ TEST(InboxUpdate, UpgradableDriveWithFwug8) {
     EXPECT_EQ(le64At(request.inputHead, 60), i * 32768u);
     EXPECT_EQ(le64At(request.inputHead, 68), 32768u);
     EXPECT_TRUE(std::equal(request.inputHead.begin() + 76, request.inputHead.end(),
-                           imageBuffer.begin() + static_cast<std::ptrdiff_t>(i * 32768)));
+                           packageImage().begin() + static_cast<std::ptrdiff_t>(i * 32768)));
   }
   const auto& activation = requests.back();
   expectFrame(activation, kTotal, 3);
@@ -156,7 +156,7 @@ TEST(InboxUpdate, PiecesOnTheWire) {
     SCOPED_TRACE(c.name);
     InboxMachine sim(machineWithDrive(c.driveKeys));
     std::uint32_t transferLength = kImageLength;
-    EXPECT_EQ(updateThroughInbox(inboxDisk(c.granularity), transferLength), 0);
+    EXPECT_EQ(updateThroughInbox(inboxDisk(c.granularity), zev::packageImage(), transferLength), 0);
     const auto requests = firmwareRequests(sim);
     ASSERT_EQ(requests.size(), c.downloads + 2);
     const std::uint32_t piece = static_cast<std::uint32_t>(c.granularity) * 4096u;
@@ -182,7 +182,7 @@ TEST(InboxUpdate, ZeroTransferLengthSendsNoPiece) {
   InboxMachine sim(machineWithDrive(""));
   std::uint32_t transferLength = 0;
   // The drive refuses to activate an image it never received.
-  EXPECT_EQ(updateThroughInbox(inboxDisk(1), transferLength), 1);
+  EXPECT_EQ(updateThroughInbox(inboxDisk(1), zev::packageImage(), transferLength), 1);
   EXPECT_EQ(functionsOf(firmwareRequests(sim)), (std::vector<std::uint32_t>{1, 3}));
   EXPECT_EQ(sim.console(), kTargetBlock);
 }
@@ -190,7 +190,7 @@ TEST(InboxUpdate, ZeroTransferLengthSendsNoPiece) {
 TEST(InboxUpdate, TransferLongerThanTheImageSendsNothing) {
   InboxMachine sim(machineWithDrive(""));
   std::uint32_t transferLength = kImageLength + 4096;
-  EXPECT_EQ(updateThroughInbox(inboxDisk(1), transferLength), 1);
+  EXPECT_EQ(updateThroughInbox(inboxDisk(1), zev::packageImage(), transferLength), 1);
   EXPECT_TRUE(firmwareRequests(sim).empty());
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }
@@ -214,7 +214,7 @@ TEST(InboxUpdate, SlotChoice) {
     SCOPED_TRACE(c.name);
     InboxMachine sim(machineWithDrive(c.driveKeys));
     std::uint32_t transferLength = kImageLength;
-    EXPECT_EQ(updateThroughInbox(inboxDisk(8), transferLength), c.result);
+    EXPECT_EQ(updateThroughInbox(inboxDisk(8), zev::packageImage(), transferLength), c.result);
     const auto requests = firmwareRequests(sim);
     if (c.activatedSlot == 0) {
       EXPECT_EQ(functionsOf(requests), (std::vector<std::uint32_t>{1}));
@@ -269,7 +269,7 @@ TEST(InboxUpdate, FailureRows) {
     InboxMachine sim(
         machineWithDrive(R"(, "nvmeVersion": "1.3", "fwug": 8, "faults": [ )" + c.fault + " ]"));
     std::uint32_t transferLength = kImageLength;
-    EXPECT_EQ(updateThroughInbox(inboxDisk(8), transferLength), c.result);
+    EXPECT_EQ(updateThroughInbox(inboxDisk(8), zev::packageImage(), transferLength), c.result);
     EXPECT_EQ(sim.console(), kTargetBlock + c.diagnostic);
     EXPECT_EQ(narrowOut.base(), NumberBase::Dec);
     const auto requests = firmwareRequests(sim);
@@ -282,7 +282,7 @@ TEST(InboxUpdate, FailureRows) {
 TEST(InboxUpdate, PowerCycleDriveCountsAsSuccess) {
   InboxMachine sim(machineWithDrive(R"(, "activation": "powerCycle")"));
   std::uint32_t transferLength = kImageLength;
-  EXPECT_EQ(updateThroughInbox(inboxDisk(1), transferLength), 0);
+  EXPECT_EQ(updateThroughInbox(inboxDisk(1), zev::packageImage(), transferLength), 0);
   EXPECT_EQ(sim.drive("a").firmwareAfterReset, "KTW8LMZB");
 }
 
@@ -291,7 +291,7 @@ TEST(InboxUpdate, StrictDriveRefusesPiecesBelowItsGranularity) {
   // its 4096-byte pieces break the drive's own granularity.
   InboxMachine sim(machineWithDrive(R"(, "nvmeVersion": "1.2", "fwug": 8, "fwugStrict": true)"));
   std::uint32_t transferLength = kImageLength;
-  EXPECT_EQ(updateThroughInbox(inboxDisk(1), transferLength), 5);
+  EXPECT_EQ(updateThroughInbox(inboxDisk(1), zev::packageImage(), transferLength), 5);
   EXPECT_EQ(sim.console(), kTargetBlock + "  [ERROR] DeviceIO failed. ReturnCode: 0x3\n\n");
   EXPECT_EQ(countFunction(firmwareRequests(sim), 3), 0u);
 }

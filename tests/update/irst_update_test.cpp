@@ -7,8 +7,8 @@
 
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
+#include "records/irst_records.hpp"
 #include "support/bound_machine.hpp"
-#include "update/irst_records.hpp"
 #include "update/update_paths.hpp"
 
 namespace zev {
@@ -134,7 +134,7 @@ TEST(UpdateThroughIrst, SendsTheWholeImageAndActivatesSlot2) {
   BoundMachine sim(raid1());
   std::uint32_t transferLength = kImageLength;
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 0), transferLength), 0);
+  EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength), 0);
   EXPECT_EQ(console.text(), targetBlock("Yes") +
                                 "\n"
                                 "  [PASS] Firmware download succeeded.\n"
@@ -179,7 +179,9 @@ TEST_P(IrstDownloadPieces, SendEveryByteOfTheImage) {
   BoundMachine sim(raid1());
   std::uint32_t transferLength = kImageLength;
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 0, GetParam().granularity), transferLength), 0);
+  EXPECT_EQ(updateThroughIrst(member(sim, 0, GetParam().granularity), zev::packageImage(),
+                              transferLength),
+            0);
   const auto downloads = firmwareRequests(sim, 2);
   ASSERT_EQ(downloads.size(), GetParam().requests);
   EXPECT_EQ(downloads.front().inSize, GetParam().firstSize + 88u);
@@ -209,7 +211,9 @@ TEST(UpdateThroughIrst, APieceSizeThatCannotBeSentFailsWithoutActivation) {
     BoundMachine sim(raid1());
     std::uint32_t transferLength = kImageLength;
     ConsoleCapture console;
-    EXPECT_EQ(updateThroughIrst(member(sim, 0, granularity), transferLength), 1) << granularity;
+    EXPECT_EQ(updateThroughIrst(member(sim, 0, granularity), zev::packageImage(), transferLength),
+              1)
+        << granularity;
     EXPECT_NE(console.text().find("  [FAIL] Firmware download failed.\n"), std::string::npos);
     EXPECT_EQ(sim.requestsOf("a", FaultRequest::Download), 0u) << granularity;
     EXPECT_EQ(sim.requestsOf("a", FaultRequest::Activate), 0u) << granularity;
@@ -222,7 +226,9 @@ TEST(UpdateThroughIrst, ANonRaidDrivePrintsRaidNo) {
       "intelController": { "passThrough": [ { "drive": "p", "busNumber": 3 } ] } })");
   std::uint32_t transferLength = kImageLength;
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 3, 1, DriverKind::IrstNonRaid), transferLength), 0);
+  EXPECT_EQ(updateThroughIrst(member(sim, 3, 1, DriverKind::IrstNonRaid), zev::packageImage(),
+                              transferLength),
+            0);
   EXPECT_EQ(console.text().substr(0, targetBlock("No").size()), targetBlock("No"));
   EXPECT_EQ(sim.requestsOf("p", FaultRequest::Download), 512u);
   EXPECT_EQ(sim.requestsOf("p", FaultRequest::Activate), 1u);
@@ -236,7 +242,7 @@ TEST(UpdateThroughIrst, AControllerThatDoesNotOpenGives5) {
   sim.machine().injectCallFault(fault);
   std::uint32_t transferLength = kImageLength;
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 0), transferLength), 5);
+  EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength), 5);
   narrowOut << 31 << endLine;
   EXPECT_EQ(console.text(),
             targetBlock("Yes") + "  [ERROR] Failed to get disk handle: 0x1f\n\n31\n");
@@ -256,7 +262,7 @@ TEST_P(IrstRefusedPiece, EndsTheDownloadWithoutActivation) {
                          GetParam().fault + " } ]"));
   std::uint32_t transferLength = kImageLength;
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 0), transferLength), 1);
+  EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength), 1);
   EXPECT_EQ(console.text(), targetBlock("Yes") + GetParam().errorLine +
                                 "\n"
                                 "  [FAIL] Firmware download failed.\n");
@@ -282,7 +288,7 @@ TEST(IrstDownload, ANothingToSendTransferStillPassesAndActivates) {
   std::uint32_t transferLength = 0;
   ConsoleCapture console;
   // The drive has nothing staged, so it refuses to activate an incomplete image.
-  EXPECT_EQ(updateThroughIrst(member(sim, 0), transferLength), 1);
+  EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength), 1);
   EXPECT_EQ(console.text(), targetBlock("Yes") +
                                 "\n"
                                 "  [PASS] Firmware download succeeded.\n"
@@ -295,12 +301,13 @@ TEST(IrstDownload, ATransferLongerThanTheImageIsNotSent) {
   BoundMachine sim(raid1());
   const OpenOutcome opened = openDevice(sim.controllerPath(), 0, 0);
   ASSERT_TRUE(opened.ok());
-  const DeviceHandle handle(opened.handle);
   ConsoleCapture console;
-  EXPECT_EQ(irstDownload(handle.get(), member(sim, 0, 512), kImageLength + 4096), 1);
+  EXPECT_EQ(irstDownload(opened.handle.get(), member(sim, 0, 512), zev::packageImage(),
+                         kImageLength + 4096),
+            1);
   EXPECT_EQ(console.text(), "\n  [FAIL] Firmware download failed.\n");
-  // The first piece (the whole image) went out; the one past the image did not.
-  EXPECT_EQ(firmwareRequests(sim, 2).size(), 1u);
+  // The plan is refused as a whole: not even the pieces inside the image go out.
+  EXPECT_TRUE(firmwareRequests(sim, 2).empty());
 }
 
 struct ActivationCase {
@@ -316,7 +323,8 @@ TEST_P(IrstActivationStatus, IsWordedAndCounted) {
                          std::to_string(GetParam().returnCode) + " } ]"));
   std::uint32_t transferLength = kImageLength;
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 0), transferLength), GetParam().result);
+  EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength),
+            GetParam().result);
   EXPECT_EQ(console.text(),
             targetBlock("Yes") + "\n  [PASS] Firmware download succeeded.\n" + GetParam().line);
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
@@ -369,7 +377,7 @@ TEST(IrstActivate, ADriveThatAsksForAPowerCycleGives1602) {
   BoundMachine sim(raid1(R"(, "activation": "powerCycle")"));
   std::uint32_t transferLength = kImageLength;
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 0), transferLength), 1602);
+  EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength), 1602);
   EXPECT_EQ(console.text(), targetBlock("Yes") +
                                 "\n"
                                 "  [PASS] Firmware download succeeded.\n"
@@ -383,7 +391,7 @@ TEST(IrstActivate, AnUndeliveredActivationGives1) {
   BoundMachine sim(raid1(R"(, "faults": [ { "request": "activate", "error": 1117 } ])"));
   std::uint32_t transferLength = kImageLength;
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 0), transferLength), 1);
+  EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength), 1);
   EXPECT_EQ(console.text(), targetBlock("Yes") +
                                 "\n"
                                 "  [PASS] Firmware download succeeded.\n"
@@ -402,7 +410,8 @@ TEST_P(IrstPathId, IsCarriedAsItsLowEightBits) {
   BoundMachine sim(raid1());
   std::uint32_t transferLength = 8192;  // two pieces are enough to see the address
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, GetParam().pathId), transferLength), 1);
+  EXPECT_EQ(updateThroughIrst(member(sim, GetParam().pathId), zev::packageImage(), transferLength),
+            1);
   const auto downloads = firmwareRequests(sim, 2);
   ASSERT_FALSE(downloads.empty());
   for (const auto& download : downloads) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/firmware_image.hpp"
+#include "core/firmware_image.hpp"
 
 namespace zev {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/firmware_image.hpp"
+#include "core/firmware_image.hpp"
 #include "support/bound_machine.hpp"
 #include "update/update_paths.hpp"
 
@@ -94,7 +94,7 @@ TEST(VrocDownloadBuffer, EveryPieceGoesOutAsAFreshRequestWhateverTheLastReplyLef
     disk.vrocDiskId = 1;
     ConsoleCapture quiet;
     std::uint32_t transferLength = 2097152;
-    ASSERT_EQ(updateThroughVroc(disk, transferLength, 2), 0);
+    ASSERT_EQ(updateThroughVroc(disk, zev::packageImage(), transferLength, 2), 0);
 
     const auto requests = sim.miniportRequests(0xE0002000u);
     ASSERT_EQ(requests.size(), c.pieces + 1);  // the pieces and the commit

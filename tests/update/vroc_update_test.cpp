@@ -77,7 +77,7 @@ UpdateRun runUpdate(const DiskInfo& disk, std::int32_t port = 2,
   UpdateRun run;
   ConsoleCapture capture;
   run.transferLength = transferLength;
-  run.result = updateThroughVroc(disk, run.transferLength, port);
+  run.result = updateThroughVroc(disk, zev::packageImage(), run.transferLength, port);
   run.output = capture.text();
   return run;
 }
@@ -386,7 +386,7 @@ TEST(VrocUpdate, TheSecondDriveIsAddressedByItsDiskId) {
   DiskInfo second = vrocDisk(1, 2);
   ConsoleCapture capture;
   std::uint32_t transferLength = 2097152;
-  EXPECT_EQ(updateThroughVroc(second, transferLength, 2), 0);
+  EXPECT_EQ(updateThroughVroc(second, zev::packageImage(), transferLength, 2), 0);
   EXPECT_EQ(requestsOf(sim, "vroc-b", zevsim::FaultRequest::Download), 512u);
   EXPECT_EQ(requestsOf(sim, "vroc-a", zevsim::FaultRequest::Download), 0u);
   EXPECT_EQ(sim.drive("vroc-b").firmwareAfterReset, "KTW8LMZB");
@@ -439,7 +439,7 @@ TEST(VrocUpdate, DownloadAndActivateWorkOnAHandleTheCallerHolds) {
   const platform::Handle port = platform::createFile(L"\\\\.\\Scsi2:", 0xC0000000u, 0, 3, 0);
   ASSERT_NE(port, platform::kInvalidHandle);
   ConsoleCapture capture;
-  EXPECT_EQ(vrocDownload(port, vrocDisk(), 2097152), 0);
+  EXPECT_EQ(vrocDownload(port, vrocDisk(), zev::packageImage(), 2097152), 0);
   EXPECT_EQ(vrocActivate(port, 1), 0);
   // Neither prints the target disk block.
   EXPECT_EQ(capture.text(), kDownloadPass + kActivationPass);

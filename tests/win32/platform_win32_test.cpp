@@ -17,9 +17,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/little_endian.hpp"
 #include "platform/platform.hpp"
 #include "platform/platform_constants.hpp"
+#include "records/little_endian.hpp"
 
 namespace zev::platform {
 namespace {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "zevsim/machine.hpp"
+#include "zevsim/utf8.hpp"
 
 namespace zevlauncher {
 
@@ -53,9 +54,8 @@ int runLauncher(const std::vector<std::wstring>& args, std::ostream& errors);
 // The same, with the launcher's lines on standard error.
 int runLauncher(const std::vector<std::wstring>& args);
 
-// UTF-8 text to wide text (invalid bytes become U+FFFD), and back (characters
-// that are not Unicode scalar values become U+FFFD).
-std::wstring wideFromUtf8(const std::string& text);
-std::string utf8FromWide(const std::wstring& text);
+// UTF-8 text to wide text and back, as the simulator encodes it.
+using zevsim::utf8FromWide;
+using zevsim::wideFromUtf8;
 
 }  // namespace zevlauncher

@@ -8,6 +8,7 @@
 #include "platform/platform.hpp"
 #include "platform/sim/sim_binding.hpp"
 #include "zevsim/machine.hpp"
+#include "zevsim/utf8.hpp"
 
 namespace zev::platform {
 namespace {
@@ -52,34 +53,10 @@ bool unbound() {
   return false;
 }
 
-// Host paths: wide text as UTF-8.
-std::string hostPath(const std::wstring& path) {
-  std::string out;
-  for (wchar_t wc : path) {
-    auto c = static_cast<std::uint32_t>(wc);
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
-
 // The host file for a wide path: UTF-8 on POSIX hosts, the wide name itself
 // on Windows hosts (std::filesystem converts from UTF-8 either way).
 std::filesystem::path hostFile(const std::wstring& path) {
-  const std::string utf8 = hostPath(path);
+  const std::string utf8 = zevsim::utf8FromWide(path);
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 

@@ -33,15 +33,15 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "discovery/identify_fields.hpp"
-#include "discovery/intel_requests.hpp"
-#include "discovery/srb_io_control.hpp"
-#include "discovery/storage_query_records.hpp"
-#include "discovery/vroc_records.hpp"
 #include "platform/platform.hpp"
 #include "platform/platform_constants.hpp"
-#include "update/firmware_records.hpp"
-#include "update/irst_records.hpp"
+#include "records/firmware_records.hpp"
+#include "records/identify_fields.hpp"
+#include "records/intel_requests.hpp"
+#include "records/irst_records.hpp"
+#include "records/srb_io_control.hpp"
+#include "records/storage_query_records.hpp"
+#include "records/vroc_records.hpp"
 
 // The SDK defines its GUIDs and property keys as extern const objects, which
 // cannot be read in a constant expression. The GUID and DEVPKEY sections of

@@ -1,7 +1,7 @@
 // Identity from Identify Controller data.
-#include "discovery/identify_fields.hpp"
+#include "records/identify_fields.hpp"
 
-#include "platform/little_endian.hpp"
+#include "records/little_endian.hpp"
 
 namespace zev::identify {
 

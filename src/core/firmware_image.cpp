@@ -1,5 +1,5 @@
 // The embedded image and the package identity.
-#include "app/firmware_image.hpp"
+#include "core/firmware_image.hpp"
 
 #include <algorithm>
 
@@ -10,12 +10,19 @@ extern const std::uint8_t zevFirmwareImageEnd[];
 
 namespace zev {
 
+namespace {
 std::array<std::uint8_t, kFirmwareImageSize> imageBuffer{};
+}  // namespace
+
 std::wstring imageRevision;
 std::wstring PackageTitle;
 
 std::span<const std::uint8_t> firmwareImage() {
   return {zevFirmwareImage, static_cast<std::size_t>(zevFirmwareImageEnd - zevFirmwareImage)};
+}
+
+std::span<const std::uint8_t> packageImage() {
+  return imageBuffer;
 }
 
 void buildPackageIdentity() {

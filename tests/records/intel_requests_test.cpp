@@ -1,6 +1,6 @@
 // The CSMI RAID configuration and "IntelNvm" pass-through records against
 // bytes written out by hand from the published layouts.
-#include "discovery/intel_requests.hpp"
+#include "records/intel_requests.hpp"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +44,8 @@ class CsmiRaidConfigRequest : public testing::TestWithParam<CsmiCase> {};
 
 TEST_P(CsmiRaidConfigRequest, MatchesTheHandWrittenBytes) {
   const CsmiCase& c = GetParam();
-  const Bytes request = buildCsmiRaidConfigRequest(c.memberRoom, c.raidSetIndex);
+  Bytes request(csmiRaidConfigRequestSize(c.memberRoom), 0);
+  writeCsmiRaidConfigRequest(request, c.raidSetIndex);
   expectBytes(request, c.size,
               {
                   {0, {0x1C, 0, 0, 0}},                         // HeaderLength 28
@@ -136,7 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
                     PathIdCase{std::numeric_limits<std::int64_t>::min(), 0x00}));
 
 TEST(IntelNvmRequest, MatchesTheHandWrittenBytes) {
-  const Bytes request = buildIntelNvmIdentifyRequest(0xFF);
+  Bytes request(kIntelNvmRequestSize, 0);
+  writeIntelNvmIdentifyRequest(request, 0xFF);
   expectBytes(request, 4260,
               {
                   {0, {0x1C, 0, 0, 0}},                           // HeaderLength 28

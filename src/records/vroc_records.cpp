@@ -1,12 +1,10 @@
 // Builders and readers of the VROC driver's "NvmeRAID" requests.
-#include "discovery/vroc_records.hpp"
+#include "records/vroc_records.hpp"
 
 #include <algorithm>
 #include <limits>
-#include <new>
-#include <stdexcept>
 
-#include "platform/little_endian.hpp"
+#include "records/little_endian.hpp"
 
 namespace zev::vroc {
 
@@ -43,19 +41,6 @@ void writePassThroughHead(std::span<std::uint8_t> request, std::uint32_t diskId,
 
 std::wstring scsiPortPath(std::int32_t port) {
   return L"\\\\.\\Scsi" + std::to_wstring(port) + L":";
-}
-
-std::optional<std::vector<std::uint8_t>> allocateRequest(std::uint64_t size) {
-  if (size > std::numeric_limits<std::size_t>::max()) {
-    return std::nullopt;
-  }
-  try {
-    return std::vector<std::uint8_t>(static_cast<std::size_t>(size), std::uint8_t{0});
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
-  } catch (const std::length_error&) {
-    return std::nullopt;
-  }
 }
 
 void buildCountRequest(std::span<std::uint8_t> request, std::uint32_t controlCode) {

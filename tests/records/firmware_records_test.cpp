@@ -2,7 +2,7 @@
 // block, the two download records (whose 8-byte fields lie unaligned in the
 // inbox and Intel requests), the activate record and the slot-information
 // reader with its bounds.
-#include "update/firmware_records.hpp"
+#include "records/firmware_records.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,11 @@
 // The CSMI RAID configuration and Intel NVMe pass-through records.
-#include "discovery/intel_requests.hpp"
+#include "records/intel_requests.hpp"
 
 namespace zev::intel {
 
-std::vector<std::uint8_t> buildCsmiRaidConfigRequest(std::size_t memberRoom,
-                                                     std::uint32_t raidSetIndex) {
-  std::vector<std::uint8_t> request(csmiRaidConfigRequestSize(memberRoom), 0);
+void writeCsmiRaidConfigRequest(std::span<std::uint8_t> request, std::uint32_t raidSetIndex) {
   srb::writeHeader(request, kCsmiSignature, kCsmiTimeout, kCcCsmiSasGetRaidConfig);
   storeLe32(request, kRaidSetIndexOffset, raidSetIndex);
-  return request;
 }
 
 std::uint32_t CsmiRaidConfigReply::returnCode() const {
@@ -39,8 +36,7 @@ std::optional<std::uint8_t> CsmiRaidConfigReply::memberPort(std::size_t i) const
   return loadLe8(reply_, kDriveEntriesOffset + i * kDriveEntrySize + kEntryPortOffset);
 }
 
-std::vector<std::uint8_t> buildIntelNvmIdentifyRequest(std::uint8_t pathId) {
-  std::vector<std::uint8_t> request(kIntelNvmRequestSize, 0);
+void writeIntelNvmIdentifyRequest(std::span<std::uint8_t> request, std::uint8_t pathId) {
   srb::writeHeader(request, kIntelNvmSignature, kIntelNvmTimeout, kIntelNvmControlCode);
   writeDriveAddress(request, pathId);
   // Command identifier 0 in the upper half of dword 0, namespace 0.
@@ -50,7 +46,6 @@ std::vector<std::uint8_t> buildIntelNvmIdentifyRequest(std::uint8_t pathId) {
   storeLe8(request, kNvmCommandSetOffset, kNvmAdminCommandSet);
   storeLe32(request, kNvmDataBufferOffsetOffset, static_cast<std::uint32_t>(kNvmDataOffset));
   storeLe32(request, kNvmDataBufferLengthOffset, static_cast<std::uint32_t>(identify::kDataSize));
-  return request;
 }
 
 std::span<const std::uint8_t> intelNvmIdentifyData(std::span<const std::uint8_t> reply) {

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "discovery/srb_io_control.hpp"
+#include "records/srb_io_control.hpp"
 
 namespace zev::vroc {
 
@@ -38,9 +38,6 @@ inline constexpr std::uint32_t kNonRaidListCode = 0xE000202Cu;
 inline constexpr std::int32_t kScsiPortCount = 16;
 // "\\.\Scsi" + port in decimal + ":".
 std::wstring scsiPortPath(std::int32_t port);
-
-// A zero-filled request buffer of size bytes; nullopt when it cannot be had.
-std::optional<std::vector<std::uint8_t>> allocateRequest(std::uint64_t size);
 
 // --- Count requests (RAID volume count, non-RAID drive count), 32 bytes ---
 //   offset  size  field

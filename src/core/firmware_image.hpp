@@ -1,6 +1,6 @@
 // The embedded firmware image (FirmwareImage) and the process-wide package
 // identity built from it: the working copy the update paths send
-// (imageBuffer), the image's revision (imageRevision) and the package name
+// (packageImage), the image's revision (imageRevision) and the package name
 // (PackageTitle).
 #pragma once
 
@@ -21,11 +21,14 @@ inline constexpr std::wstring_view kPackageTitlePrefix = L"ZEV_TQ270c_V1.0.2_";
 // The image as linked into the program.
 std::span<const std::uint8_t> firmwareImage();
 
-extern std::array<std::uint8_t, kFirmwareImageSize> imageBuffer;
+// The working copy of the image, read-only: the bytes every update path sends.
+// The run hands it to the update paths as a parameter.
+std::span<const std::uint8_t> packageImage();
+
 extern std::wstring imageRevision;
 extern std::wstring PackageTitle;
 
-// Fills imageBuffer, imageRevision and PackageTitle from the embedded image.
+// Fills the working copy, imageRevision and PackageTitle from the embedded image.
 void buildPackageIdentity();
 // Empties imageRevision and PackageTitle again (between in-process runs).
 void resetPackageIdentity();

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <span>
 
-#include "discovery/identify_fields.hpp"
-#include "platform/little_endian.hpp"
+#include "records/identify_fields.hpp"
+#include "records/little_endian.hpp"
 
 namespace zev::storage {
 

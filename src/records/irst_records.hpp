@@ -23,9 +23,9 @@
 #include <span>
 #include <string_view>
 
-#include "discovery/intel_requests.hpp"
-#include "discovery/srb_io_control.hpp"
-#include "update/firmware_records.hpp"
+#include "records/firmware_records.hpp"
+#include "records/intel_requests.hpp"
+#include "records/srb_io_control.hpp"
 
 namespace zev::irst {
 

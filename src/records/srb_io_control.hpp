@@ -15,7 +15,7 @@
 #include <span>
 #include <string_view>
 
-#include "platform/little_endian.hpp"
+#include "records/little_endian.hpp"
 
 namespace zev::srb {
 

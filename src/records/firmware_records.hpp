@@ -17,7 +17,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/little_endian.hpp"
+#include "records/little_endian.hpp"
 
 namespace zev::fw {
 

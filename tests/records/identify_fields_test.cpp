@@ -1,5 +1,5 @@
 // Identify Controller text and granularity rules.
-#include "discovery/identify_fields.hpp"
+#include "records/identify_fields.hpp"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "discovery/disk_info.hpp"
+#include "core/disk_info.hpp"
 
 namespace zev {
 

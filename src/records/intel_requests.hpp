@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
-#include "discovery/identify_fields.hpp"
-#include "discovery/srb_io_control.hpp"
-#include "platform/little_endian.hpp"
+#include "records/identify_fields.hpp"
+#include "records/little_endian.hpp"
+#include "records/srb_io_control.hpp"
 
 namespace zev::intel {
 
@@ -92,10 +92,9 @@ constexpr std::size_t csmiRaidConfigRequestSize(std::size_t memberRoom) {
 }
 static_assert(csmiRaidConfigRequestSize(kCsmiFirstRequestMembers) == 336);
 
-// A zero-filled request for RAID set raidSetIndex with room for memberRoom
-// member entries.
-std::vector<std::uint8_t> buildCsmiRaidConfigRequest(std::size_t memberRoom,
-                                                     std::uint32_t raidSetIndex);
+// request: csmiRaidConfigRequestSize(memberRoom) zero-filled bytes. Writes the
+// request for RAID set raidSetIndex with room for memberRoom member entries.
+void writeCsmiRaidConfigRequest(std::span<std::uint8_t> request, std::uint32_t raidSetIndex);
 
 // Reads a CSMI RAID configuration reply of whatever room it was sent with.
 class CsmiRaidConfigReply {
@@ -152,8 +151,9 @@ static_assert(kNvmCommandOffset + kNvmCommandSize == kNvmCommandSetOffset);
 static_assert(kNvmDataBufferLengthOffset + 4 + 40 == kNvmDataOffset);
 static_assert(kIntelNvmRequestSize == 4260);
 
-// A zero-filled Identify Controller request for the drive at pathId.
-std::vector<std::uint8_t> buildIntelNvmIdentifyRequest(std::uint8_t pathId);
+// request: kIntelNvmRequestSize zero-filled bytes. Writes an Identify
+// Controller request for the drive at pathId.
+void writeIntelNvmIdentifyRequest(std::span<std::uint8_t> request, std::uint8_t pathId);
 
 // The Identify Controller data of a reply; empty when the reply is too short.
 std::span<const std::uint8_t> intelNvmIdentifyData(std::span<const std::uint8_t> reply);
