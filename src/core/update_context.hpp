@@ -1,3 +1,7 @@
+// core/: what the whole run shares: the disk records and lists, this
+// context, the firmware image and its revision, the result codes, the silent
+// flag and the zero-filled buffer. Includes nothing of the package above it.
+//
 // The run's shared state, created on entry and destroyed just before the entry
 // point returns.
 #pragma once

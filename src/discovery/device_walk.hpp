@@ -1,3 +1,7 @@
+// discovery/: the enumerations (inbox disks, the Intel RAID controller and the
+// disks behind it, the VROC scan) and identification. Includes report/,
+// core/, records/ and platform/, never update/ or app/.
+//
 // The one walk over a device-information set: every enumeration of the
 // package (inbox disks, storage ports, Intel-parented disks, the all-classes
 // set of the bus-number lookup) opens its set and visits its devices here.

@@ -1,3 +1,6 @@
+// report/: the console channels, the banner, the installation log and the
+// final result. Includes core/ and platform/ only.
+//
 // The four console channels. All of them format into text and write bytes
 // through one narrow sink (standard output, or a capture buffer in tests), so
 // text comes out in call order whichever channel wrote it. Wide text reaches

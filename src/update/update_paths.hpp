@@ -1,3 +1,7 @@
+// update/: the revision gate, the piece plan and its one loop, and the three
+// update paths. Includes report/, core/, records/ and platform/, never
+// discovery/ or app/.
+//
 // The three update paths and the block that opens each drive's update. Each
 // path returns a per-drive result code: 0 success, 1 failure, 5 a drive or
 // port that cannot be opened or a failed request, 1602 downloaded and active
