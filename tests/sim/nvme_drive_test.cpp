@@ -144,8 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
         PieceCase{"strict fwug short piece short of the end", 4, true, 0, 0x4000, 0x1000, false},
         PieceCase{"strict fwug short piece ending the image", 4, true, 0, 0x4000, 0x2000, true},
         PieceCase{"strict fwug 0xFF has no granularity", 0xFF, true, 0, 4, 8, true},
-        PieceCase{"strict fwug 0 has no granularity", 0, true, 0, 4, 8, true}),
-    [](const testing::TestParamInfo<PieceCase>& info) { return std::to_string(info.index); });
+        PieceCase{"strict fwug 0 has no granularity", 0, true, 0, 4, 8, true}));
 
 TEST(NvmeDriveCommit, StoresTheImageRevisionAndMakesItPending) {
   const Bytes image = testImage(0x2000);

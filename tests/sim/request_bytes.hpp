@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/sample_machine.hpp"
 #include "zevsim/machine_config.hpp"
 
 namespace zevsim::test {
@@ -107,19 +108,10 @@ inline Bytes srbRequest(std::size_t size, std::string_view signature, std::uint3
   return b;
 }
 
-inline std::string padded(std::string s, std::size_t width) {
-  s.resize(width, ' ');
-  return s;
-}
-
 // A drive with a small image, so tests can move whole images: revision bytes
 // at 0x1010 lie inside 8 KiB.
 inline DriveConfig testDrive(const std::string& id, std::uint32_t imageSize = 0x2000) {
-  DriveConfig c;
-  c.id = id;
-  c.model = padded("KELDORA TQ270c 1TB", 40);
-  c.serial = padded("KD27" + id, 20);
-  c.firmware = "KTW3LMZB";
+  DriveConfig c = sampleDrive(id);
   c.imageSize = imageSize;
   return c;
 }
