@@ -18,10 +18,6 @@ constexpr std::uint32_t kGetDeviceNumber = 0x002D1080;
 constexpr std::uint32_t kQueryProperty = 0x002D1400;
 constexpr std::uint32_t kMiniportFirmware = 0x001B0780;
 
-IoReply send(Endpoint& endpoint, std::uint32_t code, const Bytes& in) {
-  return endpoint.request(code, in, static_cast<std::uint32_t>(in.size()));
-}
-
 // SRB_IO_CONTROL + FIRMWARE_REQUEST_BLOCK with dataLength bytes of data
 // record at offset 52.
 Bytes firmwareRequest(std::uint32_t function, std::size_t dataLength) {
@@ -66,34 +62,46 @@ Bytes identifyQuery(std::uint32_t dataOffset = 40, std::size_t size = 4144) {
   return b;
 }
 
+// Drive "a" with the given faults.
+DriveConfig faulty(std::vector<Fault> faults) {
+  DriveConfig config = test::testDrive("a");
+  config.faults = std::move(faults);
+  return config;
+}
+
 struct Inbox {
-  explicit Inbox(DriveConfig config, Bytes packageImage = {})
+  explicit Inbox(DriveConfig config = test::testDrive("a"), Bytes packageImage = {})
       : image(std::move(packageImage)),
         drive(std::move(config), image),
         endpoint(makeInboxDiskEndpoint(drive, 3)) {}
+
+  // A request with an output buffer as large as its input.
+  IoReply send(const Bytes& in, std::uint32_t code = test::kScsiMiniport) {
+    return endpoint->request(code, in, static_cast<std::uint32_t>(in.size()));
+  }
+
+  // Sends image in pieces of piece bytes, the last one short; returns the
+  // ReturnCodes that are not 0.
+  std::vector<std::uint32_t> download(const Bytes& of, std::size_t piece) {
+    std::vector<std::uint32_t> failures;
+    test::inPieces(of, piece, [&](std::size_t offset, std::span<const std::uint8_t> part) {
+      const Bytes request = downloadRequest(offset, part);
+      EXPECT_EQ(get32(request, 24), part.size() + 48);
+      const IoReply reply = send(request);
+      if (!reply.delivered || get32(reply.reply, 20) != 0) {
+        failures.push_back(reply.delivered ? get32(reply.reply, 20) : ~0u);
+      }
+    });
+    return failures;
+  }
+
   Bytes image;
   NvmeDrive drive;
   std::unique_ptr<Endpoint> endpoint;
 };
 
-// Sends image in pieces of piece bytes, the last one short; returns the
-// ReturnCodes that are not 0.
-std::vector<std::uint32_t> download(Inbox& inbox, const Bytes& image, std::size_t piece) {
-  std::vector<std::uint32_t> failures;
-  for (std::size_t offset = 0; offset < image.size(); offset += piece) {
-    const auto part = std::span(image).subspan(offset, std::min(piece, image.size() - offset));
-    const Bytes request = downloadRequest(offset, part);
-    EXPECT_EQ(get32(request, 24), part.size() + 48);
-    const IoReply reply = send(*inbox.endpoint, test::kScsiMiniport, request);
-    if (!reply.delivered || get32(reply.reply, 20) != 0) {
-      failures.push_back(reply.delivered ? get32(reply.reply, 20) : ~0u);
-    }
-  }
-  return failures;
-}
-
 TEST(SimInboxDeviceNumber, ReportsADiskWithItsNumber) {
-  Inbox inbox(test::testDrive("a"));
+  Inbox inbox;
   const IoReply reply = inbox.endpoint->request(kGetDeviceNumber, {}, 12);
   ASSERT_TRUE(reply.delivered);
   EXPECT_EQ(reply.reply, (Bytes{7, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0}));
@@ -101,21 +109,24 @@ TEST(SimInboxDeviceNumber, ReportsADiskWithItsNumber) {
   EXPECT_EQ(inbox.drive.requestCount(FaultRequest::DeviceNumber), 1u);
 }
 
-TEST(SimInboxDeviceNumber, ASmallOutputBufferFails) {
-  Inbox inbox(test::testDrive("a"));
-  const IoReply reply = inbox.endpoint->request(kGetDeviceNumber, {}, 11);
-  EXPECT_FALSE(reply.delivered);
-  EXPECT_EQ(reply.error, test::kErrInsufficientBuffer);
-  EXPECT_TRUE(reply.reply.empty());
+TEST(SimInbox, ASmallOutputBufferFails) {
+  Inbox inbox;
+  const struct {
+    std::uint32_t code;
+    Bytes in;
+    std::uint32_t outSize;
+  } cases[] = {{kGetDeviceNumber, {}, 11}, {kQueryProperty, identifyQuery(), 4143}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    const IoReply reply = inbox.endpoint->request(c.code, c.in, c.outSize);
+    EXPECT_FALSE(reply.delivered);
+    EXPECT_EQ(reply.error, test::kErrInsufficientBuffer);
+    EXPECT_TRUE(reply.reply.empty());
+  }
 }
 
 TEST(SimInboxDeviceNumber, AFaultFailsTheNthRequest) {
-  DriveConfig config = test::testDrive("a");
-  Fault f = test::fault(FaultRequest::DeviceNumber);
-  f.nth = 2;
-  f.error = 1117;
-  config.faults = {f};
-  Inbox inbox(config);
+  Inbox inbox(faulty({test::fault(FaultRequest::DeviceNumber).nth(2).error(1117)}));
   EXPECT_TRUE(inbox.endpoint->request(kGetDeviceNumber, {}, 12).delivered);
   const IoReply second = inbox.endpoint->request(kGetDeviceNumber, {}, 12);
   EXPECT_FALSE(second.delivered);
@@ -124,9 +135,9 @@ TEST(SimInboxDeviceNumber, AFaultFailsTheNthRequest) {
 }
 
 TEST(SimInboxIdentify, ReturnsTheDescriptorTheEchoedBlockAndTheData) {
-  Inbox inbox(test::testDrive("a"));
+  Inbox inbox;
   const Bytes query = identifyQuery();
-  const IoReply reply = send(*inbox.endpoint, kQueryProperty, query);
+  const IoReply reply = inbox.send(query, kQueryProperty);
   ASSERT_TRUE(reply.delivered);
   ASSERT_EQ(reply.reply.size(), 4144u);
   EXPECT_EQ(reply.bytesReturned, 4144u);
@@ -138,68 +149,40 @@ TEST(SimInboxIdentify, ReturnsTheDescriptorTheEchoedBlockAndTheData) {
   EXPECT_EQ(test::text(reply.reply, 52, 20), inbox.drive.config().serial);
   EXPECT_EQ(test::text(reply.reply, 112, 8), "KTW3LMZB");
   EXPECT_EQ(inbox.drive.requestCount(FaultRequest::Identify), 1u);
+  // The data goes where ProtocolDataOffset says.
+  const IoReply moved = inbox.send(identifyQuery(48, 4152), kQueryProperty);
+  ASSERT_TRUE(moved.delivered);
+  EXPECT_EQ(get32(moved.reply, 24), 48u);
+  EXPECT_EQ(test::text(moved.reply, 56 + 64, 8), "KTW3LMZB");
 }
 
-TEST(SimInboxIdentify, PutsTheDataWhereProtocolDataOffsetSays) {
-  Inbox inbox(test::testDrive("a"));
-  const IoReply reply = send(*inbox.endpoint, kQueryProperty, identifyQuery(48, 4152));
-  ASSERT_TRUE(reply.delivered);
-  EXPECT_EQ(get32(reply.reply, 24), 48u);
-  EXPECT_EQ(test::text(reply.reply, 56 + 64, 8), "KTW3LMZB");
-}
-
-struct BadQuery {
-  const char* name;
-  std::size_t field;  // offset of the 32-bit field to change; SIZE_MAX: shorten
-  std::uint32_t value;
-};
-
-class SimInboxIdentifyRefuses : public testing::TestWithParam<BadQuery> {};
-
-TEST_P(SimInboxIdentifyRefuses, AQueryThatIsNotIdentifyController) {
-  Inbox inbox(test::testDrive("a"));
-  Bytes query = identifyQuery();
-  if (GetParam().field == SIZE_MAX) {
-    query.resize(GetParam().value);
-  } else {
-    put32(query, GetParam().field, GetParam().value);
+TEST(SimInboxIdentify, RefusesAQueryThatIsNotIdentifyController) {
+  const test::Edit edits[] = {{"device property", 0, 50},    {"exists query", 4, 1},
+                              {"ATA protocol", 8, 2},        {"log page", 12, 2},
+                              {"namespace identify", 16, 0}, {"data inside the block", 24, 32},
+                              {"short data", 28, 512},       {"input without the block", 0, 47, 0}};
+  for (const test::Edit& e : edits) {
+    SCOPED_TRACE(e.name);
+    Inbox inbox;
+    const IoReply reply =
+        inbox.endpoint->request(kQueryProperty, test::edited(identifyQuery(), e), 4144);
+    EXPECT_FALSE(reply.delivered);
+    EXPECT_EQ(reply.error, test::kErrInvalidParameter);
+    EXPECT_EQ(inbox.drive.requestCount(FaultRequest::Identify), 0u);
   }
-  const IoReply reply = inbox.endpoint->request(kQueryProperty, query, 4144);
-  EXPECT_FALSE(reply.delivered) << GetParam().name;
-  EXPECT_EQ(reply.error, test::kErrInvalidParameter) << GetParam().name;
-  EXPECT_EQ(inbox.drive.requestCount(FaultRequest::Identify), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, SimInboxIdentifyRefuses,
-    testing::Values(BadQuery{"device property", 0, 50}, BadQuery{"exists query", 4, 1},
-                    BadQuery{"ATA protocol", 8, 2}, BadQuery{"log page", 12, 2},
-                    BadQuery{"namespace identify", 16, 0},
-                    BadQuery{"data inside the block", 24, 32}, BadQuery{"short data", 28, 512},
-                    BadQuery{"input without the block", SIZE_MAX, 47}));
-
-TEST(SimInboxIdentify, ASmallOutputBufferFails) {
-  Inbox inbox(test::testDrive("a"));
-  const IoReply reply = inbox.endpoint->request(kQueryProperty, identifyQuery(), 4143);
-  EXPECT_FALSE(reply.delivered);
-  EXPECT_EQ(reply.error, test::kErrInsufficientBuffer);
 }
 
 TEST(SimInboxIdentify, AFaultFailsTheCall) {
-  DriveConfig config = test::testDrive("a");
-  Fault f = test::fault(FaultRequest::Identify);
-  f.error = 21;
-  config.faults = {f};
-  Inbox inbox(config);
-  const IoReply reply = send(*inbox.endpoint, kQueryProperty, identifyQuery());
+  Inbox inbox(faulty({test::fault(FaultRequest::Identify).error(21)}));
+  const IoReply reply = inbox.send(identifyQuery(), kQueryProperty);
   EXPECT_FALSE(reply.delivered);
   EXPECT_EQ(reply.error, 21u);
   EXPECT_TRUE(reply.reply.empty());
 }
 
 TEST(SimInboxGetInfo, WritesStorageFirmwareInfoAtTheDataOffset) {
-  Inbox inbox(test::testDrive("a"));
-  const IoReply reply = send(*inbox.endpoint, test::kScsiMiniport, firmwareRequest(1, 4096 + 24));
+  Inbox inbox;
+  const IoReply reply = inbox.send(firmwareRequest(1, 4096 + 24));
   ASSERT_TRUE(reply.delivered);
   const Bytes& r = reply.reply;
   ASSERT_EQ(r.size(), 4096u + 76u);
@@ -217,20 +200,18 @@ TEST(SimInboxGetInfo, WritesStorageFirmwareInfoAtTheDataOffset) {
   EXPECT_EQ(r[84], 2);
   EXPECT_EQ(r[85], 0);
   EXPECT_EQ(test::text(r, 92, 8), "KTW3LMZB");
-  EXPECT_TRUE(std::all_of(r.begin() + 100, r.end(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(test::allZero(r, 100));
   EXPECT_EQ(inbox.drive.requestCount(FaultRequest::GetInfo), 1u);
-}
 
-TEST(SimInboxGetInfo, AcceptsADataOffsetThatIsNotEightByteAligned) {
-  Inbox inbox(test::testDrive("a"));
+  // A data offset that is not eight-byte aligned is taken as it is.
   Bytes request = firmwareRequest(1, 4096 + 24);
   put32(request, 44, 53);
   put32(request, 48, 4096 + 23);
-  const IoReply reply = send(*inbox.endpoint, test::kScsiMiniport, request);
-  ASSERT_TRUE(reply.delivered);
-  EXPECT_EQ(get32(reply.reply, 20), 0u);
-  EXPECT_EQ(reply.reply[53 + 9], 2);
-  EXPECT_EQ(test::text(reply.reply, 53 + 16 + 16 + 8, 8), "KTW3LMZB");
+  const IoReply unaligned = inbox.send(request);
+  ASSERT_TRUE(unaligned.delivered);
+  EXPECT_EQ(get32(unaligned.reply, 20), 0u);
+  EXPECT_EQ(unaligned.reply[53 + 9], 2);
+  EXPECT_EQ(test::text(unaligned.reply, 53 + 16 + 16 + 8, 8), "KTW3LMZB");
 }
 
 TEST(SimInboxGetInfo, ReportsThePendingSlotAndAFixedDriveState) {
@@ -241,7 +222,7 @@ TEST(SimInboxGetInfo, ReportsThePendingSlotAndAFixedDriveState) {
   Inbox inbox(config);
   ASSERT_EQ(inbox.drive.commit(3, NvmeDrive::CommitAction::ActivateAtReset),
             NvmeDrive::CommitResult::Success);
-  const IoReply reply = send(*inbox.endpoint, test::kScsiMiniport, firmwareRequest(1, 100));
+  const IoReply reply = inbox.send(firmwareRequest(1, 100));
   ASSERT_TRUE(reply.delivered);
   EXPECT_EQ(reply.reply[60], 0);
   EXPECT_EQ(reply.reply[61], 3);
@@ -250,225 +231,169 @@ TEST(SimInboxGetInfo, ReportsThePendingSlotAndAFixedDriveState) {
   EXPECT_EQ(reply.reply[68 + 32], 3);
 }
 
-TEST(SimInboxGetInfo, ARecordTooSmallForEverySlotIsAParameterError) {
-  Inbox inbox(test::testDrive("a"));
-  const IoReply reply = send(*inbox.endpoint, test::kScsiMiniport, firmwareRequest(1, 47));
-  ASSERT_TRUE(reply.delivered);
-  EXPECT_EQ(get32(reply.reply, 20), 3u);
-  EXPECT_EQ(reply.reply[61], 0);
-}
-
-struct MovedInfo {
-  std::uint32_t offset;
-  bool written;
-};
-
-class SimInboxGetInfoMoved : public testing::TestWithParam<MovedInfo> {};
-
-TEST_P(SimInboxGetInfoMoved, TheFaultNamesAnotherOffsetAndWritesThereIfItFits) {
-  DriveConfig config = test::testDrive("a");
-  Fault f = test::fault(FaultRequest::GetInfo);
-  f.dataBufferOffset = GetParam().offset;
-  config.faults = {f};
-  Inbox inbox(config);
-  const IoReply reply = send(*inbox.endpoint, test::kScsiMiniport, firmwareRequest(1, 200));
-  ASSERT_TRUE(reply.delivered);
-  const Bytes& r = reply.reply;
-  EXPECT_EQ(get32(r, 20), 0u);
-  EXPECT_EQ(get32(r, 44), GetParam().offset);
-  EXPECT_EQ(r[61], 0);  // nothing at the offset the request named
-  if (GetParam().written) {
-    EXPECT_EQ(r[GetParam().offset + 9], 2);
-    EXPECT_EQ(test::text(r, GetParam().offset + 40, 8), "KTW3LMZB");
-  } else {
-    EXPECT_TRUE(std::all_of(r.begin() + 52, r.end(), [](std::uint8_t b) { return b == 0; }));
+TEST(SimInboxGetInfo, AFaultNamesAnotherOffsetAndWritesThereIfItFits) {
+  const struct {
+    std::uint32_t offset;
+    bool written;
+  } cases[] = {{100, true}, {204, true}, {205, false}, {5000, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.offset);
+    Inbox inbox(faulty({test::fault(FaultRequest::GetInfo).dataBufferOffset(c.offset)}));
+    const IoReply reply = inbox.send(firmwareRequest(1, 200));
+    ASSERT_TRUE(reply.delivered);
+    const Bytes& r = reply.reply;
+    EXPECT_EQ(get32(r, 20), 0u);
+    EXPECT_EQ(get32(r, 44), c.offset);
+    EXPECT_EQ(r[61], 0);  // nothing at the offset the request named
+    if (c.written) {
+      EXPECT_EQ(r[c.offset + 9], 2);
+      EXPECT_EQ(test::text(r, c.offset + 40, 8), "KTW3LMZB");
+    } else {
+      EXPECT_TRUE(test::allZero(r, 52));
+    }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SimInboxGetInfoMoved,
-                         testing::Values(MovedInfo{100, true}, MovedInfo{204, true},
-                                         MovedInfo{205, false}, MovedInfo{5000, false}));
-
-struct Malformed {
-  const char* name;
-  std::size_t field;  // offset of a 32-bit field; SIZE_MAX: shorten to value
-  std::uint32_t value;
-};
-
-class SimInboxMalformed : public testing::TestWithParam<Malformed> {};
-
-TEST_P(SimInboxMalformed, IsNotDeliveredAndReachesNoDrive) {
-  Inbox inbox(test::testDrive("a"));
-  Bytes request = firmwareRequest(1, 100);
-  if (GetParam().field == SIZE_MAX) {
-    request.resize(GetParam().value);
-  } else {
-    put32(request, GetParam().field, GetParam().value);
+TEST(SimInboxMiniport, AMalformedRequestIsNotDeliveredAndReachesNoDrive) {
+  const test::Edit edits[] = {{"HeaderLength", 0, 24},
+                              {"signature", 8, 0x46524157},
+                              {"control code", 16, 0x001B0781},
+                              {"Length beyond the buffers", 24, 153},
+                              {"Length without a request block", 24, 23},
+                              {"request block version", 28, 2},
+                              {"request block size", 32, 32},
+                              {"function 0", 36, 0},
+                              {"function 4", 36, 4},
+                              {"input shorter than the header", 0, 27, 0}};
+  for (const test::Edit& e : edits) {
+    SCOPED_TRACE(e.name);
+    Inbox inbox;
+    const IoReply reply = inbox.send(test::edited(firmwareRequest(1, 100), e));
+    EXPECT_FALSE(reply.delivered);
+    EXPECT_EQ(reply.error, test::kErrInvalidParameter);
+    EXPECT_TRUE(reply.reply.empty());
+    EXPECT_EQ(inbox.drive.requestCount(FaultRequest::GetInfo), 0u);
   }
-  const IoReply reply = send(*inbox.endpoint, test::kScsiMiniport, request);
-  EXPECT_FALSE(reply.delivered) << GetParam().name;
-  EXPECT_EQ(reply.error, test::kErrInvalidParameter) << GetParam().name;
-  EXPECT_TRUE(reply.reply.empty());
-  EXPECT_EQ(inbox.drive.requestCount(FaultRequest::GetInfo), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SimInboxMalformed,
-                         testing::Values(Malformed{"HeaderLength", 0, 24},
-                                         Malformed{"signature", 8, 0x46524157},
-                                         Malformed{"control code", 16, 0x001B0781},
-                                         Malformed{"Length beyond the buffers", 24, 153},
-                                         Malformed{"Length without a request block", 24, 23},
-                                         Malformed{"request block version", 28, 2},
-                                         Malformed{"request block size", 32, 32},
-                                         Malformed{"function 0", 36, 0},
-                                         Malformed{"function 4", 36, 4},
-                                         Malformed{"input shorter than the header", SIZE_MAX, 27}));
+TEST(SimInboxMiniport, DataOutsideTheBufferIsAnInvalidParameterStatus) {
+  const struct {
+    const char* name;
+    std::size_t recordSize;  // the data record the request is built with
+    std::uint32_t dataOffset;
+    std::uint32_t dataLength;
+  } cases[] = {{"over the request block", 100, 48, 104},
+               {"one byte past the end", 100, 52, 101},
+               {"offset past the end", 100, 153, 0},
+               {"wrapping length", 100, 52, 0xFFFFFFF0},
+               {"a record too small for every slot", 47, 52, 47}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Inbox inbox;
+    Bytes request = firmwareRequest(1, c.recordSize);
+    put32(request, 44, c.dataOffset);
+    put32(request, 48, c.dataLength);
+    const IoReply reply = inbox.send(request);
+    ASSERT_TRUE(reply.delivered);
+    EXPECT_EQ(get32(reply.reply, 20), 3u);
+    EXPECT_EQ(reply.reply[61], 0);
+  }
+}
 
-TEST(SimInboxMiniport, TakesALengthThatOnlyTheOutputBufferHolds) {
-  Inbox inbox(test::testDrive("a"));
+TEST(SimInboxMiniport, TakesALengthThatOnlyTheOutputBufferHoldsAndCutsTheReply) {
+  Inbox inbox;
   Bytes request = firmwareRequest(1, 100);
   request.resize(52);
   const IoReply reply = inbox.endpoint->request(test::kScsiMiniport, request, 152);
   ASSERT_TRUE(reply.delivered);
   ASSERT_EQ(reply.reply.size(), 152u);
   EXPECT_EQ(reply.reply[61], 2);
+  // The reply is cut to the output length.
+  const IoReply cut = inbox.endpoint->request(test::kScsiMiniport, firmwareRequest(1, 100), 24);
+  ASSERT_TRUE(cut.delivered);
+  EXPECT_EQ(cut.reply.size(), 24u);
+  EXPECT_EQ(cut.bytesReturned, 24u);
+  // Other control codes are invalid functions.
+  const IoReply other = inbox.endpoint->request(0x002D0C14, {}, 0);
+  EXPECT_FALSE(other.delivered);
+  EXPECT_EQ(other.error, test::kErrInvalidFunction);
 }
-
-TEST(SimInboxMiniport, CutsTheReplyToTheOutputLength) {
-  Inbox inbox(test::testDrive("a"));
-  const IoReply reply = inbox.endpoint->request(test::kScsiMiniport, firmwareRequest(1, 100), 24);
-  ASSERT_TRUE(reply.delivered);
-  EXPECT_EQ(reply.reply.size(), 24u);
-  EXPECT_EQ(reply.bytesReturned, 24u);
-}
-
-TEST(SimInboxMiniport, OtherControlCodesAreInvalidFunctions) {
-  Inbox inbox(test::testDrive("a"));
-  const IoReply reply = inbox.endpoint->request(0x002D0C14, {}, 0);
-  EXPECT_FALSE(reply.delivered);
-  EXPECT_EQ(reply.error, test::kErrInvalidFunction);
-}
-
-struct Outside {
-  const char* name;
-  std::uint32_t dataOffset;
-  std::uint32_t dataLength;
-};
-
-class SimInboxDataOutside : public testing::TestWithParam<Outside> {};
-
-TEST_P(SimInboxDataOutside, IsAnInvalidParameterStatus) {
-  Inbox inbox(test::testDrive("a"));
-  Bytes request = firmwareRequest(1, 100);
-  put32(request, 44, GetParam().dataOffset);
-  put32(request, 48, GetParam().dataLength);
-  const IoReply reply = send(*inbox.endpoint, test::kScsiMiniport, request);
-  ASSERT_TRUE(reply.delivered) << GetParam().name;
-  EXPECT_EQ(get32(reply.reply, 20), 3u) << GetParam().name;
-  EXPECT_EQ(reply.reply[61], 0) << GetParam().name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, SimInboxDataOutside,
-                         testing::Values(Outside{"over the request block", 48, 104},
-                                         Outside{"one byte past the end", 52, 101},
-                                         Outside{"offset past the end", 153, 0},
-                                         Outside{"wrapping length", 52, 0xFFFFFFF0}));
 
 TEST(SimInboxUpdate, AShortLastPieceCompletesTheImageAndActivates) {
   const Bytes image = test::testImage(10244);  // 4096 + 4096 + 2052
   Inbox inbox(test::testDrive("a", 10244), image);
-  EXPECT_TRUE(download(inbox, image, 4096).empty());
+  EXPECT_TRUE(inbox.download(image, 4096).empty());
   EXPECT_TRUE(inbox.drive.stagedImageMatchesPackage());
   EXPECT_EQ(inbox.drive.downloadedBytes(), 10244u);
   EXPECT_EQ(inbox.drive.requestCount(FaultRequest::Download), 3u);
-  const IoReply reply = send(*inbox.endpoint, test::kScsiMiniport, activateRequest(2, 4096 + 24));
+  const IoReply reply = inbox.send(activateRequest(2, 4096 + 24));
   ASSERT_TRUE(reply.delivered);
   EXPECT_EQ(get32(reply.reply, 20), 0u);
   EXPECT_EQ(inbox.drive.pendingSlot(), 2u);
   EXPECT_EQ(inbox.drive.firmwareAfterReset(), "KTW8LMZB");
 }
 
-struct ActivateCase {
-  const char* name;
-  Activation activation;
-  std::uint8_t slot;
-  bool fullImage;
-  std::uint32_t returnCode;
-};
-
-class SimInboxActivate : public testing::TestWithParam<ActivateCase> {};
-
-TEST_P(SimInboxActivate, ReturnsTheFirmwareStatus) {
-  const ActivateCase& c = GetParam();
-  DriveConfig config = test::testDrive("a");
-  config.activation = c.activation;
+TEST(SimInboxActivate, ReturnsTheFirmwareStatus) {
+  const struct {
+    const char* name;
+    Activation activation;
+    std::uint8_t slot;
+    bool fullImage;
+    std::uint32_t returnCode;
+  } cases[] = {{"reset", Activation::Reset, 2, true, 0},
+               {"power cycle", Activation::PowerCycle, 2, true, 0x20},
+               {"immediate", Activation::Immediate, 2, true, 0},
+               {"read-only slot", Activation::Reset, 1, true, 6},
+               {"missing slot", Activation::Reset, 3, true, 6},
+               {"incomplete image", Activation::Reset, 2, false, 7}};
   const Bytes image = test::testImage(0x2000);
-  Inbox inbox(config, image);
-  download(inbox, c.fullImage ? image : Bytes(image.begin(), image.begin() + 4096), 4096);
-  const IoReply reply = send(*inbox.endpoint, test::kScsiMiniport, activateRequest(c.slot));
-  ASSERT_TRUE(reply.delivered) << c.name;
-  EXPECT_EQ(get32(reply.reply, 20), c.returnCode) << c.name;
-  EXPECT_EQ(inbox.drive.firmwareAfterReset(),
-            c.returnCode == 0 || c.returnCode == 0x20 ? "KTW8LMZB" : "KTW3LMZB")
-      << c.name;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DriveConfig config = test::testDrive("a");
+    config.activation = c.activation;
+    Inbox inbox(config, image);
+    inbox.download(c.fullImage ? image : Bytes(image.begin(), image.begin() + 4096), 4096);
+    const IoReply reply = inbox.send(activateRequest(c.slot));
+    ASSERT_TRUE(reply.delivered);
+    EXPECT_EQ(get32(reply.reply, 20), c.returnCode);
+    EXPECT_EQ(inbox.drive.firmwareAfterReset(),
+              c.returnCode == 0 || c.returnCode == 0x20 ? "KTW8LMZB" : "KTW3LMZB");
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, SimInboxActivate,
-    testing::Values(ActivateCase{"reset", Activation::Reset, 2, true, 0},
-                    ActivateCase{"power cycle", Activation::PowerCycle, 2, true, 0x20},
-                    ActivateCase{"immediate", Activation::Immediate, 2, true, 0},
-                    ActivateCase{"read-only slot", Activation::Reset, 1, true, 6},
-                    ActivateCase{"missing slot", Activation::Reset, 3, true, 6},
-                    ActivateCase{"incomplete image", Activation::Reset, 2, false, 7}));
 
 TEST(SimInboxActivate, ARecordWithAWrongVersionIsAParameterError) {
   const Bytes image = test::testImage(0x2000);
   Inbox inbox(test::testDrive("a"), image);
-  download(inbox, image, 4096);
+  inbox.download(image, 4096);
   Bytes request = activateRequest(2);
   put32(request, 52, 2);
-  const IoReply reply = send(*inbox.endpoint, test::kScsiMiniport, request);
-  EXPECT_EQ(get32(reply.reply, 20), 3u);
+  EXPECT_EQ(get32(inbox.send(request).reply, 20), 3u);
   EXPECT_FALSE(inbox.drive.pendingSlot().has_value());
 }
 
-struct DownloadRecord {
-  const char* name;
-  std::size_t field;
-  std::uint64_t value;
-  bool wide;  // 8-byte field
-  std::uint32_t returnCode;
-};
-
-class SimInboxDownloadRecord : public testing::TestWithParam<DownloadRecord> {};
-
-TEST_P(SimInboxDownloadRecord, IsCheckedBeforeTheDriveTakesThePiece) {
-  const DownloadRecord& c = GetParam();
+TEST(SimInboxDownload, TheRecordIsCheckedBeforeTheDriveTakesThePiece) {
+  const struct {
+    test::Edit edit;
+    std::uint32_t returnCode;
+  } cases[] = {{{"as sent", 52, 1}, 0},
+               {{"Size as sizeof", 56, 32}, 0},
+               {{"Size 28", 56, 28}, 3},
+               {{"version 3", 52, 3}, 3},
+               {{"BufferSize past the record", 68, 4100, 8}, 3},
+               {{"misaligned offset", 60, 2, 8}, 3},
+               {{"offset past the image", 60, 0x2000, 8}, 3},
+               {{"huge BufferSize", 68, ~0ull, 8}, 3}};
   const Bytes image = test::testImage(0x2000);
-  Inbox inbox(test::testDrive("a"), image);
-  Bytes request = downloadRequest(0, std::span(image).first(4096));
-  if (c.wide) {
-    put64(request, c.field, c.value);
-  } else {
-    put32(request, c.field, static_cast<std::uint32_t>(c.value));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.edit.name);
+    Inbox inbox(test::testDrive("a"), image);
+    const IoReply reply =
+        inbox.send(test::edited(downloadRequest(0, std::span(image).first(4096)), c.edit));
+    ASSERT_TRUE(reply.delivered);
+    EXPECT_EQ(get32(reply.reply, 20), c.returnCode);
+    EXPECT_EQ(inbox.drive.downloadedBytes(), c.returnCode == 0 ? 4096u : 0u);
   }
-  const IoReply reply = send(*inbox.endpoint, test::kScsiMiniport, request);
-  ASSERT_TRUE(reply.delivered) << c.name;
-  EXPECT_EQ(get32(reply.reply, 20), c.returnCode) << c.name;
-  EXPECT_EQ(inbox.drive.downloadedBytes(), c.returnCode == 0 ? 4096u : 0u) << c.name;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, SimInboxDownloadRecord,
-    testing::Values(DownloadRecord{"as sent", 52, 1, false, 0},
-                    DownloadRecord{"Size as sizeof", 56, 32, false, 0},
-                    DownloadRecord{"Size 28", 56, 28, false, 3},
-                    DownloadRecord{"version 3", 52, 3, false, 3},
-                    DownloadRecord{"BufferSize past the record", 68, 4100, true, 3},
-                    DownloadRecord{"misaligned offset", 60, 2, true, 3},
-                    DownloadRecord{"offset past the image", 60, 0x2000, true, 3},
-                    DownloadRecord{"huge BufferSize", 68, ~0ull, true, 3}));
 
 TEST(SimInboxDownload, TakesTheVersionTwoRecord) {
   const Bytes image = test::testImage(0x2000);
@@ -480,34 +405,23 @@ TEST(SimInboxDownload, TakesTheVersionTwoRecord) {
   put64(request, 68, 0x2000);
   request[76] = 0xFF;
   std::copy(image.begin(), image.end(), request.begin() + 84);
-  const IoReply reply = send(*inbox.endpoint, test::kScsiMiniport, request);
-  EXPECT_EQ(get32(reply.reply, 20), 0u);
+  EXPECT_EQ(get32(inbox.send(request).reply, 20), 0u);
   EXPECT_TRUE(inbox.drive.stagedImageMatchesPackage());
 }
 
 TEST(SimInboxFaults, AReturnCodeStopsTheRequestBeforeTheDrive) {
-  DriveConfig config = test::testDrive("a");
-  Fault f = test::fault(FaultRequest::Download);
-  f.nth = 1;
-  f.returnCode = 0x10;
-  config.faults = {f};
   const Bytes image = test::testImage(0x2000);
-  Inbox inbox(config, image);
-  const std::vector<std::uint32_t> failures = download(inbox, image, 4096);
-  EXPECT_EQ(failures, std::vector<std::uint32_t>{0x10});
+  Inbox inbox(faulty({test::fault(FaultRequest::Download).nth(1).returnCode(0x10)}), image);
+  EXPECT_EQ(inbox.download(image, 4096), std::vector<std::uint32_t>{0x10});
   EXPECT_EQ(inbox.drive.downloadedBytes(), 4096u);
   EXPECT_FALSE(inbox.drive.stagedImageMatchesPackage());
 }
 
 TEST(SimInboxFaults, AnErrorFailsTheCallAndLeavesTheDriveAlone) {
-  DriveConfig config = test::testDrive("a");
-  Fault f = test::fault(FaultRequest::Activate);
-  f.error = 1117;
-  config.faults = {f};
   const Bytes image = test::testImage(0x2000);
-  Inbox inbox(config, image);
-  download(inbox, image, 4096);
-  const IoReply reply = send(*inbox.endpoint, test::kScsiMiniport, activateRequest(2));
+  Inbox inbox(faulty({test::fault(FaultRequest::Activate).error(1117)}), image);
+  inbox.download(image, 4096);
+  const IoReply reply = inbox.send(activateRequest(2));
   EXPECT_FALSE(reply.delivered);
   EXPECT_EQ(reply.error, 1117u);
   EXPECT_FALSE(inbox.drive.pendingSlot().has_value());

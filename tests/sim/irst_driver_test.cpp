@@ -9,28 +9,34 @@ namespace {
 
 using test::Bytes;
 using test::get32;
-using test::IntelRig;
 using test::put32;
 using test::put64;
 using test::RigMember;
 
 // Drive 0 "a" port 0, drive 1 "b" port 3, drive 2 "e" port 4 in volume 0;
-// drive 3 "c" port 5 in volume 1; drive 4 "d" on bus 2, not in a volume.
-std::unique_ptr<IntelRig> standardRig(IntelDriver driver = IntelDriver::Irst,
-                                      std::vector<Fault> controllerFaults = {},
-                                      std::vector<Fault> driveBFaults = {},
-                                      Activation activation = Activation::Reset) {
-  DriveConfig b = test::testDrive("b", 10244);
-  b.faults = std::move(driveBFaults);
-  b.activation = activation;
-  return std::make_unique<IntelRig>(
-      driver,
-      std::vector<std::vector<RigMember>>{
-          {{test::testDrive("a"), 0}, {b, 3}, {test::testDrive("e"), 4}},
-          {{test::testDrive("c"), 5}}},
-      std::vector<RigMember>{{test::testDrive("d"), 2}}, test::testImage(10244),
-      std::move(controllerFaults));
-}
+// drive 3 "c" port 5 in volume 1; drive 4 "d" on bus 2, not in a volume; and
+// the controller endpoint of the IRST path over them.
+struct Irst {
+  explicit Irst(std::vector<Fault> controllerFaults = {}, std::vector<Fault> driveBFaults = {},
+                Activation activation = Activation::Reset, IntelDriver driver = IntelDriver::Irst) {
+    DriveConfig b = test::testDrive("b", 10244);
+    b.faults = std::move(driveBFaults);
+    b.activation = activation;
+    rig = std::make_unique<test::IntelRig>(
+        driver,
+        std::vector<std::vector<RigMember>>{
+            {{test::testDrive("a"), 0}, {b, 3}, {test::testDrive("e"), 4}},
+            {{test::testDrive("c"), 5}}},
+        std::vector<RigMember>{{test::testDrive("d"), 2}}, test::testImage(10244),
+        std::move(controllerFaults));
+    endpoint = makeIrstControllerEndpoint(rig->model());
+  }
+  IoReply send(const Bytes& in) { return test::send(*endpoint, in); }
+  NvmeDrive& drive(std::size_t i) { return rig->drive(i); }
+
+  std::unique_ptr<test::IntelRig> rig;
+  std::unique_ptr<Endpoint> endpoint;
+};
 
 // CSMI_SAS_RAID_CONFIG_BUFFER with room for entries member entries.
 Bytes csmiRequest(std::size_t entries, std::uint32_t raidSet = 0) {
@@ -85,24 +91,24 @@ Bytes intelFwActivate(std::uint8_t pathId, std::uint8_t slot) {
   return b;
 }
 
-std::vector<std::uint32_t> downloadThroughIrst(Endpoint& endpoint, std::uint8_t pathId,
-                                               const Bytes& image, std::size_t piece) {
+// Sends the package image to the drive at path id 3 in pieces of piece
+// bytes; returns each ReturnCode, ~0 for a request not delivered.
+std::vector<std::uint32_t> download(Irst& irst, std::size_t piece) {
   std::vector<std::uint32_t> codes;
-  for (std::size_t offset = 0; offset < image.size(); offset += piece) {
-    const auto part = std::span(image).subspan(offset, std::min(piece, image.size() - offset));
-    const Bytes request = intelFwDownload(pathId, offset, part);
-    EXPECT_EQ(get32(request, 24), part.size() + 60);
-    EXPECT_EQ(get32(request, 52), part.size() + 32);
-    const IoReply reply = test::send(endpoint, request);
-    codes.push_back(reply.delivered ? get32(reply.reply, 20) : ~0u);
-  }
+  test::inPieces(irst.rig->image(), piece,
+                 [&](std::size_t offset, std::span<const std::uint8_t> part) {
+                   const Bytes request = intelFwDownload(3, offset, part);
+                   EXPECT_EQ(get32(request, 24), part.size() + 60);
+                   EXPECT_EQ(get32(request, 52), part.size() + 32);
+                   const IoReply reply = irst.send(request);
+                   codes.push_back(reply.delivered ? get32(reply.reply, 20) : ~0u);
+                 });
   return codes;
 }
 
 TEST(SimIrstCsmi, ReportsTheFirstSetWithMemberPorts) {
-  auto rig = standardRig();
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  const IoReply reply = test::send(*endpoint, csmiRequest(2));
+  Irst irst;
+  const IoReply reply = irst.send(csmiRequest(2));
   ASSERT_TRUE(reply.delivered);
   const Bytes& r = reply.reply;
   ASSERT_EQ(r.size(), 336u);
@@ -110,305 +116,226 @@ TEST(SimIrstCsmi, ReportsTheFirstSetWithMemberPorts) {
   EXPECT_EQ(r[43], 3);  // the true member count, though two entries fit
   EXPECT_EQ(r[154], 0);
   EXPECT_EQ(r[290], 3);
-  EXPECT_EQ(test::text(r, 64, 40), rig->drive(0).config().model);
+  EXPECT_EQ(test::text(r, 64, 40), irst.drive(0).config().model);
   EXPECT_EQ(test::text(r, 200 + 40, 8), "KTW3LMZB");
-  EXPECT_EQ(rig->model().faults.countOf(FaultRequest::Csmi), 1u);
+  EXPECT_EQ(irst.rig->model().faults.countOf(FaultRequest::Csmi), 1u);
 }
 
-struct CsmiCase {
-  std::size_t entries;
-  std::uint32_t raidSet;
-  std::uint32_t returnCode;
-  std::uint8_t driveCount;
-  std::vector<std::uint8_t> ports;  // port byte of each filled entry
-};
-
-class SimIrstCsmiTable : public testing::TestWithParam<CsmiCase> {};
-
-TEST_P(SimIrstCsmiTable, FillsTheEntriesTheLengthHasRoomFor) {
-  const CsmiCase& c = GetParam();
-  auto rig = standardRig();
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  const IoReply reply = test::send(*endpoint, csmiRequest(c.entries, c.raidSet));
-  ASSERT_TRUE(reply.delivered);
-  const Bytes& r = reply.reply;
-  EXPECT_EQ(get32(r, 20), c.returnCode);
-  EXPECT_EQ(r[43], c.driveCount);
-  for (std::size_t m = 0; m < c.entries; ++m) {
-    const std::size_t entry = 64 + 136 * m;
-    if (m < c.ports.size()) {
-      EXPECT_EQ(r[entry + 90], c.ports[m]) << m;
-      EXPECT_EQ(r[entry + 105], 1) << m;  // member usage
-    } else {
-      EXPECT_TRUE(std::all_of(r.begin() + static_cast<std::ptrdiff_t>(entry),
-                              r.begin() + static_cast<std::ptrdiff_t>(entry + 136),
-                              [](std::uint8_t b) { return b == 0; }))
-          << m;
+TEST(SimIrstCsmi, FillsTheEntriesTheLengthHasRoomFor) {
+  const struct {
+    std::size_t entries;
+    std::uint32_t raidSet;
+    std::uint32_t returnCode;
+    std::uint8_t driveCount;
+    std::vector<std::uint8_t> ports;  // port byte of each filled entry
+  } cases[] = {{0, 0, 0, 3, {}},        {1, 0, 0, 3, {0}}, {3, 0, 0, 3, {0, 3, 4}},
+               {5, 0, 0, 3, {0, 3, 4}}, {2, 1, 0, 1, {5}}, {2, 2, 3, 0, {}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.entries << " entries of set " << c.raidSet);
+    Irst irst;
+    const IoReply reply = irst.send(csmiRequest(c.entries, c.raidSet));
+    ASSERT_TRUE(reply.delivered);
+    const Bytes& r = reply.reply;
+    EXPECT_EQ(get32(r, 20), c.returnCode);
+    EXPECT_EQ(r[43], c.driveCount);
+    for (std::size_t m = 0; m < c.entries; ++m) {
+      const std::size_t entry = 64 + 136 * m;
+      if (m < c.ports.size()) {
+        EXPECT_EQ(r[entry + 90], c.ports[m]) << m;
+        EXPECT_EQ(r[entry + 105], 1) << m;  // member usage
+      } else {
+        EXPECT_TRUE(test::allZero(r, entry, entry + 136)) << m;
+      }
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SimIrstCsmiTable,
-                         testing::Values(CsmiCase{0, 0, 0, 3, {}}, CsmiCase{1, 0, 0, 3, {0}},
-                                         CsmiCase{3, 0, 0, 3, {0, 3, 4}},
-                                         CsmiCase{5, 0, 0, 3, {0, 3, 4}}, CsmiCase{2, 1, 0, 1, {5}},
-                                         CsmiCase{2, 2, 3, 0, {}}));
-
 TEST(SimIrstCsmi, ALengthShortOfTheFixedPartIsAParameterError) {
-  auto rig = standardRig();
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
+  Irst irst;
   Bytes request = csmiRequest(0);
   request.resize(63);
   put32(request, 24, 35);
-  const IoReply reply = test::send(*endpoint, request);
+  const IoReply reply = irst.send(request);
   ASSERT_TRUE(reply.delivered);
   EXPECT_EQ(get32(reply.reply, 20), 3u);
   EXPECT_EQ(reply.reply[43], 0);
 }
 
 TEST(SimIrstCsmi, FaultsStopTheRequest) {
-  Fault code = test::fault(FaultRequest::Csmi);
-  code.nth = 1;
-  code.returnCode = 26;
-  Fault error = test::fault(FaultRequest::Csmi);
-  error.nth = 2;
-  error.error = 1117;
-  auto rig = standardRig(IntelDriver::Irst, {code, error});
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  const IoReply first = test::send(*endpoint, csmiRequest(2));
+  Irst irst({test::fault(FaultRequest::Csmi).nth(1).returnCode(26),
+             test::fault(FaultRequest::Csmi).nth(2).error(1117)});
+  const IoReply first = irst.send(csmiRequest(2));
   ASSERT_TRUE(first.delivered);
   EXPECT_EQ(get32(first.reply, 20), 26u);
   EXPECT_EQ(first.reply[43], 0);
-  const IoReply second = test::send(*endpoint, csmiRequest(2));
+  const IoReply second = irst.send(csmiRequest(2));
   EXPECT_FALSE(second.delivered);
   EXPECT_EQ(second.error, 1117u);
-  EXPECT_EQ(get32(test::send(*endpoint, csmiRequest(2)).reply, 20), 0u);
+  EXPECT_EQ(get32(irst.send(csmiRequest(2)).reply, 20), 0u);
 }
 
-TEST(SimIrstIntelNvm, IdentifiesTheDriveAtThePathId) {
-  auto rig = standardRig();
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  const IoReply reply = test::send(*endpoint, intelNvmIdentify(3));
+TEST(SimIrstIntelNvm, IdentifiesTheDriveAtThePathIdOrBusNumber) {
+  Irst irst;
+  const IoReply reply = irst.send(intelNvmIdentify(3));
   ASSERT_TRUE(reply.delivered);
   ASSERT_EQ(reply.reply.size(), 4260u);
   EXPECT_EQ(get32(reply.reply, 20), 0u);
-  const auto identify = rig->drive(1).identifyController();
+  const auto identify = irst.drive(1).identifyController();
   EXPECT_TRUE(std::equal(identify.begin(), identify.end(), reply.reply.begin() + 164));
-  EXPECT_EQ(test::text(reply.reply, 168, 20), rig->drive(1).config().serial);
-  EXPECT_EQ(rig->drive(1).requestCount(FaultRequest::Identify), 1u);
-  EXPECT_EQ(rig->drive(0).requestCount(FaultRequest::Identify), 0u);
+  EXPECT_EQ(test::text(reply.reply, 168, 20), irst.drive(1).config().serial);
+  EXPECT_EQ(irst.drive(1).requestCount(FaultRequest::Identify), 1u);
+  EXPECT_EQ(irst.drive(0).requestCount(FaultRequest::Identify), 0u);
+  // A pass-through drive is reached by its bus number.
+  const IoReply passThrough = irst.send(intelNvmIdentify(2));
+  ASSERT_TRUE(passThrough.delivered);
+  EXPECT_EQ(test::text(passThrough.reply, 168, 20), irst.drive(4).config().serial);
+  // The data goes where the record says.
+  const IoReply moved = irst.send(intelNvmIdentify(0, 4300, 200));
+  ASSERT_TRUE(moved.delivered);
+  EXPECT_EQ(test::text(moved.reply, 200 + 64, 8), "KTW3LMZB");
+  EXPECT_TRUE(test::allZero(moved.reply, 124, 200));
 }
 
-TEST(SimIrstIntelNvm, ReachesAPassThroughDriveByItsBusNumber) {
-  auto rig = standardRig();
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  const IoReply reply = test::send(*endpoint, intelNvmIdentify(2));
-  ASSERT_TRUE(reply.delivered);
-  EXPECT_EQ(test::text(reply.reply, 168, 20), rig->drive(4).config().serial);
+TEST(SimIrstIntelNvm, ANonexistentDriveIsNotDelivered) {
+  const struct {
+    test::Edit edit;
+    std::uint32_t error;
+  } cases[] = {{{"unknown path id", 29, 9, 1}, test::kErrIoDevice},
+               {{"path id 255", 29, 255, 1}, test::kErrIoDevice},
+               {{"target id", 30, 1, 1}, test::kErrIoDevice},
+               {{"logical unit", 31, 1, 1}, test::kErrIoDevice},
+               {{"record version", 28, 2, 1}, test::kErrInvalidParameter}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.edit.name);
+    Irst irst;
+    const IoReply reply = irst.send(test::edited(intelNvmIdentify(3), c.edit));
+    EXPECT_FALSE(reply.delivered);
+    EXPECT_EQ(reply.error, c.error);
+    EXPECT_TRUE(reply.reply.empty());
+  }
 }
 
-TEST(SimIrstIntelNvm, PutsTheDataWhereTheRecordSays) {
-  auto rig = standardRig();
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  const IoReply reply = test::send(*endpoint, intelNvmIdentify(0, 4300, 200));
-  ASSERT_TRUE(reply.delivered);
-  EXPECT_EQ(test::text(reply.reply, 200 + 64, 8), "KTW3LMZB");
-  EXPECT_TRUE(std::all_of(reply.reply.begin() + 124, reply.reply.begin() + 200,
-                          [](std::uint8_t b) { return b == 0; }));
+TEST(SimIrstIntelNvm, AnUnusableRecordIsAParameterError) {
+  const struct {
+    test::Edit edit;
+    bool counted;
+  } cases[] = {{{"short data", 120, 4095}, true},
+               {{"data past the end", 116, 165}, true},
+               {{"data over the record", 116, 100}, true},
+               {{"not Identify", 32, 2}, false},
+               {{"namespace Identify", 72, 0}, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.edit.name);
+    Irst irst;
+    const IoReply reply = irst.send(test::edited(intelNvmIdentify(3), c.edit));
+    ASSERT_TRUE(reply.delivered);
+    EXPECT_EQ(get32(reply.reply, 20), 3u);
+    EXPECT_EQ(reply.reply[164 + 64], 0);
+    EXPECT_EQ(irst.drive(1).requestCount(FaultRequest::Identify), c.counted ? 1u : 0u);
+  }
 }
-
-struct NvmAddress {
-  const char* name;
-  std::size_t at;
-  std::uint8_t value;
-  std::uint32_t error;
-};
-
-class SimIrstIntelNvmAddress : public testing::TestWithParam<NvmAddress> {};
-
-TEST_P(SimIrstIntelNvmAddress, ANonexistentDriveIsNotDelivered) {
-  auto rig = standardRig();
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  Bytes request = intelNvmIdentify(3);
-  request[GetParam().at] = GetParam().value;
-  const IoReply reply = test::send(*endpoint, request);
-  EXPECT_FALSE(reply.delivered) << GetParam().name;
-  EXPECT_EQ(reply.error, GetParam().error) << GetParam().name;
-  EXPECT_TRUE(reply.reply.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, SimIrstIntelNvmAddress,
-                         testing::Values(NvmAddress{"unknown path id", 29, 9, test::kErrIoDevice},
-                                         NvmAddress{"path id 255", 29, 255, test::kErrIoDevice},
-                                         NvmAddress{"target id", 30, 1, test::kErrIoDevice},
-                                         NvmAddress{"logical unit", 31, 1, test::kErrIoDevice},
-                                         NvmAddress{"record version", 28, 2,
-                                                    test::kErrInvalidParameter}));
-
-struct NvmRecord {
-  const char* name;
-  std::size_t at;
-  std::uint32_t value;
-  bool counted;
-};
-
-class SimIrstIntelNvmRecord : public testing::TestWithParam<NvmRecord> {};
-
-TEST_P(SimIrstIntelNvmRecord, AnUnusableRecordIsAParameterError) {
-  auto rig = standardRig();
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  Bytes request = intelNvmIdentify(3);
-  put32(request, GetParam().at, GetParam().value);
-  const IoReply reply = test::send(*endpoint, request);
-  ASSERT_TRUE(reply.delivered) << GetParam().name;
-  EXPECT_EQ(get32(reply.reply, 20), 3u) << GetParam().name;
-  EXPECT_EQ(reply.reply[164 + 64], 0) << GetParam().name;
-  EXPECT_EQ(rig->drive(1).requestCount(FaultRequest::Identify), GetParam().counted ? 1u : 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, SimIrstIntelNvmRecord,
-                         testing::Values(NvmRecord{"short data", 120, 4095, true},
-                                         NvmRecord{"data past the end", 116, 165, true},
-                                         NvmRecord{"data over the record", 116, 100, true},
-                                         NvmRecord{"not Identify", 32, 2, false},
-                                         NvmRecord{"namespace Identify", 72, 0, false}));
 
 TEST(SimIrstIntelNvm, AReturnCodeFaultLeavesTheDataEmpty) {
-  Fault f = test::fault(FaultRequest::Identify);
-  f.returnCode = 9;
-  auto rig = standardRig(IntelDriver::Irst, {}, {f});
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  const IoReply reply = test::send(*endpoint, intelNvmIdentify(3));
+  Irst irst({}, {test::fault(FaultRequest::Identify).returnCode(9)});
+  const IoReply reply = irst.send(intelNvmIdentify(3));
   ASSERT_TRUE(reply.delivered);
   EXPECT_EQ(get32(reply.reply, 20), 9u);
   EXPECT_EQ(reply.reply[164 + 64], 0);
 }
 
 TEST(SimIrstIntelFw, AShortLastPieceCompletesTheImageAndActivates) {
-  auto rig = standardRig();
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  const Bytes& image = rig->image();
-  EXPECT_EQ(downloadThroughIrst(*endpoint, 3, image, 4096), (std::vector<std::uint32_t>{0, 0, 0}));
-  EXPECT_TRUE(rig->drive(1).stagedImageMatchesPackage());
-  EXPECT_EQ(rig->drive(1).requestCount(FaultRequest::Download), 3u);
-  EXPECT_EQ(rig->drive(0).downloadedBytes(), 0u);
-  const IoReply reply = test::send(*endpoint, intelFwActivate(3, 2));
+  Irst irst;
+  EXPECT_EQ(download(irst, 4096), (std::vector<std::uint32_t>{0, 0, 0}));
+  EXPECT_TRUE(irst.drive(1).stagedImageMatchesPackage());
+  EXPECT_EQ(irst.drive(1).requestCount(FaultRequest::Download), 3u);
+  EXPECT_EQ(irst.drive(0).downloadedBytes(), 0u);
+  const IoReply reply = irst.send(intelFwActivate(3, 2));
   ASSERT_TRUE(reply.delivered);
   ASSERT_EQ(reply.reply.size(), 68u);
   EXPECT_EQ(get32(reply.reply, 20), 0u);
-  EXPECT_EQ(rig->drive(1).firmwareAfterReset(), "KTW8LMZB");
+  EXPECT_EQ(irst.drive(1).firmwareAfterReset(), "KTW8LMZB");
 }
 
-TEST(SimIrstIntelFw, APowerCycleDriveSaysSo) {
-  auto rig = standardRig(IntelDriver::Irst, {}, {}, Activation::PowerCycle);
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  downloadThroughIrst(*endpoint, 3, rig->image(), 8192);
-  EXPECT_EQ(get32(test::send(*endpoint, intelFwActivate(3, 2)).reply, 20), 0x20u);
-}
-
-struct FwActivate {
-  const char* name;
-  std::uint8_t slot;
-  bool download;
-  std::uint32_t returnCode;
-};
-
-class SimIrstIntelFwActivate : public testing::TestWithParam<FwActivate> {};
-
-TEST_P(SimIrstIntelFwActivate, ReturnsTheFirmwareStatus) {
-  auto rig = standardRig();
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  if (GetParam().download) {
-    downloadThroughIrst(*endpoint, 3, rig->image(), 4096);
+TEST(SimIrstIntelFw, ActivateReturnsTheFirmwareStatus) {
+  const struct {
+    const char* name;
+    Activation activation;
+    std::uint8_t slot;
+    std::size_t piece;  // 0: nothing downloaded
+    std::uint32_t returnCode;
+  } cases[] = {{"slot 2", Activation::Reset, 2, 4096, 0},
+               {"power cycle drive", Activation::PowerCycle, 2, 8192, 0x20},
+               {"read-only slot 1", Activation::Reset, 1, 4096, 6},
+               {"slot 7", Activation::Reset, 7, 4096, 6},
+               {"nothing downloaded", Activation::Reset, 2, 0, 7}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Irst irst({}, {}, c.activation);
+    if (c.piece != 0) {
+      download(irst, c.piece);
+    }
+    const IoReply reply = irst.send(intelFwActivate(3, c.slot));
+    ASSERT_TRUE(reply.delivered);
+    EXPECT_EQ(get32(reply.reply, 20), c.returnCode);
   }
-  const IoReply reply = test::send(*endpoint, intelFwActivate(3, GetParam().slot));
-  ASSERT_TRUE(reply.delivered);
-  EXPECT_EQ(get32(reply.reply, 20), GetParam().returnCode) << GetParam().name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SimIrstIntelFwActivate,
-                         testing::Values(FwActivate{"slot 2", 2, true, 0},
-                                         FwActivate{"read-only slot 1", 1, true, 6},
-                                         FwActivate{"slot 7", 7, true, 6},
-                                         FwActivate{"nothing downloaded", 2, false, 7}));
-
-TEST(SimIrstIntelFw, ADataRecordOverTheRequestBlockIsAParameterError) {
-  auto rig = standardRig();
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  Bytes request = intelFwActivate(3, 2);
-  put32(request, 48, 40);
-  put32(request, 52, 28);
-  const IoReply reply = test::send(*endpoint, request);
+TEST(SimIrstIntelFw, ARecordOverTheRequestBlockOrShortOfItsPieceIsAParameterError) {
+  Irst irst;
+  Bytes activate = intelFwActivate(3, 2);
+  put32(activate, 48, 40);
+  put32(activate, 52, 28);
+  const IoReply reply = irst.send(activate);
   ASSERT_TRUE(reply.delivered);
   EXPECT_EQ(get32(reply.reply, 20), 3u);
+  // A piece longer than its record.
+  Bytes piece = intelFwDownload(3, 0, std::span(irst.rig->image()).first(4096));
+  put64(piece, 72, 4100);
+  EXPECT_EQ(get32(irst.send(piece).reply, 20), 3u);
+  EXPECT_EQ(irst.drive(1).downloadedBytes(), 0u);
 }
 
-TEST(SimIrstIntelFw, APieceLongerThanItsRecordIsAParameterError) {
-  auto rig = standardRig();
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  Bytes request = intelFwDownload(3, 0, std::span(rig->image()).first(4096));
-  put64(request, 72, 4100);
-  EXPECT_EQ(get32(test::send(*endpoint, request).reply, 20), 3u);
-  EXPECT_EQ(rig->drive(1).downloadedBytes(), 0u);
+TEST(SimIrstIntelFw, AMalformedRequestIsNotDelivered) {
+  const struct {
+    test::Edit edit;
+    std::uint32_t error;
+  } cases[] = {{{"GET_INFO", 40, 1}, test::kErrInvalidParameter},
+               {{"request block version", 32, 2}, test::kErrInvalidParameter},
+               {{"control code", 16, 0xF0000041}, test::kErrInvalidParameter},
+               {{"HeaderLength", 0, 32}, test::kErrInvalidParameter},
+               {{"unknown path id", 28, 0x0000'0901}, test::kErrIoDevice}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.edit.name);
+    Irst irst;
+    const IoReply reply = irst.send(test::edited(intelFwActivate(3, 2), c.edit));
+    EXPECT_FALSE(reply.delivered);
+    EXPECT_EQ(reply.error, c.error);
+    EXPECT_EQ(irst.drive(1).requestCount(FaultRequest::Activate), 0u);
+  }
 }
-
-struct FwMalformed {
-  const char* name;
-  std::size_t at;
-  std::uint32_t value;
-  std::uint32_t error;
-};
-
-class SimIrstIntelFwRefused : public testing::TestWithParam<FwMalformed> {};
-
-TEST_P(SimIrstIntelFwRefused, IsNotDelivered) {
-  auto rig = standardRig();
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  Bytes request = intelFwActivate(3, 2);
-  put32(request, GetParam().at, GetParam().value);
-  const IoReply reply = test::send(*endpoint, request);
-  EXPECT_FALSE(reply.delivered) << GetParam().name;
-  EXPECT_EQ(reply.error, GetParam().error) << GetParam().name;
-  EXPECT_EQ(rig->drive(1).requestCount(FaultRequest::Activate), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, SimIrstIntelFwRefused,
-    testing::Values(FwMalformed{"GET_INFO", 40, 1, test::kErrInvalidParameter},
-                    FwMalformed{"request block version", 32, 2, test::kErrInvalidParameter},
-                    FwMalformed{"control code", 16, 0xF0000041, test::kErrInvalidParameter},
-                    FwMalformed{"HeaderLength", 0, 32, test::kErrInvalidParameter},
-                    FwMalformed{"unknown path id", 28, 0x0000'0901, test::kErrIoDevice}));
 
 TEST(SimIrstIntelFw, FaultsCountOnTheAddressedDrive) {
-  Fault f = test::fault(FaultRequest::Download);
-  f.nth = 2;
-  f.error = 1117;
-  auto rig = standardRig(IntelDriver::Irst, {}, {f});
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  EXPECT_EQ(downloadThroughIrst(*endpoint, 3, rig->image(), 4096),
-            (std::vector<std::uint32_t>{0, ~0u, 0}));
-  EXPECT_EQ(rig->drive(1).downloadedBytes(), 4096u + 2052u);
+  Irst irst({}, {test::fault(FaultRequest::Download).nth(2).error(1117)});
+  EXPECT_EQ(download(irst, 4096), (std::vector<std::uint32_t>{0, ~0u, 0}));
+  EXPECT_EQ(irst.drive(1).downloadedBytes(), 4096u + 2052u);
 }
 
 TEST(SimIrstController, OtherRequestsAreRefused) {
-  auto rig = standardRig();
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
-  EXPECT_EQ(endpoint->request(0x002D1080, {}, 12).error, test::kErrInvalidFunction);
-  const IoReply unknown = test::send(*endpoint, test::srbRequest(64, "NvmeRAID", 0xE0002014));
+  Irst irst;
+  EXPECT_EQ(irst.endpoint->request(0x002D1080, {}, 12).error, test::kErrInvalidFunction);
+  const IoReply unknown = irst.send(test::srbRequest(64, "NvmeRAID", 0xE0002014));
   EXPECT_FALSE(unknown.delivered);
   EXPECT_EQ(unknown.error, test::kErrInvalidParameter);
 }
 
 TEST(SimIrstController, AVrocDriverAnswersNothingOnThisPath) {
-  auto rig = standardRig(IntelDriver::Vroc);
-  auto endpoint = makeIrstControllerEndpoint(rig->model());
+  Irst vroc({}, {}, Activation::Reset, IntelDriver::Vroc);
   for (const Bytes& request : {csmiRequest(2), intelNvmIdentify(3), intelFwActivate(3, 2)}) {
-    const IoReply reply = test::send(*endpoint, request);
+    const IoReply reply = vroc.send(request);
     EXPECT_FALSE(reply.delivered);
     EXPECT_EQ(reply.error, test::kErrInvalidFunction);
   }
-  EXPECT_EQ(rig->model().faults.countOf(FaultRequest::Csmi), 0u);
+  EXPECT_EQ(vroc.rig->model().faults.countOf(FaultRequest::Csmi), 0u);
 }
 
 }  // namespace

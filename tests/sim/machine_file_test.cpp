@@ -11,6 +11,8 @@
 #include <fstream>
 #include <set>
 
+#include "sim/sample_machine.hpp"
+
 namespace zevsim {
 namespace {
 
@@ -256,10 +258,7 @@ const ErrorCase kErrorCases[] = {
      "$.intelController.faults[0].request", "drive"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, MachineFileError, testing::ValuesIn(kErrorCases),
-                         [](const testing::TestParamInfo<ErrorCase>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, MachineFileError, testing::ValuesIn(kErrorCases), test::ByName());
 
 // ---------------------------------------------------------------------------
 // Faults that must fit the drive's or controller's stack.
@@ -364,10 +363,7 @@ const FaultFitCase kFaultFitCases[] = {
     {"UnattachedDrive", kNowhere, R"({"request": "open", "error": 2})", "$.drives[0].faults[0]"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, DriveFaultFit, testing::ValuesIn(kFaultFitCases),
-                         [](const testing::TestParamInfo<FaultFitCase>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, DriveFaultFit, testing::ValuesIn(kFaultFitCases), test::ByName());
 
 struct ControllerFaultCase {
   const char* name;
@@ -416,9 +412,7 @@ const ControllerFaultCase kControllerFaultCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ControllerFaultFit, testing::ValuesIn(kControllerFaultCases),
-                         [](const testing::TestParamInfo<ControllerFaultCase>& info) {
-                           return std::string(info.param.name);
-                         });
+                         test::ByName());
 
 TEST(MachineFileFaults, KeepEveryFieldOfTheFault) {
   const MachineConfig config = parseOk(R"({
@@ -550,10 +544,7 @@ const Latin1Case kLatin1Cases[] = {
      std::string("KELDORA \xC9t\xE9") + std::string(29, ' ')},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, MachineFileLatin1, testing::ValuesIn(kLatin1Cases),
-                         [](const testing::TestParamInfo<Latin1Case>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, MachineFileLatin1, testing::ValuesIn(kLatin1Cases), test::ByName());
 
 // ---------------------------------------------------------------------------
 // Generated identifiers: realistic, deterministic and unique per device.

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "machine_state.hpp"
+#include "sim/sample_machine.hpp"
 
 namespace zevsim {
 namespace {
@@ -22,41 +23,16 @@ constexpr std::uint32_t kGenericReadWrite = 0xC0000000;
 constexpr std::uint32_t kOpenExisting = 3;
 constexpr std::uint32_t kIoctlStorageGetDeviceNumber = 0x002D1080;
 
-DriveConfig drive(const std::string& id, std::vector<Fault> faults = {}) {
-  DriveConfig d;
-  d.id = id;
-  d.model = "KELDORA TQ270c 1TB";
-  d.model.resize(40, ' ');
-  d.serial = "KD27" + id;
-  d.serial.resize(20, ' ');
-  d.firmware = "KTW3LMZB";
-  d.faults = std::move(faults);
-  return d;
-}
-
-InboxDiskConfig inboxDisk(const std::string& driveId, std::uint32_t number) {
-  const std::string n = std::to_string(number);
-  InboxDiskConfig disk;
-  disk.drive = driveId;
-  disk.deviceNumber = number;
-  disk.parentInstanceId = "PCI\\VEN_1D9B&DEV_2700&SUBSYS_00011D9B&REV_01\\4&1A2B&0&00E" + n;
-  disk.hardwareIds = std::vector<std::string>{"SCSI\\DiskNVMe____KELDORA_TQ270c_1KTW3",
-                                              "SCSI\\DiskNVMe____", "GenDisk"};
-  disk.instanceId = "SCSI\\DISK&VEN_NVME&PROD_KELDORA_TQ270C\\5&2C&0&00000" + n;
-  disk.interfacePath = "\\\\?\\scsi#disk&ven_nvme&prod_keldora_tq270c#5&2c&0&00000" + n +
-                       "#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
-  disk.controllerInstanceId = *disk.parentInstanceId;
-  disk.controllerInterfacePath =
-      "\\\\?\\pci#ven_1d9b&dev_2700#4&1a2b&0&00e" + n + "#{2accfe60-c130-11d2-b082-00a0c91efb8b}";
-  return disk;
-}
+using test::inboxDisk;
 
 // One other controller, two inbox disks (the second with its optional
 // properties absent), an IRST controller with a RAID volume and a
 // pass-through disk.
 MachineConfig sampleMachine() {
   MachineConfig c;
-  c.drives = {drive("boot"), drive("data"), drive("m1"), drive("m2"), drive("pt")};
+  for (const char* id : {"boot", "data", "m1", "m2", "pt"}) {
+    c.drives.push_back(test::sampleDrive(id));
+  }
   c.otherControllers = {
       {"PCI\\VEN_1022&DEV_7901&SUBSYS_00000000&REV_51\\3&2411E6FE&1&91",
        "Standard SATA AHCI Controller",

@@ -47,58 +47,42 @@ TEST(NvmeDriveIdentify, CarriesTheDriveTextsVendorAndVersion) {
   EXPECT_EQ(test::get16(id, 256) & 0x4, 0x4);  // firmware commands supported
 }
 
-TEST(NvmeDriveIdentify, PadsShortTextsWithBlanks) {
+TEST(NvmeDriveIdentify, PadsShortTextsWithBlanksAndOffersNoFirmwareCommandsWithoutUpgrades) {
   DriveConfig config = testDrive("a");
   config.firmware = "AB";
-  const NvmeDrive drive(config, {});
-  EXPECT_EQ(test::text(identifyOf(drive), 64, 8), "AB      ");
-}
-
-struct FrmwCase {
-  std::uint32_t slots;
-  bool slot1ReadOnly;
-  Activation activation;
-  std::uint8_t frmw;
-};
-
-class NvmeDriveFrmw : public testing::TestWithParam<FrmwCase> {};
-
-TEST_P(NvmeDriveFrmw, EncodesSlotsReadOnlyAndActivation) {
-  DriveConfig config = testDrive("a");
-  config.slots = GetParam().slots;
-  config.slot1ReadOnly = GetParam().slot1ReadOnly;
-  config.activation = GetParam().activation;
-  EXPECT_EQ(identifyOf(NvmeDrive(config, {}))[260], GetParam().frmw);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, NvmeDriveFrmw,
-                         testing::Values(FrmwCase{2, true, Activation::Reset, 0x05},
-                                         FrmwCase{2, false, Activation::Reset, 0x04},
-                                         FrmwCase{7, true, Activation::PowerCycle, 0x0F},
-                                         FrmwCase{0, false, Activation::Reset, 0x00},
-                                         FrmwCase{3, true, Activation::Immediate, 0x17}));
-
-struct MdtsCase {
-  std::uint32_t mdts;
-  std::uint8_t field;
-};
-
-class NvmeDriveMdts : public testing::TestWithParam<MdtsCase> {};
-
-TEST_P(NvmeDriveMdts, ReportsLog2OfFourKibUnits) {
-  DriveConfig config = testDrive("a");
-  config.mdts = GetParam().mdts;
-  EXPECT_EQ(identifyOf(NvmeDrive(config, {}))[77], GetParam().field);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, NvmeDriveMdts,
-                         testing::Values(MdtsCase{0, 0}, MdtsCase{8192, 1}, MdtsCase{131072, 5},
-                                         MdtsCase{1u << 20, 8}));
-
-TEST(NvmeDriveIdentify, ANonUpgradableDriveOffersNoFirmwareCommands) {
-  DriveConfig config = testDrive("a");
   config.upgradeSupport = false;
-  EXPECT_EQ(test::get16(identifyOf(NvmeDrive(config, {})), 256) & 0x4, 0);
+  const Bytes id = identifyOf(NvmeDrive(config, {}));
+  EXPECT_EQ(test::text(id, 64, 8), "AB      ");
+  EXPECT_EQ(test::get16(id, 256) & 0x4, 0);
+}
+
+TEST(NvmeDriveIdentify, FrmwEncodesSlotsReadOnlyAndActivation) {
+  const struct {
+    std::uint32_t slots;
+    bool slot1ReadOnly;
+    Activation activation;
+    std::uint8_t frmw;
+  } cases[] = {{2, true, Activation::Reset, 0x05},
+               {2, false, Activation::Reset, 0x04},
+               {7, true, Activation::PowerCycle, 0x0F},
+               {0, false, Activation::Reset, 0x00},
+               {3, true, Activation::Immediate, 0x17}};
+  for (const auto& c : cases) {
+    DriveConfig config = testDrive("a");
+    config.slots = c.slots;
+    config.slot1ReadOnly = c.slot1ReadOnly;
+    config.activation = c.activation;
+    EXPECT_EQ(identifyOf(NvmeDrive(config, {}))[260], c.frmw) << c.slots;
+  }
+}
+
+TEST(NvmeDriveIdentify, MdtsIsLog2OfFourKibUnits) {
+  for (const auto& [mdts, field] :
+       {std::pair<std::uint32_t, std::uint8_t>{0, 0}, {8192, 1}, {131072, 5}, {1u << 20, 8}}) {
+    DriveConfig config = testDrive("a");
+    config.mdts = mdts;
+    EXPECT_EQ(identifyOf(NvmeDrive(config, {}))[77], field) << mdts;
+  }
 }
 
 struct PieceCase {
@@ -144,8 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
         PieceCase{"strict fwug short piece short of the end", 4, true, 0, 0x4000, 0x1000, false},
         PieceCase{"strict fwug short piece ending the image", 4, true, 0, 0x4000, 0x2000, true},
         PieceCase{"strict fwug 0xFF has no granularity", 0xFF, true, 0, 4, 8, true},
-        PieceCase{"strict fwug 0 has no granularity", 0, true, 0, 4, 8, true}),
-    [](const testing::TestParamInfo<PieceCase>& info) { return std::to_string(info.index); });
+        PieceCase{"strict fwug 0 has no granularity", 0, true, 0, 4, 8, true}));
 
 TEST(NvmeDriveCommit, StoresTheImageRevisionAndMakesItPending) {
   const Bytes image = testImage(0x2000);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "report_format.hpp"
+#include "sim/sample_machine.hpp"
 #include "zevsim/machine.hpp"
 #include "zevsim/machine_file.hpp"
 
@@ -140,10 +141,7 @@ const BoxTextCase kBoxTextCases[] = {
     {"NotAScalarValue", std::wstring(1, static_cast<wchar_t>(0xD800)), "\"\xEF\xBF\xBD\""},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, ReportMessageBox, testing::ValuesIn(kBoxTextCases),
-                         [](const testing::TestParamInfo<BoxTextCase>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, ReportMessageBox, testing::ValuesIn(kBoxTextCases), test::ByName());
 
 TEST(ReportText, Latin1BytesBecomeTheirCodePoints) {
   EXPECT_EQ(utf8FromLatin1(std::string("A\0\x7F\x80\xFF", 5)),

@@ -4,12 +4,16 @@
 // a test.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "sim/sample_machine.hpp"
 #include "zevsim/machine_config.hpp"
 
 namespace zevsim::test {
@@ -45,6 +49,42 @@ inline std::string text(const Bytes& b, std::size_t at, std::size_t n) {
                      b.begin() + static_cast<std::ptrdiff_t>(at + n));
 }
 
+// True when bytes [from, to) of b are all zero; to is cut to the end of b.
+inline bool allZero(const Bytes& b, std::size_t from, std::size_t to = SIZE_MAX) {
+  return std::all_of(b.begin() + static_cast<std::ptrdiff_t>(from),
+                     b.begin() + static_cast<std::ptrdiff_t>(std::min(to, b.size())),
+                     [](std::uint8_t x) { return x == 0; });
+}
+
+// One change to a request, for tables of refused requests: value written at
+// byte at, width bytes wide (1, 4 or 8), or with width 0 the request cut to
+// value bytes.
+struct Edit {
+  const char* name;
+  std::size_t at;
+  std::uint64_t value;
+  int width = 4;
+};
+
+inline Bytes edited(Bytes b, const Edit& e) {
+  if (e.width == 0) {
+    b.resize(e.value);
+  }
+  for (int i = 0; i < e.width; ++i) {
+    b.at(e.at + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(e.value >> (8 * i));
+  }
+  return b;
+}
+
+// Calls send(offset, piece) for image cut into pieces of piece bytes, the
+// last one short.
+template <typename Send>
+void inPieces(const Bytes& image, std::size_t piece, Send&& send) {
+  for (std::size_t offset = 0; offset < image.size(); offset += piece) {
+    send(offset, std::span(image).subspan(offset, std::min(piece, image.size() - offset)));
+  }
+}
+
 // IOCTL codes and Win32 errors, spelled out here on purpose.
 inline constexpr std::uint32_t kScsiMiniport = 0x0004D008;
 inline constexpr std::uint32_t kErrInvalidFunction = 1;
@@ -68,19 +108,10 @@ inline Bytes srbRequest(std::size_t size, std::string_view signature, std::uint3
   return b;
 }
 
-inline std::string padded(std::string s, std::size_t width) {
-  s.resize(width, ' ');
-  return s;
-}
-
 // A drive with a small image, so tests can move whole images: revision bytes
 // at 0x1010 lie inside 8 KiB.
 inline DriveConfig testDrive(const std::string& id, std::uint32_t imageSize = 0x2000) {
-  DriveConfig c;
-  c.id = id;
-  c.model = padded("KELDORA TQ270c 1TB", 40);
-  c.serial = padded("KD27" + id, 20);
-  c.firmware = "KTW3LMZB";
+  DriveConfig c = sampleDrive(id);
   c.imageSize = imageSize;
   return c;
 }
@@ -98,10 +129,29 @@ inline Bytes testImage(std::size_t size, std::string_view revision = "KTW8LMZB")
   return image;
 }
 
-inline Fault fault(FaultRequest kind) {
+// A fault on requests of one kind, set field by field:
+// fault(FaultRequest::Download).nth(2).error(1117).
+struct FaultOf {
   Fault f;
-  f.request = kind;
-  return f;
+  FaultOf& nth(std::uint32_t v) { return set(f.nth, v); }
+  FaultOf& error(std::uint32_t v) { return set(f.error, v); }
+  FaultOf& returnCode(std::uint32_t v) { return set(f.returnCode, v); }
+  FaultOf& nvmeStatus(std::uint32_t v) { return set(f.nvmeStatus, v); }
+  FaultOf& completion(std::uint32_t v) { return set(f.completion, v); }
+  FaultOf& dataBufferOffset(std::uint32_t v) { return set(f.dataBufferOffset, v); }
+  operator Fault() const { return f; }  // NOLINT: rows read as faults
+
+ private:
+  FaultOf& set(std::optional<std::uint32_t>& field, std::uint32_t v) {
+    field = v;
+    return *this;
+  }
+};
+
+inline FaultOf fault(FaultRequest kind) {
+  FaultOf b;
+  b.f.request = kind;
+  return b;
 }
 
 }  // namespace zevsim::test
