@@ -149,7 +149,7 @@ LocalTime localTime() {
   return {};
 }
 
-bool truncateFile(const std::wstring&) {
+bool openFileForWriting(const std::wstring&) {
   return false;
 }
 bool writeWholeFile(const std::wstring&, std::string_view) {

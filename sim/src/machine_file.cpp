@@ -223,7 +223,7 @@ class MachineReader {
       controller.instanceId = instance ? readAscii(*instance, object.pathOf("instanceId"))
                                        : otherControllerInstanceId(i);
       const Json* desc = object.find("driverDesc");
-      controller.driverDesc = desc ? readOptionalAscii(*desc, object.pathOf("driverDesc"))
+      controller.driverDesc = desc ? readOptionalDescription(*desc, object.pathOf("driverDesc"))
                                    : std::string(kOtherControllerDriverDesc);
       const Json* interface = object.find("interfacePath");
       controller.interfacePath = interface ? readAscii(*interface, object.pathOf("interfacePath"))
@@ -329,7 +329,7 @@ class MachineReader {
     }
     const bool vroc = controller.driver == IntelDriver::Vroc;
     const Json* desc = object.find("driverDesc");
-    controller.driverDesc = desc ? readOptionalAscii(*desc, object.pathOf("driverDesc"))
+    controller.driverDesc = desc ? readOptionalDescription(*desc, object.pathOf("driverDesc"))
                                  : std::string(vroc ? kVrocDriverDesc : kIrstDriverDesc);
     const Json* instance = object.find("instanceId");
     controller.instanceId =

@@ -254,6 +254,22 @@ std::optional<std::string> readOptionalAscii(const Json& value, const std::strin
   return readAscii(value, path);
 }
 
+std::optional<std::string> readOptionalDescription(const Json& value, const std::string& path) {
+  if (value.is_null()) {
+    return std::nullopt;
+  }
+  const std::vector<std::uint32_t> codes = codePoints(readString(value, path));
+  std::string bytes;
+  for (std::size_t i = 0; i < codes.size(); ++i) {
+    if (codes[i] == 0 || codes[i] > 0xFF) {
+      fail(path, "must be Latin-1 without zero characters; character " + std::to_string(i + 1) +
+                     " is " + codePointName(codes[i]));
+    }
+    bytes.push_back(static_cast<char>(codes[i]));
+  }
+  return bytes;
+}
+
 std::string padded(std::string bytes, std::size_t width) {
   bytes.resize(width, ' ');
   return bytes;

@@ -73,6 +73,11 @@ std::string readAscii(const Json& value, const std::string& path);
 // The same, with null meaning a property the device does not have.
 std::optional<std::string> readOptionalAscii(const Json& value, const std::string& path);
 
+// A driver description: display text of Latin-1 characters (U+0001 to
+// U+00FF, one byte each), so that a description such as "Intel® ..." can be
+// described; null means the device has no description.
+std::optional<std::string> readOptionalDescription(const Json& value, const std::string& path);
+
 // Drive text: every code point from U+0000 to U+00FF is one byte; shorter text
 // is padded with blanks to the field's width.
 std::string readLatin1(const Json& value, const std::string& path, std::size_t width);

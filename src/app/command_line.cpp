@@ -37,7 +37,7 @@ void printUsage() {
 }
 
 bool validateLogPath(const UpdateContext& context) {
-  return platform::truncateFile(context.logPath);
+  return platform::openFileForWriting(context.logPath);
 }
 
 int parseCommandLine(UpdateContext& context, int argc, const wchar_t* const* argv) {

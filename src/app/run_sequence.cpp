@@ -2,6 +2,7 @@
 // never stops the others.
 #include "app/run_sequence.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 
@@ -28,21 +29,33 @@ void identifyCandidates(DiskInventory& inventory, std::int32_t& vrocScsiPort) {
     switch (candidate.driverKind) {
       case DriverKind::IrstNonRaid:
       case DriverKind::IrstRaid:
+        // A failed identification of a single disk behind the controller is
+        // not counted: a SATA disk or another maker's drive fails it by design.
         if (candidate.driverKind == DriverKind::IrstNonRaid) {
           identifyIntelPassThroughDisk(candidate, inventory.identified);
-        } else {
-          queryCsmiRaidConfig(candidate, inventory.identified, raidSetIndex++);
+        } else if (queryCsmiRaidConfig(candidate, inventory.identified, raidSetIndex++) != 0) {
+          inventory.unexamined.push_back({candidate.devicePath, 0, true});
         }
         if (inventory.identified.empty()) {
           scanVrocDisks(candidate, inventory.identified, vrocScsiPort);
         }
         break;
       case DriverKind::Inbox:
-        identifyInboxDisk(candidate, inventory.identified);
+        if (identifyInboxDisk(candidate, inventory.identified) != 0) {
+          inventory.unexamined.push_back({candidate.devicePath, 0, false});
+        }
         break;
       default:
         break;
     }
+  }
+  // Under the VROC driver the CSMI query fails by design and the scan finds
+  // the volumes' members instead: then no volume went unexamined.
+  const bool vrocFoundMembers =
+      std::any_of(inventory.identified.begin(), inventory.identified.end(),
+                  [](const DiskInfo& disk) { return disk.driverKind == DriverKind::VrocRaid; });
+  if (vrocFoundMembers) {
+    std::erase_if(inventory.unexamined, [](const UnexaminedDisk& disk) { return disk.raidVolume; });
   }
 }
 
@@ -51,9 +64,9 @@ void identifyCandidates(DiskInventory& inventory, std::int32_t& vrocScsiPort) {
 void runSequence(DiskInventory& inventory, UpdateContext& context) {
   RaidControllerInfo controller;
   if (findIntelRaidController(controller)) {
-    enumerateIntelControllerDisks(controller, inventory.candidates);
+    enumerateIntelControllerDisks(controller, inventory.candidates, inventory.unexamined);
   }
-  enumerateInboxNvmeDisks(inventory.candidates);
+  enumerateInboxNvmeDisks(inventory.candidates, inventory.unexamined);
   if (inventory.candidates.empty()) {
     return;
   }

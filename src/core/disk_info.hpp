@@ -36,9 +36,27 @@ struct DiskInfo {
 
 using DiskList = std::vector<DiskInfo>;
 
+// A disk the package would have examined and could not: it could not be
+// opened, its device number or Identify data could not be read, or (a RAID
+// volume) its configuration could not be read. It is reported in the log and
+// fails the run, so that no drive is ever skipped in silence.
+struct UnexaminedDisk {
+  std::wstring devicePath;
+  std::uint32_t systemError = 0;  // the failing call's last error; 0 when none
+  // A RAID volume whose CSMI configuration could not be read: it counts only
+  // when the VROC scan identified no RAID member either (under the VROC driver
+  // the CSMI query fails by design and the scan takes over).
+  bool raidVolume = false;
+  friend bool operator==(const UnexaminedDisk&, const UnexaminedDisk&) = default;
+};
+
+using UnexaminedList = std::vector<UnexaminedDisk>;
+
 struct DiskInventory {
   DiskList candidates;
   DiskList identified;
+  // In the order the disks were met.
+  UnexaminedList unexamined;
 };
 
 }  // namespace zev

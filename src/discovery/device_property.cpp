@@ -71,6 +71,20 @@ bool readDeviceStringProperty(platform::DeviceSet set, const platform::DeviceInf
   return true;
 }
 
+bool readDeviceWideStringProperty(platform::DeviceSet set, const platform::DeviceInfoData& device,
+                                  const platform::PropertyKey& key, std::wstring& out) {
+  std::uint32_t propertyType = 0;
+  const auto value =
+      readWithGrowingBuffer([&](std::uint8_t* buffer, std::uint32_t size, std::uint32_t* required) {
+        return platform::getDeviceProperty(set, device, key, &propertyType, buffer, size, required);
+      });
+  if (!value) {
+    return false;
+  }
+  out = wideValue(*value);
+  return true;
+}
+
 bool readParentInstanceId(platform::DeviceSet set, const platform::DeviceInfoData& device,
                           std::wstring& out) {
   return readDeviceStringProperty(set, device, platform::kDevpkeyDeviceParent, out,

@@ -17,6 +17,11 @@ namespace zev {
 bool readDeviceStringProperty(platform::DeviceSet set, const platform::DeviceInfoData& device,
                               const platform::PropertyKey& key, std::wstring& out,
                               std::size_t narrowBufferSize = 256);
+// Reads one string-typed device property whole, every wide character up to
+// its terminator, whatever its length (a driver description may hold "®" or
+// run past 256 characters); true when out was filled.
+bool readDeviceWideStringProperty(platform::DeviceSet set, const platform::DeviceInfoData& device,
+                                  const platform::PropertyKey& key, std::wstring& out);
 // The two fixed-key forms.
 bool readParentInstanceId(platform::DeviceSet set, const platform::DeviceInfoData& device,
                           std::wstring& out);

@@ -20,6 +20,7 @@
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
 #include "records/storage_query_records.hpp"
+#include "report/console.hpp"
 
 namespace zev {
 
@@ -55,12 +56,14 @@ std::vector<std::wstring> multiStrings(const GrownValue& value) {
   return strings;
 }
 
-enum class DiskOutcome { NextDevice, NextString, StopEnumeration };
+enum class DiskOutcome { NextDevice, NextString };
 
 // One hardware identifier that names NVMe: open the i-th disk interface and
-// append its candidate.
+// append its candidate. A disk that cannot be opened or whose device number
+// cannot be read is set aside as not examined, and the walk goes on.
 DiskOutcome tryDiskInterface(platform::DeviceSet set, const platform::DeviceInfoData& device,
-                             std::uint32_t index, DiskList& candidates) {
+                             std::uint32_t index, DiskList& candidates,
+                             UnexaminedList& unexamined) {
   std::wstring instanceId;
   if (!readInstanceId(set, device, instanceId)) {
     return DiskOutcome::NextString;
@@ -72,13 +75,18 @@ DiskOutcome tryDiskInterface(platform::DeviceSet set, const platform::DeviceInfo
   }
   const OpenOutcome opened = openDevice(detail->devicePath, platform::kFileShareReadWrite, 0);
   if (!opened.ok()) {
-    return DiskOutcome::StopEnumeration;
+    printErrorLine("Failed to get disk handle: 0x", opened.lastError);
+    unexamined.push_back({detail->devicePath, opened.lastError});
+    return DiskOutcome::NextDevice;
   }
 
   std::array<std::uint8_t, storage::kDeviceNumberSize> number{};
-  if (!sendDeviceRequest(opened.handle.get(), platform::kIoctlStorageGetDeviceNumber, number, 0,
-                         storage::kDeviceNumberSize)
-           .delivered) {
+  const RequestOutcome numbered =
+      sendDeviceRequest(opened.handle.get(), platform::kIoctlStorageGetDeviceNumber, number, 0,
+                        storage::kDeviceNumberSize);
+  if (!numbered.delivered) {
+    printErrorLine("Get device number failed: 0x", numbered.lastError);
+    unexamined.push_back({detail->devicePath, numbered.lastError});
     return DiskOutcome::NextDevice;
   }
   wchar_t path[kDevicePathCapacity] = {};
@@ -97,9 +105,8 @@ DiskOutcome tryDiskInterface(platform::DeviceSet set, const platform::DeviceInfo
 
 }  // namespace
 
-int enumerateInboxNvmeDisks(DiskList& candidates) {
-  bool stopped = false;
-  const bool opened = walkDevices(
+int enumerateInboxNvmeDisks(DiskList& candidates, UnexaminedList& unexamined) {
+  const bool listed = walkDevices(
       platform::kGuidDevinterfaceDisk, platform::kDigcfPresent | platform::kDigcfDeviceInterface,
       [&](platform::DeviceSet set, const platform::DeviceInfoData& device, std::uint32_t index) {
         std::wstring parentId;
@@ -122,18 +129,14 @@ int enumerateInboxNvmeDisks(DiskList& candidates) {
           if (hardwareId.find(kNvmeMatch) == std::wstring::npos) {
             continue;
           }
-          const DiskOutcome outcome = tryDiskInterface(set, device, index, candidates);
-          if (outcome == DiskOutcome::StopEnumeration) {
-            stopped = true;
-            return WalkStep::Stop;
-          }
+          const DiskOutcome outcome = tryDiskInterface(set, device, index, candidates, unexamined);
           if (outcome == DiskOutcome::NextDevice) {
             break;
           }
         }
         return WalkStep::Next;
       });
-  return opened && !stopped ? 1 : 0;
+  return listed ? 1 : 0;
 }
 
 }  // namespace zev

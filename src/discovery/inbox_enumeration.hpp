@@ -5,9 +5,10 @@
 
 namespace zev {
 
-// Appends one Inbox candidate per matching disk; 1 when the enumeration ran to
-// its end, 0 when the device set is unavailable or a matching disk fails to
-// open.
-int enumerateInboxNvmeDisks(DiskList& candidates);
+// Appends one Inbox candidate per matching disk, and sets aside in unexamined
+// (after its error line) a matching disk that cannot be opened or whose
+// device number cannot be read; the enumeration goes on after it. 1 when the
+// enumeration ran to its end, 0 when the device set is unavailable.
+int enumerateInboxNvmeDisks(DiskList& candidates, UnexaminedList& unexamined);
 
 }  // namespace zev

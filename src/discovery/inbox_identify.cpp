@@ -23,15 +23,16 @@ constexpr int kQueryFailed = 5;
 int identifyInboxDisk(DiskInfo candidate, DiskList& identified) {
   const OpenOutcome opened = openDevice(candidate.devicePath, platform::kFileShareReadWrite, 0);
   if (!opened.ok()) {
-    narrowOut << "  [ERROR] Failed to get disk handle: 0x" << NumberBase::Hex << opened.lastError
-              << NumberBase::Dec << endLine << endLine;
+    printErrorLine("Failed to get disk handle: 0x", opened.lastError);
     return kOpenFailed;
   }
 
   std::vector<std::uint8_t> buffer(storage::kIdentifyQuerySize, 0);
   storage::writeIdentifyControllerQuery(buffer);
-  if (!sendDeviceRequest(opened.handle.get(), platform::kIoctlStorageQueryProperty, buffer)
-           .delivered) {
+  const RequestOutcome outcome =
+      sendDeviceRequest(opened.handle.get(), platform::kIoctlStorageQueryProperty, buffer);
+  if (!outcome.delivered) {
+    printErrorLine("Identify failed: 0x", outcome.lastError);
     return kQueryFailed;
   }
 

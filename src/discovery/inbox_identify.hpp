@@ -6,7 +6,7 @@
 namespace zev {
 
 // 0 when the record was appended, 2 when the drive could not be opened, 5 when
-// the query failed.
+// the query failed; each failure after its error line.
 int identifyInboxDisk(DiskInfo candidate, DiskList& identified);
 
 }  // namespace zev

@@ -14,6 +14,7 @@
 #include "discovery/interface_detail.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
+#include "report/console.hpp"
 
 namespace zev {
 
@@ -38,14 +39,14 @@ std::wstring upperCasedAscii(std::wstring text) {
   return text;
 }
 
-// The text the controller test looks at: the driver description, or the
-// instance identifier when no description could be read.
+// The text the controller test looks at: the driver description, read whole,
+// or the instance identifier when no description could be read.
 bool readControllerText(platform::DeviceSet set, const platform::DeviceInfoData& device,
                         std::wstring& text) {
   std::wstring instanceId;
   const bool haveInstanceId =
       readDeviceStringProperty(set, device, platform::kDevpkeyDeviceInstanceId, instanceId);
-  if (readDeviceStringProperty(set, device, platform::kDevpkeyDeviceDriverDesc, text)) {
+  if (readDeviceWideStringProperty(set, device, platform::kDevpkeyDeviceDriverDesc, text)) {
     return true;
   }
   text = instanceId;
@@ -140,8 +141,8 @@ bool findIntelRaidController(RaidControllerInfo& controller) {
   return found;
 }
 
-int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList& candidates) {
-  bool stopped = false;
+int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList& candidates,
+                                  UnexaminedList& unexamined) {
   const bool listed = walkDevices(
       platform::kGuidDevinterfaceDisk, kInterfaceSetFlags,
       [&](platform::DeviceSet set, const platform::DeviceInfoData& device, std::uint32_t index) {
@@ -174,8 +175,10 @@ int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList
         // The handle only proves that the disk opens.
         const OpenOutcome opened = openDevice(detail->devicePath, platform::kFileShareReadWrite, 0);
         if (!opened.ok()) {
-          stopped = true;  // candidates appended so far stay
-          return WalkStep::Stop;
+          // Set aside as not examined; the disks after it are still looked at.
+          printErrorLine("Failed to get disk handle: 0x", opened.lastError);
+          unexamined.push_back({detail->devicePath, opened.lastError});
+          return WalkStep::Next;
         }
         DiskInfo passThrough;
         passThrough.devicePath = controller.controllerPath;
@@ -184,7 +187,7 @@ int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList
         candidates.push_back(passThrough);
         return WalkStep::Next;
       });
-  return listed && !stopped ? 1 : 0;
+  return listed ? 1 : 0;
 }
 
 std::int32_t readDiskBusNumber(std::uint32_t devInst) {

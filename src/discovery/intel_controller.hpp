@@ -16,9 +16,12 @@ struct RaidControllerInfo {
 };
 
 bool findIntelRaidController(RaidControllerInfo& controller);
-// Appends IrstRaid and IrstNonRaid candidates; 1 when the enumeration ran to
-// its end, 0 when the disk set is unavailable or a non-RAID disk fails to open.
-int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList& candidates);
+// Appends IrstRaid and IrstNonRaid candidates, and sets aside in unexamined
+// (after its error line) a non-RAID disk that cannot be opened; the
+// enumeration goes on after it. 1 when the enumeration ran to its end, 0 when
+// the disk set is unavailable.
+int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList& candidates,
+                                  UnexaminedList& unexamined);
 // The bus number from the disk's location information, or -1.
 std::int32_t readDiskBusNumber(std::uint32_t devInst);
 // The bus number in a disk's location text ("Bus Number 2, Target Id 0, LUN

@@ -23,6 +23,7 @@ namespace {
 constexpr int kIdentifyRequestFailed = 5;
 constexpr int kIdentifyNoDevice = 8;
 constexpr int kCsmiFailed = 5;
+constexpr int kControllerOpenFailed = 2;
 
 // Sends one CSMI RAID configuration request on the open controller; prints
 // the error line of a request that was not delivered or that the driver
@@ -37,8 +38,7 @@ bool sendCsmiRequest(platform::Handle controller, std::vector<std::uint8_t>& req
   }
   const std::uint32_t returnCode = intel::CsmiRaidConfigReply(request).returnCode();
   if (returnCode != 0) {
-    narrowOut << "  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0x" << NumberBase::Hex << returnCode
-              << NumberBase::Dec << endLine << endLine;
+    printErrorLine("CSMI GET RAID CONFIG ReturnCode: 0x", returnCode);
     return false;
   }
   return true;
@@ -53,7 +53,8 @@ int queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified, std::uint32_t 
 
   const OpenOutcome opened = openDevice(candidate.devicePath, 0, 0);
   if (!opened.ok()) {
-    return 0;
+    printErrorLine("Failed to get disk handle: 0x", opened.lastError);
+    return kControllerOpenFailed;
   }
   // Held exclusively while the members are identified through their own
   // shared opens of the same path.

@@ -9,8 +9,8 @@
 namespace zev {
 
 // Queries RAID set raidSetIndex and identifies every member; 0 on success
-// (also when the controller cannot be opened or the set has no members), 5 on
-// a failed request or a non-zero CSMI ReturnCode.
+// (also when the set has no members), 2 when the controller cannot be opened
+// (after its error line), 5 on a failed request or a non-zero CSMI ReturnCode.
 int queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified, std::uint32_t raidSetIndex);
 // 0 when the record was appended, 5 when the request failed, 8 when the buffer
 // or the device could not be had.

@@ -107,9 +107,10 @@ void showMessageBox(const std::wstring& text, const std::wstring& caption);
 LocalTime localTime();
 
 // --- Files and standard output ---
-// Opens path for writing, creating it or cutting it to length zero, and closes
-// it again. False when the file cannot be opened for writing.
-bool truncateFile(const std::wstring& path);
+// Opens path for writing, creating it when it does not exist but never cutting
+// an existing file, and closes it again. False when the file cannot be opened
+// for writing.
+bool openFileForWriting(const std::wstring& path);
 // Replaces the content of path with bytes. False when it cannot be written.
 bool writeWholeFile(const std::wstring& path, std::string_view bytes);
 // Appends bytes to standard output, unchanged (no line-break translation).

@@ -5,13 +5,18 @@
 
 namespace zev::identify {
 
+wchar_t driveTextCharacter(std::uint8_t byte) {
+  const bool control = byte < 0x20 || (byte >= 0x7F && byte <= 0x9F);
+  return control ? L'?' : static_cast<wchar_t>(byte);
+}
+
 std::wstring textUpToZero(std::span<const std::uint8_t> field) {
   std::wstring text;
   for (std::uint8_t byte : field) {
     if (byte == 0) {
       break;
     }
-    text.push_back(static_cast<wchar_t>(byte));
+    text.push_back(driveTextCharacter(byte));
   }
   return text;
 }
@@ -20,7 +25,7 @@ std::wstring textWholeField(std::span<const std::uint8_t> field) {
   std::wstring text;
   text.reserve(field.size());
   for (std::uint8_t byte : field) {
-    text.push_back(static_cast<wchar_t>(byte));
+    text.push_back(driveTextCharacter(byte));
   }
   return text;
 }

@@ -29,10 +29,18 @@ inline constexpr std::size_t kFrmwOffset = 260;
 inline constexpr std::size_t kFwugOffset = 319;
 inline constexpr std::size_t kDataSize = 4096;
 
+// One byte of drive text as the package keeps it. NVMe fills its text fields
+// with printable ASCII and blanks; a C0 or C1 control byte (0x00 to 0x1F,
+// 0x7F, 0x80 to 0x9F) becomes "?", so that a drive's text can never break a
+// console or log line or send an escape sequence to a terminal. Every other
+// byte is the character of the same value.
+wchar_t driveTextCharacter(std::uint8_t byte);
+
 // The bytes of a text field up to its first zero byte, never more than its
 // width, one character per byte; trailing blanks stay (the inbox rule).
 std::wstring textUpToZero(std::span<const std::uint8_t> field);
-// Every byte of a text field, zero bytes and blanks included (the Intel rule).
+// Every byte of a text field, blanks included, zero bytes as "?" (the Intel
+// rule).
 std::wstring textWholeField(std::span<const std::uint8_t> field);
 
 // updateGranularity: FWUG when the major version is at least 1, the minor at

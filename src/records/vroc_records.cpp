@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "records/identify_fields.hpp"
 #include "records/little_endian.hpp"
 
 namespace zev::vroc {
@@ -80,7 +81,7 @@ std::optional<VrocDiskEntry> readDiskEntry(std::span<const std::uint8_t> list,
   VrocDiskEntry out;
   out.diskId = loadLe32(entry, kEntryDiskIdOffset);
   for (std::uint8_t byte : entry.subspan(kEntryModelOffset, kEntryModelSize)) {
-    out.modelNumber.push_back(static_cast<wchar_t>(byte));
+    out.modelNumber.push_back(identify::driveTextCharacter(byte));
   }
   // The serial text ends at its first zero byte; without one it ends with
   // the 48 bytes the entry gives it, never running into the path id.
@@ -88,7 +89,7 @@ std::optional<VrocDiskEntry> readDiskEntry(std::span<const std::uint8_t> list,
     if (byte == 0) {
       break;
     }
-    out.serialText.push_back(static_cast<char>(byte));
+    out.serialText.push_back(static_cast<char>(identify::driveTextCharacter(byte)));
   }
   out.pathId = loadLe32(entry, kEntryPathIdOffset);
   return out;

@@ -39,11 +39,23 @@ void flushConsole() {
   }
 }
 
+void printErrorLine(std::string_view text) {
+  narrowOut << "  [ERROR] " << text << endLine << endLine;
+}
+
+void printErrorLine(std::string_view text, std::uint32_t code) {
+  narrowOut << "  [ERROR] " << text << NumberBase::Hex << code << NumberBase::Dec << endLine
+            << endLine;
+}
+
 std::string narrowText(std::wstring_view text) {
   std::string out;
   out.reserve(text.size());
   for (wchar_t c : text) {
-    out.push_back(static_cast<char>(static_cast<std::uint32_t>(c) & 0xFFu));
+    // Up to U+00FF a character is its own byte; above it, the low 8 bits
+    // would be a different character (or a zero byte), so it becomes "?".
+    const auto code = static_cast<std::uint32_t>(c);
+    out.push_back(code <= 0xFFu ? static_cast<char>(code) : '?');
   }
   return out;
 }

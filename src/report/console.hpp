@@ -4,7 +4,7 @@
 // The four console channels. All of them format into text and write bytes
 // through one narrow sink (standard output, or a capture buffer in tests), so
 // text comes out in call order whichever channel wrote it. Wide text reaches
-// the sink as the low 8 bits of each character, as the installation log
+// the sink one byte per character up to U+00FF and "?" above it, as the log
 // narrows it; an end of line writes "\n" and flushes.
 #pragma once
 
@@ -64,7 +64,13 @@ void printNarrow(const char* format, ...)
 #endif
     ;
 
-// Narrows wide text by keeping the low 8 bits of each character.
+// A drive's error line on narrowOut: two blanks, "[ERROR] ", text, then the
+// code in lower-case hexadecimal when one is given (text then ends in "0x"),
+// a line end and an empty line.
+void printErrorLine(std::string_view text);
+void printErrorLine(std::string_view text, std::uint32_t code);
+
+// Narrows wide text: a character up to U+00FF is its own byte, any other "?".
 std::string narrowText(std::wstring_view text);
 // Widens bytes one per character, zero-extended.
 std::wstring widenBytes(std::string_view bytes);

@@ -50,30 +50,40 @@ std::string composeLog(UpdateContext& context) {
     log += "Return Code : " + decimal(kResultFailure) + "\n";
     log += "Result Details : No disks are available for download.\n";
     context.finalResult = kResultFailure;
-  } else {
-    int number = 1;
-    for (const DiskInfo& disk : context.updateList) {
-      log += "\n[Disk #" + decimal(number++) + "]\n";
-      log += "Model Number : " + narrowText(disk.modelNumber) + "\n";
-      log += "Serial Number : " + narrowText(disk.serialNumber) + "\n";
-      log += "Current Firmware Version : " + narrowText(disk.firmwareRevision) + "\n";
-      log += "Updated Firmware Version : " + narrowText(imageRevision) + "\n";
-      log += "Return Code : " + decimal(disk.resultCode) + "\n";
-      log += "Result Details : ";
-      if (disk.resultCode == kResultSuccess) {
-        log += kPatchCompleted;
-      } else if (disk.resultCode == kResultRebootRequired) {
-        log += kRebootRequired;
-        if (context.finalResult != kResultFailure) {
-          context.finalResult = kResultRebootRequired;
-        }
-      } else {
-        // 1, and every other code (5: a drive or port that could not be
-        // opened, a failed request) is a failure.
-        log += kPatchFailed;
-        context.finalResult = kResultFailure;
+  }
+  int number = 1;
+  for (const DiskInfo& disk : context.updateList) {
+    log += "\n[Disk #" + decimal(number++) + "]\n";
+    log += "Model Number : " + narrowText(disk.modelNumber) + "\n";
+    log += "Serial Number : " + narrowText(disk.serialNumber) + "\n";
+    log += "Current Firmware Version : " + narrowText(disk.firmwareRevision) + "\n";
+    log += "Updated Firmware Version : " + narrowText(imageRevision) + "\n";
+    log += "Return Code : " + decimal(disk.resultCode) + "\n";
+    log += "Result Details : ";
+    if (disk.resultCode == kResultSuccess) {
+      log += kPatchCompleted;
+    } else if (disk.resultCode == kResultRebootRequired) {
+      log += kRebootRequired;
+      if (context.finalResult != kResultFailure) {
+        context.finalResult = kResultRebootRequired;
       }
+    } else {
+      // 1, and every other code (5: a drive or port that could not be
+      // opened, a failed request) is a failure.
+      log += kPatchFailed;
+      context.finalResult = kResultFailure;
     }
+  }
+  // A disk the run could not examine is never taken for a success.
+  for (const UnexaminedDisk& disk : context.inventory->unexamined) {
+    log += "\n[Disk #" + decimal(number++) + "]\n";
+    log += "Model Number : \n";
+    log += "Serial Number : \n";
+    log += "Current Firmware Version : \n";
+    log += "Updated Firmware Version : " + narrowText(imageRevision) + "\n";
+    log += "Return Code : " + decimal(kResultFailure) + "\n";
+    log += "Result Details : Disk could not be examined (" + narrowText(disk.devicePath) + ").\n";
+    context.finalResult = kResultFailure;
   }
   log += "\n[Final Result]\n";
   log += "Return Code : " + decimal(context.finalResult) + "\n";

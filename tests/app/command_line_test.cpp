@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -105,7 +106,7 @@ TEST_F(CommandLine, NoArgumentsEchoesTheProgramPath) {
   EXPECT_FALSE(p.logRequested);
 }
 
-TEST_F(CommandLine, SilentAndLogInEitherOrderCreateAnEmptyFile) {
+TEST_F(CommandLine, SilentAndLogInEitherOrderKeepAnExistingFile) {
   const std::wstring log = path("x.log");
   for (const auto& args : {std::vector<std::wstring>{L"/s", L"/log=" + log},
                            std::vector<std::wstring>{L"/log=" + log, L"/s"}}) {
@@ -119,7 +120,7 @@ TEST_F(CommandLine, SilentAndLogInEitherOrderCreateAnEmptyFile) {
     EXPECT_EQ(p.logPath, log);
     EXPECT_TRUE(p.logRequested);
     ASSERT_TRUE(fs::exists(fs::path(log)));
-    EXPECT_EQ(fs::file_size(fs::path(log)), 0u);
+    EXPECT_EQ(fs::file_size(fs::path(log)), 11u);  // replaced only when the results are written
     EXPECT_EQ(p.inputCommand, L"C:\\pkg\\zev.exe " + args[0] + L" " + args[1] + L" ");
   }
 }
@@ -132,6 +133,28 @@ TEST_F(CommandLine, TwoLogOptionsCreateBothAndKeepTheLast) {
   EXPECT_EQ(p.logPath, b);
   EXPECT_TRUE(fs::exists(fs::path(a)));
   EXPECT_TRUE(fs::exists(fs::path(b)));
+}
+
+// A checked log path is never cut: a rejected command line, a later invalid
+// path or a superseding log option leaves an existing file as it was.
+TEST_F(CommandLine, ALogOptionNeverDestroysAFile) {
+  const std::wstring precious = path("precious.txt");
+  const std::vector<std::vector<std::wstring>> lines = {
+      {L"/log=" + precious, L"/x"},
+      {L"/log=" + precious, L"/log=" + path("missing-dir/x.log")},
+      {L"/log=" + precious, L"/log=" + path("other.log")},
+  };
+  for (const auto& args : lines) {
+    {
+      std::ofstream existing(fs::path(precious), std::ios::binary);
+      existing << "keep me";
+    }
+    parse(args);
+    std::ifstream file(fs::path(precious), std::ios::binary);
+    const std::string content{std::istreambuf_iterator<char>(file),
+                              std::istreambuf_iterator<char>()};
+    EXPECT_EQ(content, "keep me") << narrowText(args[1]);
+  }
 }
 
 TEST_F(CommandLine, InvalidPathPrintsItsLineWithoutUsage) {

@@ -30,6 +30,14 @@ struct MatchCase {
   std::vector<std::wstring> expectedPaths;
 };
 
+// The enumeration on a machine where every matching disk can be examined.
+int enumerateHealthy(DiskList& candidates) {
+  UnexaminedList unexamined;
+  const int result = enumerateInboxNvmeDisks(candidates, unexamined);
+  EXPECT_TRUE(unexamined.empty());
+  return result;
+}
+
 TEST(InboxEnumeration, MatchesVendorAndNvmeExactly) {
   const std::vector<MatchCase> cases = {
       {"defaults", R"({ "drive": "a" })", {L"\\\\.\\PHYSICALDRIVE0"}},
@@ -62,7 +70,7 @@ TEST(InboxEnumeration, MatchesVendorAndNvmeExactly) {
     SCOPED_TRACE(c.name);
     InboxMachine sim(machineWithInbox(c.inboxDisk));
     DiskList candidates;
-    EXPECT_EQ(enumerateInboxNvmeDisks(candidates), 1);
+    EXPECT_EQ(enumerateHealthy(candidates), 1);
     ASSERT_EQ(candidates.size(), c.expectedPaths.size());
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       EXPECT_EQ(candidates[i].devicePath, c.expectedPaths[i]);
@@ -76,7 +84,7 @@ TEST(InboxEnumeration, CandidateCarriesAddressingOnly) {
   InboxMachine sim(machineWithInbox(R"({ "drive": "a", "deviceNumber": 3 })"));
   DiskList candidates(1);  // an earlier candidate stays in front
   candidates[0].devicePath = L"earlier";
-  EXPECT_EQ(enumerateInboxNvmeDisks(candidates), 1);
+  EXPECT_EQ(enumerateHealthy(candidates), 1);
   ASSERT_EQ(candidates.size(), 2u);
   EXPECT_EQ(candidates[0].devicePath, L"earlier");
   const DiskInfo& disk = candidates[1];
@@ -117,30 +125,29 @@ TEST(InboxEnumeration, OneCandidatePerDiskInDeviceOrder) {
          { "drive": "a", "deviceNumber": 2 })",
       R"({ "id": "a" }, { "id": "b" })"));
   DiskList candidates;
-  EXPECT_EQ(enumerateInboxNvmeDisks(candidates), 1);
+  EXPECT_EQ(enumerateHealthy(candidates), 1);
   ASSERT_EQ(candidates.size(), 3u);
   EXPECT_EQ(candidates[0].devicePath, L"\\\\.\\PHYSICALDRIVE5");
   EXPECT_EQ(candidates[1].devicePath, L"\\\\.\\PHYSICALDRIVE1");
   EXPECT_EQ(candidates[2].devicePath, L"\\\\.\\PHYSICALDRIVE2");
 }
 
-TEST(InboxEnumeration, UnopenableDiskStopsTheWalk) {
+TEST(InboxEnumeration, UnopenableDiskIsSetAsideAndTheWalkGoesOn) {
   InboxMachine sim(machineWithInbox(
       R"({ "drive": "a", "deviceNumber": 0 }, { "drive": "b", "deviceNumber": 1 },
          { "drive": "c", "deviceNumber": 2 })",
       R"({ "id": "a" }, { "id": "b", "faults": [ { "request": "open", "error": 5 } ] },
          { "id": "c" })"));
   DiskList candidates;
-  EXPECT_EQ(enumerateInboxNvmeDisks(candidates), 0);
-  ASSERT_EQ(candidates.size(), 1u);
+  UnexaminedList unexamined;
+  EXPECT_EQ(enumerateInboxNvmeDisks(candidates, unexamined), 1);
+  ASSERT_EQ(candidates.size(), 2u);
   EXPECT_EQ(candidates[0].devicePath, L"\\\\.\\PHYSICALDRIVE0");
-  // The third disk is never opened, and the set is destroyed all the same.
-  for (const auto& open : sim.calls(zevsim::CallKind::CreateFile)) {
-    EXPECT_NE(open.path, sim.inboxInterfacePath(2));
-  }
+  EXPECT_EQ(candidates[1].devicePath, L"\\\\.\\PHYSICALDRIVE2");
+  EXPECT_EQ(unexamined, (UnexaminedList{{sim.inboxInterfacePath(1), 5}}));
   EXPECT_EQ(sim.calls(zevsim::CallKind::DestroyDeviceInfoList).size(), 1u);
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
-  EXPECT_EQ(sim.console(), "");
+  EXPECT_EQ(sim.console(), "  [ERROR] Failed to get disk handle: 0x5\n\n");
 }
 
 TEST(InboxEnumeration, FailedDeviceNumberSkipsOnlyThatDisk) {
@@ -149,9 +156,12 @@ TEST(InboxEnumeration, FailedDeviceNumberSkipsOnlyThatDisk) {
       R"({ "id": "a", "faults": [ { "request": "deviceNumber", "error": 1117 } ] },
          { "id": "b" })"));
   DiskList candidates;
-  EXPECT_EQ(enumerateInboxNvmeDisks(candidates), 1);
+  UnexaminedList unexamined;
+  EXPECT_EQ(enumerateInboxNvmeDisks(candidates, unexamined), 1);
   ASSERT_EQ(candidates.size(), 1u);
   EXPECT_EQ(candidates[0].devicePath, L"\\\\.\\PHYSICALDRIVE1");
+  EXPECT_EQ(unexamined, (UnexaminedList{{sim.inboxInterfacePath(0), 1117}}));
+  EXPECT_EQ(sim.console(), "  [ERROR] Get device number failed: 0x45d\n\n");
   // Only one device-number request per disk, though disk a has more NVMe
   // identifiers: a disk whose request failed is done.
   EXPECT_EQ(sim.requests(platform::kIoctlStorageGetDeviceNumber).size(), 2u);
@@ -162,7 +172,7 @@ TEST(InboxEnumeration, NoDeviceSet) {
   InboxMachine sim(machineWithInbox(R"({ "drive": "a" })"));
   sim.machine().injectCallFault(testsupport::callFault(zevsim::CallKind::GetClassDevs, 13));
   DiskList candidates;
-  EXPECT_EQ(enumerateInboxNvmeDisks(candidates), 0);
+  EXPECT_EQ(enumerateHealthy(candidates), 0);
   EXPECT_TRUE(candidates.empty());
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }
@@ -170,7 +180,7 @@ TEST(InboxEnumeration, NoDeviceSet) {
 TEST(InboxEnumeration, EmptyDeviceSet) {
   InboxMachine sim(R"({ "description": "no disks" })");
   DiskList candidates;
-  EXPECT_EQ(enumerateInboxNvmeDisks(candidates), 1);
+  EXPECT_EQ(enumerateHealthy(candidates), 1);
   EXPECT_TRUE(candidates.empty());
   EXPECT_EQ(sim.calls(zevsim::CallKind::DestroyDeviceInfoList).size(), 1u);
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
@@ -224,8 +234,12 @@ TEST(InboxEnumeration, PlatformCallFailures) {
                                       R"({ "id": "a" }, { "id": "b" })"));
     sim.machine().injectCallFault(c.fault);
     DiskList candidates;
-    const int result = enumerateInboxNvmeDisks(candidates);
-    EXPECT_EQ(result, c.fault.kind == CallKind::CreateFile ? 0 : 1);
+    UnexaminedList unexamined;
+    EXPECT_EQ(enumerateInboxNvmeDisks(candidates, unexamined), 1);
+    // Both disks fail to open; the first one's device number fails.
+    EXPECT_EQ(unexamined.size(), c.fault.kind == CallKind::CreateFile        ? 2u
+                                 : c.fault.kind == CallKind::DeviceIoControl ? 1u
+                                                                             : 0u);
     ASSERT_EQ(candidates.size(), c.expectedPaths.size());
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       EXPECT_EQ(candidates[i].devicePath, c.expectedPaths[i]);

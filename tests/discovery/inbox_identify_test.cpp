@@ -178,12 +178,12 @@ TEST(InboxIdentify, OpenErrorInLowerCaseHexadecimal) {
   EXPECT_NE(sim.console().find("handle: 0xabcd\n\n"), std::string::npos);
 }
 
-TEST(InboxIdentify, QueryFailureIsSilentAndClosesTheDisk) {
+TEST(InboxIdentify, QueryFailureIsReportedAndClosesTheDisk) {
   InboxMachine sim(machineWithDrive(R"(, "faults": [ { "request": "identify", "error": 1117 } ])"));
   DiskList identified;
   EXPECT_EQ(identifyInboxDisk(inboxCandidate(), identified), 5);
   EXPECT_TRUE(identified.empty());
-  EXPECT_EQ(sim.console(), "");
+  EXPECT_EQ(sim.console(), "  [ERROR] Identify failed: 0x45d\n\n");
   EXPECT_EQ(sim.calls(zevsim::CallKind::CloseHandle).size(), 1u);
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }

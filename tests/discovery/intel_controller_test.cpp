@@ -94,7 +94,9 @@ TEST(FindIntelRaidController, FindsTheControllerAndItsDisks) {
   EXPECT_EQ(controller.instanceId, wide(sim.config().intelController->instanceId));
 
   DiskList candidates;
-  EXPECT_EQ(enumerateIntelControllerDisks(controller, candidates), 1);
+  UnexaminedList unexamined;
+  EXPECT_EQ(enumerateIntelControllerDisks(controller, candidates, unexamined), 1);
+  EXPECT_TRUE(unexamined.empty());
   ASSERT_EQ(candidates.size(), 2u);
   EXPECT_EQ(candidates[0].driverKind, DriverKind::IrstRaid);
   EXPECT_EQ(candidates[0].pathId, -1);
@@ -126,7 +128,7 @@ TEST(FindIntelRaidController, FindsTheControllerAndItsDisks) {
 }
 
 struct DescriptionCase {
-  const char* driverDesc;  // JSON value
+  std::string driverDesc;  // JSON value
   bool found;
 };
 
@@ -151,6 +153,10 @@ INSTANTIATE_TEST_SUITE_P(
                     DescriptionCase{R"("Intel(R) RST Premium controller")", false},
                     DescriptionCase{R"("Intel(R) Rst Premium Controller")", false},
                     DescriptionCase{R"("Intel(R) RAID")", false},
+                    // The description is read whole: a character outside ASCII before
+                    // the words, or words past the 256th character, still match.
+                    DescriptionCase{R"("Intel\u00AE RST Premium Controller")", true},
+                    DescriptionCase{"\"" + std::string(300, '-') + " Intel RST Controller\"", true},
                     // Without a description the instance identifier is the text, and it
                     // names no Intel controller.
                     DescriptionCase{"null", false}));
@@ -187,7 +193,9 @@ TEST(FindIntelRaidController, TheFirstMatchingControllerIsUsedForEveryIntelDisk)
   EXPECT_EQ(controller.instanceId, wide(sim.config().otherControllers[1].instanceId));
 
   DiskList candidates;
-  EXPECT_EQ(enumerateIntelControllerDisks(controller, candidates), 1);
+  UnexaminedList unexamined;
+  EXPECT_EQ(enumerateIntelControllerDisks(controller, candidates, unexamined), 1);
+  EXPECT_TRUE(unexamined.empty());
   ASSERT_EQ(candidates.size(), 2u);
   EXPECT_EQ(candidates[0].devicePath, first);
   EXPECT_EQ(candidates[1].devicePath, first);
@@ -259,6 +267,7 @@ struct WalkResult {
   bool found = false;
   int result = -1;
   DiskList candidates;
+  UnexaminedList unexamined;
 };
 
 WalkResult walk(BoundMachine& sim, const std::optional<CallFault>& fault = std::nullopt) {
@@ -269,7 +278,7 @@ WalkResult walk(BoundMachine& sim, const std::optional<CallFault>& fault = std::
     sim.machine().injectCallFault(*fault);
   }
   if (out.found) {
-    out.result = enumerateIntelControllerDisks(controller, out.candidates);
+    out.result = enumerateIntelControllerDisks(controller, out.candidates, out.unexamined);
   }
   return out;
 }
@@ -357,7 +366,7 @@ constexpr const char* kThreePassThrough =
                                           { "drive": "q", "busNumber": 2 },
                                           { "drive": "r", "busNumber": 3 } ] } })";
 
-TEST(EnumerateIntelControllerDisks, ADiskThatDoesNotOpenEndsTheWalk) {
+TEST(EnumerateIntelControllerDisks, ADiskThatDoesNotOpenIsSetAsideAndTheWalkGoesOn) {
   BoundMachine sim(kThreePassThrough);
   const auto& pass = sim.config().intelController->passThrough;
   CallFault fault;
@@ -366,12 +375,12 @@ TEST(EnumerateIntelControllerDisks, ADiskThatDoesNotOpenEndsTheWalk) {
   fault.error = 5;
   const WalkResult result = walk(sim, fault);
   ASSERT_TRUE(result.found);
-  EXPECT_EQ(result.result, 0);
-  ASSERT_EQ(result.candidates.size(), 1u);
+  EXPECT_EQ(result.result, 1);
+  ASSERT_EQ(result.candidates.size(), 2u);
   EXPECT_EQ(result.candidates[0].pathId, 1);
-  for (const auto& open : sim.calls(CallKind::CreateFile)) {
-    EXPECT_NE(open.path, wide(pass[2].interfacePath)) << "the third disk was examined";
-  }
+  EXPECT_EQ(result.candidates[1].pathId, 3);
+  EXPECT_EQ(result.unexamined, (UnexaminedList{{wide(pass[1].interfacePath), 5}}));
+  EXPECT_EQ(sim.console(), "  [ERROR] Failed to get disk handle: 0x5\n\n");
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }
 
@@ -399,6 +408,7 @@ TEST_P(IntelSkippedDisk, IsLeftOutAndTheWalkGoesOn) {
   ASSERT_EQ(result.candidates.size(), 2u);
   EXPECT_EQ(result.candidates[0].pathId, 2);
   EXPECT_EQ(result.candidates[1].pathId, 3);
+  EXPECT_TRUE(result.unexamined.empty());
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }
 

@@ -221,7 +221,7 @@ TEST(QueryCsmiRaidConfig, AFailedSecondQueryIdentifiesNoMember) {
   EXPECT_TRUE(identifyRequests(sim).empty());
 }
 
-TEST(QueryCsmiRaidConfig, AControllerThatDoesNotOpenIsSilentAndSucceeds) {
+TEST(QueryCsmiRaidConfig, AControllerThatDoesNotOpenIsReportedAndFails) {
   BoundMachine sim(raid1());
   CallFault fault;
   fault.kind = CallKind::CreateFile;
@@ -229,8 +229,8 @@ TEST(QueryCsmiRaidConfig, AControllerThatDoesNotOpenIsSilentAndSucceeds) {
   sim.machine().injectCallFault(fault);
   DiskList identified;
   ConsoleCapture console;
-  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0), 0);
-  EXPECT_EQ(console.text(), "");
+  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0), 2);
+  EXPECT_EQ(console.text(), "  [ERROR] Failed to get disk handle: 0x5\n\n");
   EXPECT_TRUE(identified.empty());
   EXPECT_TRUE(csmiRequests(sim).empty());
 }
@@ -354,8 +354,8 @@ INSTANTIATE_TEST_SUITE_P(
         IdentityCase{R"("nvmeVersion": "1.4", "fwug": 0, "firmware": "KTW5LMZB")", 1, L"KTW5LMZB"},
         IdentityCase{R"("nvmeVersion": "1.4", "fwug": 255, "firmware": "KTW5LMZB")", 255,
                      L"KTW5LMZB"},
-        // A revision ending in two zero bytes keeps them as characters.
-        IdentityCase{R"("firmware": "KTW5LM\u0000\u0000")", 1, std::wstring(L"KTW5LM\0\0", 8)},
+        // A revision ending in two zero bytes keeps them, as "?" characters.
+        IdentityCase{R"("firmware": "KTW5LM\u0000\u0000")", 1, L"KTW5LM??"},
         // A short revision is blank-padded by the drive and kept whole.
         IdentityCase{R"("firmware": "KTW5")", 1, L"KTW5    "}));
 

@@ -382,7 +382,7 @@ TEST(VrocScan, ListRequestFailuresAreReportedAndTheScanGoesOn) {
     for (const DiskInfo& record : run.identified) {
       EXPECT_EQ(record.vrocDiskId, 0u);
       EXPECT_EQ(record.firmwareRevision, std::wstring(8, L'\x55'));
-      EXPECT_EQ(record.modelNumber, std::wstring(40, L'\0'));
+      EXPECT_EQ(record.modelNumber, std::wstring(40, L'?'));  // zero bytes of no entry
     }
     EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
   }

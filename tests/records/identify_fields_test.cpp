@@ -29,10 +29,13 @@ TEST(IdentifyFields, TextUpToZero) {
       {"trailing blanks stay", "KTW3    ", L"KTW3    "},
       {"leading blanks stay", "  KTW3LM", L"  KTW3LM"},
       {"case kept", "ktw3LMZb", L"ktw3LMZb"},
+      {"control bytes become ?", "K\r\n\x1B\x7F\x80\x9F\xA0", L"K??????\u00A0"},
   };
   for (const TextCase& c : cases) {
     EXPECT_EQ(textUpToZero(bytesOf(c.field)), c.expected) << c.name;
   }
+  // The whole-field rule keeps zero bytes as characters: they are "?" too.
+  EXPECT_EQ(textWholeField(bytesOf(std::string("A\0\n B\xE9", 6))), L"A?? B\u00E9");
 }
 
 TEST(IdentifyFields, FullWidthFieldsStopAtTheirWidth) {

@@ -262,16 +262,16 @@ TEST(VrocRecords, DiskEntryReaderTakesEachFieldFromItsOffset) {
   EXPECT_EQ(second->pathId, 0x80000001u);
 }
 
-TEST(VrocRecords, ModelTextKeepsAllFortyBytesZerosIncluded) {
+TEST(VrocRecords, ModelTextKeepsAllFortyBytesControlBytesAsQuestionMarks) {
   Bytes list(32, 0);
-  const Bytes e = entryBytes(4, std::string("AB\0C", 4), {}, 0);
+  const Bytes e = entryBytes(4, std::string("AB\0C\n\x1B\x9F\xA0", 8), {0x53, 0x0D, 0x0A}, 0);
   list.insert(list.end(), e.begin(), e.end());
   const auto entry = readDiskEntry(list, 32, 0);
   ASSERT_TRUE(entry.has_value());
   ASSERT_EQ(entry->modelNumber.size(), 40u);
-  EXPECT_EQ(entry->modelNumber.substr(0, 4), std::wstring(L"AB\0C", 4));
-  EXPECT_EQ(entry->modelNumber[39], L'\0');
-  EXPECT_EQ(entry->serialText, "");
+  EXPECT_EQ(entry->modelNumber.substr(0, 8), std::wstring(L"AB?C???\u00A0"));
+  EXPECT_EQ(entry->modelNumber[39], L'?');
+  EXPECT_EQ(entry->serialText, "S??");
 }
 
 TEST(VrocRecords, SerialWithoutZeroByteStopsAtItsFortyEightBytes) {

@@ -47,6 +47,11 @@ TEST(Console, WidenAndNarrowAreInverse) {
   ASSERT_EQ(wide.size(), 4u);
   EXPECT_EQ(wide[3], static_cast<wchar_t>(0xFF));
   EXPECT_EQ(narrowText(wide), bytes);
+  // Above U+00FF the low 8 bits would forge another byte (U+0100 a zero).
+  EXPECT_EQ(narrowText(L"A\u0100\u20AC\u00E9"), "A??\xE9");
+  ConsoleCapture capture;
+  wideOut << L"/log=\u0100.log";
+  EXPECT_EQ(capture.text(), "/log=?.log");
 }
 
 }  // namespace

@@ -210,22 +210,22 @@ TEST(Win32FileTest, LogBytesAreWrittenUnchanged) {
 TEST(Win32FileTest, WideFileNamesAreKept) {
   const std::filesystem::path path = scratchFile(L"zev_\u00E9\u6F22\u0416.log");
   std::filesystem::remove(path);
-  ASSERT_TRUE(truncateFile(path.wstring()));
+  ASSERT_TRUE(openFileForWriting(path.wstring()));
   EXPECT_TRUE(std::filesystem::exists(path));
   ASSERT_TRUE(writeWholeFile(path.wstring(), "x\n"));
   EXPECT_EQ(readBytes(path), "x\n");
 }
 
-TEST(Win32FileTest, TruncateEmptiesAnExistingFile) {
+TEST(Win32FileTest, OpeningForWritingKeepsAnExistingFile) {
   const std::filesystem::path path = scratchFile(L"old.log");
   ASSERT_TRUE(writeWholeFile(path.wstring(), "previous run\n"));
-  ASSERT_TRUE(truncateFile(path.wstring()));
-  EXPECT_EQ(std::filesystem::file_size(path), 0u);
+  ASSERT_TRUE(openFileForWriting(path.wstring()));
+  EXPECT_EQ(readBytes(path), "previous run\n");
 }
 
 TEST(Win32FileTest, MissingDirectoryIsRefused) {
   const std::filesystem::path path = scratchFile(L"no_such_dir") / L"x.log";
-  EXPECT_FALSE(truncateFile(path.wstring()));
+  EXPECT_FALSE(openFileForWriting(path.wstring()));
   EXPECT_FALSE(writeWholeFile(path.wstring(), "x"));
   EXPECT_FALSE(std::filesystem::exists(path));
 }

@@ -201,8 +201,8 @@ LocalTime localTime() {
   return {t.year, t.month, t.day, t.hour, t.minute, t.second};
 }
 
-bool truncateFile(const std::wstring& path) {
-  std::ofstream file(hostFile(path), std::ios::out | std::ios::binary | std::ios::trunc);
+bool openFileForWriting(const std::wstring& path) {
+  std::ofstream file(hostFile(path), std::ios::out | std::ios::binary | std::ios::app);
   return file.is_open();
 }
 

@@ -258,10 +258,10 @@ LocalTime localTime() {
 
 // --- Files and standard output ---
 
-bool truncateFile(const std::wstring& path) {
-  // Output mode, created or cut to length zero, shared for reading and
-  // writing (the C runtime's default).
-  std::FILE* file = _wfopen(path.c_str(), L"wb");
+bool openFileForWriting(const std::wstring& path) {
+  // Append mode: created when missing, an existing file keeps its content;
+  // shared for reading and writing (the C runtime's default).
+  std::FILE* file = _wfopen(path.c_str(), L"ab");
   if (file == nullptr) {
     return false;
   }
