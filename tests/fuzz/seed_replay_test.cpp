@@ -26,6 +26,10 @@ struct FuzzTarget {
   Entry entry;
 };
 
+void PrintTo(const FuzzTarget& target, std::ostream* os) {
+  *os << target.name;
+}
+
 // What the replay's invariant handler throws: the invariant's own words.
 struct BrokenInvariant {
   std::string what;
