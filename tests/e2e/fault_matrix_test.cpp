@@ -197,7 +197,7 @@ std::vector<FaultRow> rows() {
                    fault("vrocList", R"("returnCode": 3)"), unlogged, "", kKeepsRevision});
     // The scan's requests are counted in order: the RAID volume count, then
     // the volume information and member list, or the non-RAID count and list.
-    // A failed list leaves the faulted drive unlogged or unidentified.
+    // A failed list leaves the faulted drive unlisted or unidentified.
     for (int nth : {2, 3}) {
       out.push_back({prefix + (nth == 2 ? "Second" : "Third") + "ListRequestUndelivered", stack,
                      controller, fault("vrocList", kError, nth), unlogged,
