@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "core/firmware_image.hpp"
 #include "endpoint.hpp"
@@ -38,7 +39,18 @@ std::span<const std::uint8_t> ByteSource::take(std::size_t count) {
   return out;
 }
 
+namespace {
+InvariantHandler invariantHandler = nullptr;
+}  // namespace
+
+InvariantHandler setInvariantHandler(InvariantHandler handler) {
+  return std::exchange(invariantHandler, handler);
+}
+
 void invariantBroken(const char* what) {
+  if (invariantHandler != nullptr) {
+    invariantHandler(what);
+  }
   std::fprintf(stderr, "zev fuzz invariant broken: %s\n", what);
   std::abort();
 }

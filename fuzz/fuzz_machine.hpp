@@ -80,7 +80,20 @@ class FuzzMachine {
   std::vector<DriveObservation> observations_;
 };
 
-// Stops the run so that libFuzzer reports the input (a broken invariant).
+// What a broken invariant does. By default it prints the invariant and
+// aborts, so that libFuzzer reports the input. The suite's seed replay
+// installs a handler that throws instead: the exception unwinds the entry
+// function, whose FuzzMachine unbinds the simulated machine and ends its
+// console capture on the way out, to the replay, which fails that seed and
+// goes on with the next. The invariants are checked in the entry functions
+// only, between the package's calls, so the exception never passes through
+// the package. A handler that returns gets the default's abort.
+using InvariantHandler = void (*)(const char* what);
+
+// Installs handler (nullptr: the default) and returns the one it replaces.
+InvariantHandler setInvariantHandler(InvariantHandler handler);
+
+// Ends the current input through the installed handler (a broken invariant).
 [[noreturn]] void invariantBroken(const char* what);
 
 }  // namespace zevfuzz

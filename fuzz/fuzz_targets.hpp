@@ -1,6 +1,7 @@
 // The fuzz entry functions. Each libFuzzer program calls one of them from its
 // LLVMFuzzerTestOneInput; the seed replay test calls them all on the committed
-// seeds. Each returns 0; a broken invariant aborts.
+// seeds. Each returns 0; a broken invariant goes to invariantBroken
+// (fuzz_machine.hpp), which aborts unless the replay has installed its handler.
 #pragma once
 
 #include <cstddef>
