@@ -34,12 +34,6 @@ constexpr std::uint32_t kRequestOverhead =
     kDataOffset + static_cast<std::uint32_t>(fw::kDownloadImageOffset);  // 76
 static_assert(kRequestOverhead == 76);
 
-// "  [ERROR] " + text + the code in lower-case hexadecimal, then an empty line.
-void printDiagnostic(std::string_view text, std::uint32_t code) {
-  narrowOut << "  [ERROR] " << text << NumberBase::Hex << code << NumberBase::Dec << endLine
-            << endLine;
-}
-
 // Zeroes the whole buffer and writes the header and request block of a request
 // of request.size() bytes at its start.
 std::span<std::uint8_t> beginRequest(std::vector<std::uint8_t>& buffer, std::size_t requestSize,
@@ -65,12 +59,12 @@ SlotChoice chooseSlot(const DeviceHandle& drive, std::vector<std::uint8_t>& buff
   const auto request = beginRequest(buffer, buffer.size(), fw::kFunctionGetInfo);
   const RequestOutcome outcome = send(drive, request);
   if (!outcome.delivered) {
-    printDiagnostic("Get device Information Failed: 0x", outcome.lastError);
+    printErrorLine("Get device Information Failed: 0x", outcome.lastError);
     return {std::nullopt, kResultRequestFailed};
   }
   const std::uint32_t returnCode = srb::readReturnCode(request);
   if (returnCode != fw::kStatusSuccess) {
-    printDiagnostic("Get device info failed. ReturnCode: 0x", returnCode);
+    printErrorLine("Get device info failed. ReturnCode: 0x", returnCode);
     return {std::nullopt, kResultRequestFailed};
   }
   // The driver may move the data area; a STORAGE_FIRMWARE_INFO or slot entry
@@ -79,9 +73,11 @@ SlotChoice chooseSlot(const DeviceHandle& drive, std::vector<std::uint8_t>& buff
   const auto info =
       dataOffset ? fw::readFirmwareInfo(request, *dataOffset) : std::optional<fw::FirmwareInfo>{};
   if (!info) {
+    printErrorLine("Get device info failed. Malformed reply.");
     return {std::nullopt, kResultRequestFailed};
   }
   if (!info->upgradeSupport || info->slotCount == 0) {
+    printErrorLine("Firmware update is not supported by the drive.");
     return {std::nullopt, kResultFailure};
   }
   for (const fw::FirmwareSlotInfo& slot : info->slots) {
@@ -89,6 +85,7 @@ SlotChoice chooseSlot(const DeviceHandle& drive, std::vector<std::uint8_t>& buff
       return {slot.slotNumber, kResultSuccess};
     }
   }
+  printErrorLine("No writable firmware slot.");
   return {std::nullopt, kResultFailure};
 }
 
@@ -102,13 +99,13 @@ int download(const DeviceHandle& drive, std::vector<std::uint8_t>& buffer,
     fw::writeDownload(request, kDataOffset, piece.offset, piece.bytes);
     const RequestOutcome outcome = send(drive, request);
     if (!outcome.delivered) {
-      printDiagnostic("DeviceIO failed. Function: 0x", outcome.lastError);
+      printErrorLine("DeviceIO failed. Function: 0x", outcome.lastError);
       result = kResultRequestFailed;
       return false;
     }
     const std::uint32_t returnCode = srb::readReturnCode(request);
     if (returnCode != fw::kStatusSuccess) {
-      printDiagnostic("DeviceIO failed. ReturnCode: 0x", returnCode);
+      printErrorLine("DeviceIO failed. ReturnCode: 0x", returnCode);
       result = kResultRequestFailed;
       return false;
     }
@@ -122,13 +119,16 @@ int activate(const DeviceHandle& drive, std::vector<std::uint8_t>& buffer, std::
   fw::writeActivate(request, kDataOffset, slot);
   const RequestOutcome outcome = send(drive, request);
   if (!outcome.delivered) {
-    printDiagnostic("DeviceIO failed. activate failed: 0x", outcome.lastError);
+    printErrorLine("DeviceIO failed. activate failed: 0x", outcome.lastError);
     return kResultRequestFailed;
   }
   // FIRMWARE_STATUS_POWER_CYCLE_REQUIRED counts as success on this path.
   const std::uint32_t returnCode = srb::readReturnCode(request);
-  return (returnCode & ~fw::kStatusPowerCycleRequired) == fw::kStatusSuccess ? kResultSuccess
-                                                                             : kResultFailure;
+  if ((returnCode & ~fw::kStatusPowerCycleRequired) == fw::kStatusSuccess) {
+    return kResultSuccess;
+  }
+  printErrorLine("Firmware activation failed. ReturnCode: 0x", returnCode);
+  return kResultFailure;
 }
 
 }  // namespace
@@ -152,6 +152,7 @@ int updateThroughInbox(const DiskInfo& disk, std::span<const std::uint8_t> image
 
   const OpenOutcome opened = openDevice(disk.devicePath, platform::kFileShareReadWrite, 0);
   if (!opened.ok()) {
+    printErrorLine("Failed to get disk handle: 0x", opened.lastError);
     return kResultRequestFailed;
   }
   const SlotChoice choice = chooseSlot(opened.handle, *buffer);

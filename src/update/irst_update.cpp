@@ -25,8 +25,7 @@ int updateThroughIrst(const DiskInfo& disk, std::span<const std::uint8_t> image,
 
   const OpenOutcome opened = openDevice(disk.devicePath, 0, 0);
   if (!opened.ok()) {
-    narrowOut << "  [ERROR] Failed to get disk handle: 0x" << NumberBase::Hex << opened.lastError
-              << NumberBase::Dec << endLine << endLine;
+    printErrorLine("Failed to get disk handle: 0x", opened.lastError);
     return kResultRequestFailed;
   }
 

@@ -95,8 +95,7 @@ int updateThroughVroc(const DiskInfo& disk, std::span<const std::uint8_t> image,
   // The port is held exclusively (share mode 0) for this drive's update.
   const OpenOutcome opened = openDevice(vroc::scsiPortPath(vrocScsiPort), 0, 0);
   if (!opened.ok()) {
-    narrowOut << "  [ERROR] Failed to get disk handle: 0x" << NumberBase::Hex << opened.lastError
-              << NumberBase::Dec << endLine << endLine;
+    printErrorLine("Failed to get disk handle: 0x", opened.lastError);
     return kResultRequestFailed;
   }
   const int result = vrocDownload(opened.handle.get(), disk, image, transferLength);

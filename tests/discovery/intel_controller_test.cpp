@@ -367,7 +367,7 @@ constexpr const char* kThreePassThrough =
                                           { "drive": "r", "busNumber": 3 } ] } })";
 
 TEST(EnumerateIntelControllerDisks, ADiskThatDoesNotOpenIsSetAsideAndTheWalkGoesOn) {
-  BoundMachine sim(kThreePassThrough);
+  BoundMachine sim(kThreePassThrough, {}, true);
   const auto& pass = sim.config().intelController->passThrough;
   CallFault fault;
   fault.kind = CallKind::CreateFile;

@@ -26,8 +26,8 @@ using zevsim::FaultRequest;
 
 enum class Stack { Inbox, IrstRaid, IrstPassThrough, VrocRaid, VrocNonRaid };
 
-// The healthy inbox drive comes first in device order, so that a faulted open
-// of the second disk, which ends the disk enumeration, leaves it listed.
+// The healthy inbox drive comes first in device order, and the faulted one
+// after it.
 constexpr const char* kHealthyDrive = R"({ "id": "healthy", "serial": "KD27H0001", "fwug": 255 })";
 
 const char* victimId(Stack stack) {
@@ -79,6 +79,7 @@ enum Victim : unsigned {
   kUnchecked = 0,      // neither: its update goes on, or the fault alters a completion it acted on
   kKeepsRevision = 1,  // still on KTW5LMZB after the reset: the fault stopped its update
   kNoActivation = 2,   // one of its downloads failed: no activation or commit reaches it
+  kNotExamined = 4,    // its disk could not be examined: logged as such, and the run fails
 };
 
 struct FaultRow {
@@ -116,16 +117,17 @@ std::vector<FaultRow> rows() {
   // --- Inbox: each disk is opened by the enumeration, the identification and
   // the update, in that order.
   const Stack inbox = Stack::Inbox;
-  out.push_back({"InboxOpenInEnumeration", inbox, drive, fault("open", kError, 1), unlogged, "",
-                 kKeepsRevision});
+  const unsigned unexamined = kKeepsRevision | kNotExamined;
+  out.push_back({"InboxOpenInEnumeration", inbox, drive, fault("open", kError, 1), unlogged,
+                 "  [ERROR] Failed to get disk handle: 0x45d", unexamined});
   out.push_back({"InboxOpenInIdentify", inbox, drive, fault("open", kError, 2), unlogged,
+                 "  [ERROR] Failed to get disk handle: 0x45d", unexamined});
+  out.push_back({"InboxOpenInUpdate", inbox, drive, fault("open", kError, 3), 5,
                  "  [ERROR] Failed to get disk handle: 0x45d", kKeepsRevision});
-  out.push_back(
-      {"InboxOpenInUpdate", inbox, drive, fault("open", kError, 3), 5, "", kKeepsRevision});
-  out.push_back({"InboxDeviceNumber", inbox, drive, fault("deviceNumber", kError), unlogged, "",
-                 kKeepsRevision});
-  out.push_back(
-      {"InboxIdentify", inbox, drive, fault("identify", kError), unlogged, "", kKeepsRevision});
+  out.push_back({"InboxDeviceNumber", inbox, drive, fault("deviceNumber", kError), unlogged,
+                 "  [ERROR] Get device number failed: 0x45d", unexamined});
+  out.push_back({"InboxIdentify", inbox, drive, fault("identify", kError), unlogged,
+                 "  [ERROR] Identify failed: 0x45d", unexamined});
   out.push_back({"InboxSlotInfoUndelivered", inbox, drive, fault("getInfo", kError), 5,
                  "  [ERROR] Get device Information Failed: 0x45d", kKeepsRevision});
   // A reply that moves the slot information: inside the buffer it is read
@@ -133,7 +135,8 @@ std::vector<FaultRow> rows() {
   out.push_back({"InboxSlotInfoMoved", inbox, drive, fault("getInfo", R"("dataBufferOffset": 100)"),
                  0, "", kUnchecked});
   out.push_back({"InboxSlotInfoOutsideTheBuffer", inbox, drive,
-                 fault("getInfo", R"("dataBufferOffset": 1048576)"), 5, "", kKeepsRevision});
+                 fault("getInfo", R"("dataBufferOffset": 1048576)"), 5,
+                 "  [ERROR] Get device info failed. Malformed reply.", kKeepsRevision});
   out.push_back({"InboxSlotInfoReturnCode", inbox, drive, fault("getInfo", R"("returnCode": 3)"), 5,
                  "  [ERROR] Get device info failed. ReturnCode: 0x3", kKeepsRevision});
   for (int nth : {1, 2, 3}) {
@@ -148,7 +151,7 @@ std::vector<FaultRow> rows() {
   out.push_back({"InboxActivateUndelivered", inbox, drive, fault("activate", kError), 5,
                  "  [ERROR] DeviceIO failed. activate failed: 0x45d", kKeepsRevision});
   out.push_back({"InboxActivateReturnCode", inbox, drive, fault("activate", R"("returnCode": 7)"),
-                 1, "", kKeepsRevision});
+                 1, "  [ERROR] Firmware activation failed. ReturnCode: 0x7", kKeepsRevision});
 
   // --- IRST: RAID members and pass-through drives share the controller path.
   for (Stack stack : {Stack::IrstRaid, Stack::IrstPassThrough}) {
@@ -178,30 +181,45 @@ std::vector<FaultRow> rows() {
                    "  [ERROR] Firmware activate failed: invalid firmware image", kKeepsRevision});
   }
   out.push_back({"IrstRaidCsmiUndelivered", Stack::IrstRaid, controller, fault("csmi", kError),
-                 unlogged, "  [ERROR] CSMI GET RAID CONFIG IOCTL failed: 0x45D", kKeepsRevision});
+                 unlogged, "  [ERROR] CSMI GET RAID CONFIG IOCTL failed: 0x45D", unexamined});
   out.push_back({"IrstRaidCsmiReturnCode", Stack::IrstRaid, controller,
                  fault("csmi", R"("returnCode": 3)"), unlogged,
-                 "  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0x3", kKeepsRevision});
+                 "  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0x3", unexamined});
+
+  // A pass-through disk behind the Intel controller that cannot be opened is
+  // not examined, whichever driver the controller runs.
+  for (Stack stack : {Stack::IrstPassThrough, Stack::VrocNonRaid}) {
+    out.push_back(
+        {stack == Stack::IrstPassThrough ? "IrstPassThroughDiskOpen" : "VrocNonRaidDiskOpen", stack,
+         drive, fault("open", kError), unlogged, "  [ERROR] Failed to get disk handle: 0x45d",
+         unexamined});
+  }
 
   // --- VROC: the SCSI port serves the lists and the NVMe pass-through.
   for (Stack stack : {Stack::VrocRaid, Stack::VrocNonRaid}) {
     const bool raid = stack == Stack::VrocRaid;
     const std::string prefix = raid ? "VrocRaid" : "VrocNonRaid";
+    // The CSMI query of a RAID volume fails under the VROC driver by design;
+    // when the scan then identifies no member either, the volume was not
+    // examined. Pass-through drives are not counted.
+    const unsigned unlisted = raid ? unexamined : kKeepsRevision;
     out.push_back({prefix + "PortOpen", stack, controller, fault("scsiPortOpen", kError), unlogged,
-                   "", kKeepsRevision});
+                   "", unlisted});
     out.push_back({prefix + "UpdateOpen", stack, At::UpdateOpen, "", 5,
                    "  [ERROR] Failed to get disk handle: 0x5", kKeepsRevision});
     out.push_back({prefix + "ListsUndelivered", stack, controller, fault("vrocList", kError),
-                   unlogged, "", kKeepsRevision});
+                   unlogged, "", unlisted});
     out.push_back({prefix + "ListsReturnCode", stack, controller,
-                   fault("vrocList", R"("returnCode": 3)"), unlogged, "", kKeepsRevision});
+                   fault("vrocList", R"("returnCode": 3)"), unlogged, "", unlisted});
     // The scan's requests are counted in order: the RAID volume count, then
     // the volume information and member list, or the non-RAID count and list.
     // A failed list leaves the faulted drive unlisted or unidentified.
     for (int nth : {2, 3}) {
+      // A failed member list still lists members (of fill text): the volume
+      // was examined, and its members are refused by the gate.
       out.push_back({prefix + (nth == 2 ? "Second" : "Third") + "ListRequestUndelivered", stack,
                      controller, fault("vrocList", kError, nth), unlogged,
-                     raid ? "dwError: 1117" : "", kKeepsRevision});
+                     raid ? "dwError: 1117" : "", nth == 2 ? unlisted : kKeepsRevision});
     }
     // An Identify that fails leaves the data area's fill, a revision that no
     // row of the gate accepts.
@@ -338,7 +356,12 @@ TEST_P(FaultMatrixTest, FailsTheFaultedDriveOnlyAndNeverCommitsAfterAFailedDownl
 
   // The faulted drive's own result, as the log words it.
   EXPECT_EQ(loggedResult(run.log, "KD27V0002"), row.victimResult) << run.log;
-  const bool failed = row.victimResult && *row.victimResult != 0 && *row.victimResult != 1602;
+  const bool notExamined = (row.victim & kNotExamined) != 0;
+  EXPECT_EQ(run.log.find("Result Details : Disk could not be examined (") != std::string::npos,
+            notExamined)
+      << run.log;
+  const bool failed =
+      notExamined || (row.victimResult && *row.victimResult != 0 && *row.victimResult != 1602);
   EXPECT_EQ(run.exitStatus, failed ? 1 : 0) << run.console;
   if (failed) {
     EXPECT_NE(run.log.find("Patch Failed."), std::string::npos) << run.log;

@@ -184,7 +184,8 @@ TEST(InboxUpdate, ZeroTransferLengthSendsNoPiece) {
   // The drive refuses to activate an image it never received.
   EXPECT_EQ(updateThroughInbox(inboxDisk(1), zev::packageImage(), transferLength), 1);
   EXPECT_EQ(functionsOf(firmwareRequests(sim)), (std::vector<std::uint32_t>{1, 3}));
-  EXPECT_EQ(sim.console(), kTargetBlock);
+  EXPECT_EQ(sim.console(),
+            kTargetBlock + "  [ERROR] Firmware activation failed. ReturnCode: 0x7\n\n");
 }
 
 TEST(InboxUpdate, TransferLongerThanTheImageSendsNothing) {
@@ -200,15 +201,18 @@ struct SlotCase {
   std::string driveKeys;
   int result;
   std::uint32_t activatedSlot;  // 0: no activation request
+  std::string diagnostic;       // console text after the target block
 };
 
 TEST(InboxUpdate, SlotChoice) {
   const std::vector<SlotCase> cases = {
-      {"first read-only, second writable", "", 0, 2},
-      {"first writable", R"(, "slots": 3, "slot1ReadOnly": false)", 0, 1},
-      {"only slot read-only", R"(, "slots": 1)", 1, 0},
-      {"no slots", R"(, "slots": 0)", 1, 0},
-      {"no upgrade support", R"(, "upgradeSupport": false)", 1, 0},
+      {"first read-only, second writable", "", 0, 2, ""},
+      {"first writable", R"(, "slots": 3, "slot1ReadOnly": false)", 0, 1, ""},
+      {"only slot read-only", R"(, "slots": 1)", 1, 0, "  [ERROR] No writable firmware slot.\n\n"},
+      {"no slots", R"(, "slots": 0)", 1, 0,
+       "  [ERROR] Firmware update is not supported by the drive.\n\n"},
+      {"no upgrade support", R"(, "upgradeSupport": false)", 1, 0,
+       "  [ERROR] Firmware update is not supported by the drive.\n\n"},
   };
   for (const SlotCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -223,7 +227,7 @@ TEST(InboxUpdate, SlotChoice) {
       EXPECT_EQ(requests.back().inputHead.at(60), c.activatedSlot);
       EXPECT_EQ(sim.drive("a").slots.at(c.activatedSlot - 1).firmware, "KTW8LMZB");
     }
-    EXPECT_EQ(sim.console(), kTargetBlock);
+    EXPECT_EQ(sim.console(), kTargetBlock + c.diagnostic);
     EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
   }
 }
@@ -239,7 +243,8 @@ struct FailureCase {
 
 TEST(InboxUpdate, FailureRows) {
   const std::vector<FailureCase> cases = {
-      {"drive cannot be opened", R"({ "request": "open", "error": 5 })", 5, "", 0, false},
+      {"drive cannot be opened", R"({ "request": "open", "error": 5 })", 5,
+       "  [ERROR] Failed to get disk handle: 0x5\n\n", 0, false},
       {"slot information not delivered", R"({ "request": "getInfo", "error": 1117 })", 5,
        "  [ERROR] Get device Information Failed: 0x45d\n\n", 0, false},
       {"slot information ReturnCode", R"({ "request": "getInfo", "returnCode": 3 })", 5,
@@ -249,7 +254,8 @@ TEST(InboxUpdate, FailureRows) {
       {"slot information moved to an odd offset",
        R"({ "request": "getInfo", "dataBufferOffset": 61 })", 0, "", 64, true},
       {"slot information outside the buffer",
-       R"({ "request": "getInfo", "dataBufferOffset": 32830 })", 5, "", 0, false},
+       R"({ "request": "getInfo", "dataBufferOffset": 32830 })", 5,
+       "  [ERROR] Get device info failed. Malformed reply.\n\n", 0, false},
       {"third download not delivered", R"({ "request": "download", "nth": 3, "error": 1117 })", 5,
        "  [ERROR] DeviceIO failed. Function: 0x45d\n\n", 3, false},
       {"second download refused", R"({ "request": "download", "nth": 2, "returnCode": 7 })", 5,
@@ -261,8 +267,10 @@ TEST(InboxUpdate, FailureRows) {
        "  [ERROR] DeviceIO failed. activate failed: 0x45d\n\n", 64, true},
       {"activation power cycle status", R"({ "request": "activate", "returnCode": 32 })", 0, "", 64,
        true},
-      {"activation status 0x21", R"({ "request": "activate", "returnCode": 33 })", 1, "", 64, true},
-      {"activation invalid slot", R"({ "request": "activate", "returnCode": 6 })", 1, "", 64, true},
+      {"activation status 0x21", R"({ "request": "activate", "returnCode": 33 })", 1,
+       "  [ERROR] Firmware activation failed. ReturnCode: 0x21\n\n", 64, true},
+      {"activation invalid slot", R"({ "request": "activate", "returnCode": 6 })", 1,
+       "  [ERROR] Firmware activation failed. ReturnCode: 0x6\n\n", 64, true},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
