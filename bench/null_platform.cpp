@@ -148,11 +148,21 @@ void showMessageBox(const std::wstring&, const std::wstring&) {}
 LocalTime localTime() {
   return {};
 }
+std::wstring computerName() {
+  return L"BENCH";
+}
+bool acquireRunGuard() {
+  return true;
+}
+void releaseRunGuard() {}
 
 bool openFileForWriting(const std::wstring&) {
   return false;
 }
 bool writeWholeFile(const std::wstring&, std::string_view) {
+  return false;
+}
+bool replaceFileAtomically(const std::wstring&, std::string_view) {
   return false;
 }
 void writeStandardOutput(std::string_view) {}

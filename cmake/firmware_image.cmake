@@ -25,6 +25,8 @@ else()
     COMMENT "Generating the stand-in firmware image"
     VERBATIM)
   set(ZEV_IMAGE_DEPENDS "${ZEV_IMAGE_FILE}")
+  file(SHA256 "${ZEV_IMAGE_FILE}" ZEV_GIVEN_SHA256)
+  message(STATUS "ZEV_FIRMWARE_IMAGE: ${ZEV_IMAGE_FILE}, SHA-256 ${ZEV_GIVEN_SHA256}")
 endif()
 
 configure_file("${CMAKE_SOURCE_DIR}/cmake/firmware_image.S.in"
@@ -35,3 +37,23 @@ add_library(zev_image OBJECT "${CMAKE_BINARY_DIR}/firmware_image.S" ${ZEV_IMAGE_
 # Assembler warnings are not compiler warnings; keep only the assembler's own.
 set_source_files_properties("${CMAKE_BINARY_DIR}/firmware_image.S" PROPERTIES
                             COMPILE_OPTIONS "-Wno-unused-command-line-argument")
+
+# The image's SHA-256, computed at build time beside the image itself, and a
+# deliberately mismatching one for the test of a damaged image. Executables
+# link exactly one of the two object libraries directly.
+foreach(variant IN ITEMS digest digest_mismatch)
+  set(source "${CMAKE_BINARY_DIR}/image_${variant}.cpp")
+  set(mismatch 0)
+  if(variant STREQUAL "digest_mismatch")
+    set(mismatch 1)
+  endif()
+  add_custom_command(
+    OUTPUT "${source}"
+    COMMAND "${CMAKE_COMMAND}" -DIMAGE=${ZEV_IMAGE_FILE} -DOUTPUT=${source} -DMISMATCH=${mismatch}
+            -P "${CMAKE_SOURCE_DIR}/cmake/image_sha256.cmake"
+    DEPENDS ${ZEV_IMAGE_DEPENDS} "${CMAKE_SOURCE_DIR}/cmake/image_sha256.cmake"
+    COMMENT "Computing the firmware image's SHA-256 (${variant})"
+    VERBATIM)
+  add_library(zev_image_${variant} OBJECT "${source}")
+  target_include_directories(zev_image_${variant} PRIVATE "${CMAKE_SOURCE_DIR}/src")
+endforeach()

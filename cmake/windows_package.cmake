@@ -7,6 +7,9 @@
 # --- The Win32 backend (the only code that includes <windows.h>) ---
 file(GLOB ZEV_WIN32_BACKEND_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/src/platform/win32/*.cpp)
+# SHA-256 through CNG belongs to the portable code of every Windows build
+# (zev-sim.exe too), not to this backend.
+list(FILTER ZEV_WIN32_BACKEND_SOURCES EXCLUDE REGEX "sha256_cng\\.cpp$")
 add_library(zev_platform_win32 STATIC ${ZEV_WIN32_BACKEND_SOURCES})
 target_include_directories(zev_platform_win32 PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(zev_platform_win32 PUBLIC setupapi user32 kernel32)
@@ -33,7 +36,7 @@ target_compile_options(zev_package PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-municode>)
 # -s: the shipped file carries no symbols or debug sections (the static
 # runtime libraries bring their own).
 target_link_options(zev_package PRIVATE -municode $<$<NOT:$<CONFIG:Debug>>:-s>)
-target_link_libraries(zev_package PRIVATE zev_core zev_platform_win32)
+target_link_libraries(zev_package PRIVATE zev_core zev_platform_win32 zev_image_digest)
 
 # --- Tests under Wine (the toolchain's CMAKE_CROSSCOMPILING_EMULATOR) ---
 if(ZEV_BUILD_TESTS)

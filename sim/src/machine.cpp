@@ -24,6 +24,25 @@ std::tm localParts(std::time_t when) {
   return parts;
 }
 
+std::tm utcParts(std::time_t when) {
+  std::tm parts{};
+#ifdef _WIN32
+  gmtime_s(&parts, &when);
+#else
+  gmtime_r(&when, &parts);
+#endif
+  return parts;
+}
+
+// Local time minus UTC at the same instant, in minutes.
+int utcOffsetMinutes(const std::tm& local, const std::tm& utc) {
+  int days = local.tm_yday - utc.tm_yday;
+  if (local.tm_year != utc.tm_year) {
+    days = local.tm_year > utc.tm_year ? 1 : -1;  // across a new year
+  }
+  return (days * 24 + local.tm_hour - utc.tm_hour) * 60 + local.tm_min - utc.tm_min;
+}
+
 NvmeDrive& requireDrive(const MachineState& state, const std::string& id, const std::string& user) {
   NvmeDrive* drive = state.findDrive(id);
   if (drive == nullptr) {
@@ -263,9 +282,15 @@ LocalTime Machine::localTime() const {
   if (state_->clock) {
     return *state_->clock;
   }
-  const std::tm parts = localParts(std::time(nullptr));
-  return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
-          parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+  const std::time_t now = std::time(nullptr);
+  const std::tm parts = localParts(now);
+  return {parts.tm_year + 1900,
+          parts.tm_mon + 1,
+          parts.tm_mday,
+          parts.tm_hour,
+          parts.tm_min,
+          parts.tm_sec,
+          utcOffsetMinutes(parts, utcParts(now))};
 }
 
 void Machine::setClock(const LocalTime& fixed) {

@@ -1,6 +1,9 @@
-// The entry point: start-up, banner, command line, log start, run sequence,
-// results, teardown.
+// The entry point: start-up, banner, command line, the run guard, log start,
+// the image check, run sequence or check, results, teardown.
 #include "app/entry_point.hpp"
+
+#include <cstdio>
+#include <string>
 
 #include "app/command_line.hpp"
 #include "app/run_sequence.hpp"
@@ -8,16 +11,47 @@
 #include "core/silent_mode.hpp"
 #include "core/update_context.hpp"
 #include "platform/platform.hpp"
+#include "platform/sha256.hpp"
 #include "report/banner.hpp"
 #include "report/console.hpp"
 #include "report/install_log.hpp"
 
 namespace zev {
 
+namespace {
+
+constexpr const char* kGuardHeld = "Another firmware update is running.";
+constexpr const char* kImageDamaged = "The firmware image is damaged.";
+
+// The working copy's SHA-256 in lower-case hexadecimal; empty when the
+// platform's library cannot compute it.
+std::string imageSha256Hex() {
+  const auto digest = platform::sha256(packageImage());
+  if (!digest) {
+    return {};
+  }
+  std::string hex;
+  for (std::uint8_t byte : *digest) {
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned>(byte));
+    hex += digits;
+  }
+  return hex;
+}
+
+// Ends the run before any drive is touched, after its error line.
+void failRun(UpdateContext& context, const char* text) {
+  printErrorLine(text);
+  context.runError = text;
+}
+
+}  // namespace
+
 std::int32_t packageMain(int argc, const wchar_t* const* argv) {
   // Process-wide state starts fresh on every run, also for in-process runs.
   silentMode = false;
   narrowOut.reset();
+  takeErrorLine();
   resetPackageIdentity();
 
   if (!platform::getModuleHandle()) {
@@ -30,9 +64,31 @@ std::int32_t packageMain(int argc, const wchar_t* const* argv) {
     buildPackageIdentity();
     printBanner();
     if (parseCommandLine(context, argc, argv) != 0) {
+      // One run at a time: two runs could interleave requests to one drive.
+      const bool guarded = platform::acquireRunGuard();
       beginLog(context);
-      runSequence(*context.inventory, context);
-      exitStatus = writeResults(context);
+      if (!guarded) {
+        failRun(context, kGuardHeld);
+      } else {
+        // The image is checked before any drive is touched.
+        context.imageSha256 = imageSha256Hex();
+        if (context.checkOnly) {
+          narrowOut << " Image SHA-256 : " << context.imageSha256 << endLine << endLine;
+        }
+        if (context.imageSha256 != expectedImageSha256()) {
+          failRun(context, kImageDamaged);
+        } else if (context.checkOnly) {
+          runCheck(*context.inventory, context);
+        } else {
+          runSequence(*context.inventory, context);
+          collectUpdateOutcomes(*context.inventory, context);
+        }
+      }
+      exitStatus = context.checkOnly ? writeCheckResults(context, checkExitStatus(context))
+                                     : writeResults(context);
+      if (guarded) {
+        platform::releaseRunGuard();
+      }
     }
   }
   flushConsole();

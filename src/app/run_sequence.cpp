@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "core/firmware_image.hpp"
@@ -12,7 +13,11 @@
 #include "discovery/intel_controller.hpp"
 #include "discovery/intel_identify.hpp"
 #include "discovery/vroc_scan.hpp"
+#include "report/console.hpp"
+#include "report/install_log.hpp"
+#include "update/check_verdict.hpp"
 #include "update/revision_gate.hpp"
+#include "update/slot_reads.hpp"
 #include "update/update_paths.hpp"
 
 namespace zev {
@@ -33,16 +38,20 @@ void identifyCandidates(DiskInventory& inventory, std::int32_t& vrocScsiPort) {
         // not counted: a SATA disk or another maker's drive fails it by design.
         if (candidate.driverKind == DriverKind::IrstNonRaid) {
           identifyIntelPassThroughDisk(candidate, inventory.identified);
-        } else if (queryCsmiRaidConfig(candidate, inventory.identified, raidSetIndex++) != 0) {
-          inventory.unexamined.push_back({candidate.devicePath, 0, true});
+        } else {
+          takeErrorLine();
+          if (queryCsmiRaidConfig(candidate, inventory.identified, raidSetIndex++) != 0) {
+            inventory.unexamined.push_back({candidate.devicePath, 0, true, takeErrorLine()});
+          }
         }
         if (inventory.identified.empty()) {
           scanVrocDisks(candidate, inventory.identified, vrocScsiPort);
         }
         break;
       case DriverKind::Inbox:
+        takeErrorLine();
         if (identifyInboxDisk(candidate, inventory.identified) != 0) {
-          inventory.unexamined.push_back({candidate.devicePath, 0, false});
+          inventory.unexamined.push_back({candidate.devicePath, 0, false, takeErrorLine()});
         }
         break;
       default:
@@ -59,20 +68,61 @@ void identifyCandidates(DiskInventory& inventory, std::int32_t& vrocScsiPort) {
   }
 }
 
-}  // namespace
-
-void runSequence(DiskInventory& inventory, UpdateContext& context) {
+// Discovery and identification, shared by the update and the check; the
+// SCSI port of the VROC driver, or -1.
+std::int32_t discoverAndIdentify(DiskInventory& inventory) {
   RaidControllerInfo controller;
   if (findIntelRaidController(controller)) {
     enumerateIntelControllerDisks(controller, inventory.candidates, inventory.unexamined);
   }
   enumerateInboxNvmeDisks(inventory.candidates, inventory.unexamined);
+  std::int32_t vrocScsiPort = -1;
+  if (!inventory.candidates.empty()) {
+    identifyCandidates(inventory, vrocScsiPort);
+  }
+  return vrocScsiPort;
+}
+
+std::optional<SlotState> readSlots(const DiskInfo& disk, std::int32_t vrocScsiPort) {
+  switch (disk.driverKind) {
+    case DriverKind::Inbox:
+      return readInboxSlots(disk);
+    case DriverKind::VrocRaid:
+    case DriverKind::VrocNonRaid:
+      return readVrocSlots(disk, vrocScsiPort);
+    default:
+      return readIrstSlots(disk);
+  }
+}
+
+Decision updateDecision(std::int32_t resultCode) {
+  switch (resultCode) {
+    case kResultSuccess:
+      return Decision::Updated;
+    case kResultRebootRequired:
+      return Decision::UpdatedNeedsPowerCycle;
+    default:
+      return Decision::Failed;
+  }
+}
+
+void appendUnexamined(const DiskInventory& inventory, UpdateContext& context) {
+  for (const UnexaminedDisk& unexamined : inventory.unexamined) {
+    DriveOutcome outcome;
+    outcome.disk.devicePath = unexamined.devicePath;
+    outcome.decision = Decision::NotExamined;
+    outcome.detail = unexamined.detail;
+    context.outcomes.push_back(std::move(outcome));
+  }
+}
+
+}  // namespace
+
+void runSequence(DiskInventory& inventory, UpdateContext& context) {
+  const std::int32_t vrocScsiPort = discoverAndIdentify(inventory);
   if (inventory.candidates.empty()) {
     return;
   }
-
-  std::int32_t vrocScsiPort = -1;
-  identifyCandidates(inventory, vrocScsiPort);
 
   selectUpdateDisks(inventory.identified, context.updateList);
   if (context.updateList.empty()) {
@@ -83,6 +133,7 @@ void runSequence(DiskInventory& inventory, UpdateContext& context) {
   std::uint32_t transferLength = 0;
   for (DiskInfo& disk : context.updateList) {
     transferLength = kImageTransferLength;
+    takeErrorLine();
     switch (disk.driverKind) {
       case DriverKind::Inbox:
         disk.resultCode = updateThroughInbox(disk, image, transferLength);
@@ -95,7 +146,62 @@ void runSequence(DiskInventory& inventory, UpdateContext& context) {
         disk.resultCode = updateThroughIrst(disk, image, transferLength);
         break;
     }
+    disk.detail = takeErrorLine();
   }
+}
+
+void collectUpdateOutcomes(const DiskInventory& inventory, UpdateContext& context) {
+  // The update list holds the accepted drives in identified-list order.
+  std::size_t next = 0;
+  for (const DiskInfo& disk : inventory.identified) {
+    DriveOutcome outcome;
+    if (revisionAccepted(disk.firmwareRevision) && next < context.updateList.size()) {
+      const DiskInfo& updated = context.updateList[next++];
+      outcome.disk = updated;
+      outcome.decision = updateDecision(updated.resultCode);
+      outcome.resultCode = updated.resultCode;
+      outcome.detail = updated.detail;
+    } else {
+      outcome.disk = disk;
+      outcome.decision = Decision::NotAccepted;
+    }
+    context.outcomes.push_back(std::move(outcome));
+  }
+  appendUnexamined(inventory, context);
+}
+
+void runCheck(DiskInventory& inventory, UpdateContext& context) {
+  const std::int32_t vrocScsiPort = discoverAndIdentify(inventory);
+  for (const DiskInfo& disk : inventory.identified) {
+    printTargetDiskBlockOf(disk);
+    const bool accepted = revisionAccepted(disk.firmwareRevision);
+    // A slot read that fails leaves the verdict to the revision alone: a
+    // check is never less usable than the update it stands for.
+    const std::optional<SlotState> slots = accepted ? readSlots(disk, vrocScsiPort) : std::nullopt;
+    DriveOutcome outcome;
+    outcome.disk = disk;
+    outcome.decision = checkVerdict(disk, accepted, slots, imageRevision);
+    if (accepted && !slots) {
+      outcome.detail = "Firmware slots could not be read.";
+    }
+    narrowOut << "  [CHECK] " << checkVerdictText(outcome.decision) << endLine << endLine;
+    context.outcomes.push_back(std::move(outcome));
+  }
+  appendUnexamined(inventory, context);
+}
+
+std::int32_t checkExitStatus(const UpdateContext& context) {
+  if (context.runError) {
+    return kResultFailure;
+  }
+  bool available = false;
+  for (const DriveOutcome& outcome : context.outcomes) {
+    if (outcome.decision == Decision::NotExamined) {
+      return kResultFailure;
+    }
+    available = available || outcome.decision == Decision::UpdateAvailable;
+  }
+  return available ? kResultSuccess : kNoUpdateNeeded;
 }
 
 }  // namespace zev

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct DiskInfo {
   std::int32_t updateGranularity = 1;
   std::uint32_t vrocDiskId = 0;
   std::int32_t resultCode = 0;
+  // The drive's diagnostic line of its update, without "  [ERROR] " and the
+  // line end; empty when it printed none.
+  std::string detail;
 };
 
 using DiskList = std::vector<DiskInfo>;
@@ -47,10 +51,31 @@ struct UnexaminedDisk {
   // when the VROC scan identified no RAID member either (under the VROC driver
   // the CSMI query fails by design and the scan takes over).
   bool raidVolume = false;
+  // The error line printed for it, without "  [ERROR] " and the line end.
+  std::string detail;
   friend bool operator==(const UnexaminedDisk&, const UnexaminedDisk&) = default;
 };
 
 using UnexaminedList = std::vector<UnexaminedDisk>;
+
+// What became of one drive, for the check log and the results file.
+enum class Decision {
+  Updated,                 // result 0
+  UpdatedNeedsPowerCycle,  // result 1602
+  Failed,                  // result 1 or 5
+  NotAccepted,             // the revision gate refused it
+  NotExamined,
+  UpdateAvailable,     // check: the gate accepts it, it runs another revision, nothing pending
+  UpdatePendingReset,  // check: the pending slot holds the image's revision
+  AlreadyCurrent,      // check: it runs the image's revision
+};
+
+struct DriveOutcome {
+  DiskInfo disk;  // for a disk not examined: its device path only
+  Decision decision = Decision::NotExamined;
+  std::optional<std::int32_t> resultCode;  // only when an update was attempted
+  std::string detail;                      // empty: none
+};
 
 struct DiskInventory {
   DiskList candidates;

@@ -28,6 +28,10 @@ std::span<const std::uint8_t> packageImage();
 extern std::wstring imageRevision;
 extern std::wstring PackageTitle;
 
+// The SHA-256 of the image as the build computed it, in lower-case
+// hexadecimal (defined by the source the build generates beside the image).
+const char* expectedImageSha256();
+
 // Fills the working copy, imageRevision and PackageTitle from the embedded image.
 void buildPackageIdentity();
 // Empties imageRevision and PackageTitle again (between in-process runs).

@@ -13,5 +13,7 @@ inline constexpr std::int32_t kResultFailure = 1;
 inline constexpr std::int32_t kResultRequestFailed = 5;
 // Downloaded; active only after a shutdown or power cycle.
 inline constexpr std::int32_t kResultRebootRequired = 1602;
+// A check that found no drive needing the update (and examined every disk).
+inline constexpr std::int32_t kNoUpdateNeeded = 2;
 
 }  // namespace zev

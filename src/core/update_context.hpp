@@ -8,9 +8,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/disk_info.hpp"
+#include "platform/platform.hpp"
 
 namespace zev {
 
@@ -34,6 +37,26 @@ struct UpdateContext {
   std::int32_t finalResult = 0;
   // True once a log option named logPath; a run without one writes no log.
   bool logRequested = false;
+
+  // "/c": discovery, identification, the gate and read-only slot reads only.
+  bool checkOnly = false;
+  // "/json=<FILEPATH>": the run's results for programs.
+  std::wstring jsonPath;
+  bool jsonRequested = false;
+  // The arguments as the program received them, its own path first.
+  std::vector<std::wstring> arguments;
+  platform::LocalTime startClock;
+  platform::LocalTime endClock;
+  // The image's SHA-256 in lower-case hexadecimal, once it was computed.
+  std::string imageSha256;
+  // A failure of the whole run before any drive was touched (a damaged image,
+  // another run holding the guard): its text, as the log's and the results
+  // file's error.
+  std::optional<std::string> runError;
+  // Every drive's outcome, for the check log and the results file: the
+  // identified drives in identified-list order, then the disks that could not
+  // be examined.
+  std::vector<DriveOutcome> outcomes;
 };
 
 }  // namespace zev

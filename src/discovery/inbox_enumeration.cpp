@@ -76,7 +76,8 @@ DiskOutcome tryDiskInterface(platform::DeviceSet set, const platform::DeviceInfo
   const OpenOutcome opened = openDevice(detail->devicePath, platform::kFileShareReadWrite, 0);
   if (!opened.ok()) {
     printErrorLine("Failed to get disk handle: 0x", opened.lastError);
-    unexamined.push_back({detail->devicePath, opened.lastError});
+    unexamined.push_back({detail->devicePath, opened.lastError, false,
+                          errorText("Failed to get disk handle: 0x", opened.lastError)});
     return DiskOutcome::NextDevice;
   }
 
@@ -86,7 +87,8 @@ DiskOutcome tryDiskInterface(platform::DeviceSet set, const platform::DeviceInfo
                         storage::kDeviceNumberSize);
   if (!numbered.delivered) {
     printErrorLine("Get device number failed: 0x", numbered.lastError);
-    unexamined.push_back({detail->devicePath, numbered.lastError});
+    unexamined.push_back({detail->devicePath, numbered.lastError, false,
+                          errorText("Get device number failed: 0x", numbered.lastError)});
     return DiskOutcome::NextDevice;
   }
   wchar_t path[kDevicePathCapacity] = {};

@@ -177,7 +177,8 @@ int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList
         if (!opened.ok()) {
           // Set aside as not examined; the disks after it are still looked at.
           printErrorLine("Failed to get disk handle: 0x", opened.lastError);
-          unexamined.push_back({detail->devicePath, opened.lastError});
+          unexamined.push_back({detail->devicePath, opened.lastError, false,
+                                errorText("Failed to get disk handle: 0x", opened.lastError)});
           return WalkStep::Next;
         }
         DiskInfo passThrough;

@@ -69,6 +69,7 @@ struct LocalTime {
   int hour = 0;
   int minute = 0;
   int second = 0;
+  int utcOffsetMinutes = 0;  // local time minus UTC
 };
 
 // --- Device-information sets (SetupAPI) ---
@@ -105,6 +106,13 @@ bool getModuleHandle();
 // Shows a modal box with one OK button and no icon; returns when dismissed.
 void showMessageBox(const std::wstring& text, const std::wstring& caption);
 LocalTime localTime();
+// The computer's NetBIOS name (GetComputerNameW).
+std::wstring computerName();
+// The system-wide guard of one run at a time (on Windows a named mutex in the
+// global namespace), held from acquire to release. False when another run of
+// the package holds it.
+bool acquireRunGuard();
+void releaseRunGuard();
 
 // --- Files and standard output ---
 // Opens path for writing, creating it when it does not exist but never cutting
@@ -113,6 +121,11 @@ LocalTime localTime();
 bool openFileForWriting(const std::wstring& path);
 // Replaces the content of path with bytes. False when it cannot be written.
 bool writeWholeFile(const std::wstring& path, std::string_view bytes);
+// Replaces the content of path with bytes written to a temporary file beside
+// it and then moved over it, so that a reader finds the old content or the
+// new, never part of it. False when it cannot be written; path is then
+// untouched.
+bool replaceFileAtomically(const std::wstring& path, std::string_view bytes);
 // Appends bytes to standard output, unchanged (no line-break translation).
 void writeStandardOutput(std::string_view bytes);
 void flushStandardOutput();

@@ -116,6 +116,7 @@ static_assert(kInfoPendingActivateSlotOffset + 1 + 4 == kInfoSlotsOffset);
 struct FirmwareSlotInfo {
   std::uint8_t slotNumber = 0;
   bool readOnly = false;
+  std::vector<std::uint8_t> revision;  // the Revision bytes (8, or 16 in version 2)
 };
 
 struct FirmwareInfo {
@@ -146,8 +147,73 @@ inline std::optional<FirmwareInfo> readFirmwareInfo(std::span<const std::uint8_t
   info.slots.reserve(info.slotCount);
   for (std::size_t i = 0; i < info.slotCount; ++i) {
     const std::size_t entry = slotsStart + i * kSlotInfoSize;
+    const auto revision = reply.subspan(entry + kSlotRevisionOffset, kSlotRevisionSize);
     info.slots.push_back({loadLe8(reply, entry + kSlotNumberOffset),
-                          loadLe8(reply, entry + kSlotReadOnlyOffset) != 0});
+                          loadLe8(reply, entry + kSlotReadOnlyOffset) != 0,
+                          {revision.begin(), revision.end()}});
+  }
+  return info;
+}
+
+// --- STORAGE_FIRMWARE_INFO_V2, returned by FIRMWARE_FUNCTION_GET_INFO when
+// the caller offers a version-2 record (the Intel firmware interface) ---
+//
+//   offset  size  field
+//        0     4  Version                2 on input and output
+//        4     4  Size                   48 on input and output
+//        8     1  UpgradeSupport
+//        9     1  SlotCount
+//       10     1  ActiveSlot
+//       11     1  PendingActivateSlot    0xFF: none
+//       12     1  FirmwareShared
+//       13     3  Reserved
+//       16     4  ImagePayloadAlignment
+//       20     4  ImagePayloadMaxSize
+//       24  24*n  Slot[SlotCount], each a STORAGE_FIRMWARE_SLOT_INFO_V2:
+//                   +0   1  SlotNumber
+//                   +1   1  ReadOnly
+//                   +2   6  Reserved
+//                   +8  16  Revision
+inline constexpr std::uint32_t kInfoV2Version = 2;
+inline constexpr std::uint32_t kInfoV2Size = 48;  // the head and one slot entry
+inline constexpr std::size_t kInfoV2SlotsOffset = 24;
+inline constexpr std::size_t kSlotInfoV2Size = 24;
+inline constexpr std::size_t kSlotRevisionV2Size = 16;
+inline constexpr std::size_t kMaxSlots = 7;  // NVMe firmware slots 1 to 7
+static_assert(kInfoV2SlotsOffset + kSlotInfoV2Size == kInfoV2Size);
+static_assert(kSlotRevisionOffset + kSlotRevisionV2Size == kSlotInfoV2Size);
+// PendingActivateSlot when no slot waits for activation
+// (STORAGE_FIRMWARE_INFO_INVALID_SLOT).
+inline constexpr std::uint8_t kInvalidSlot = 0xFF;
+
+// Writes the version-2 record a GET_INFO request offers at infoOffset.
+inline void writeInfoV2Request(std::span<std::uint8_t> request, std::size_t infoOffset) {
+  storeLe32(request, infoOffset, kInfoV2Version);
+  storeLe32(request, infoOffset + 4, kInfoV2Size);
+}
+
+// Reads the STORAGE_FIRMWARE_INFO_V2 at infoOffset of reply, as
+// readFirmwareInfo reads version 1.
+inline std::optional<FirmwareInfo> readFirmwareInfoV2(std::span<const std::uint8_t> reply,
+                                                      std::size_t infoOffset) {
+  if (!fieldInside(reply, infoOffset, kInfoV2SlotsOffset)) {
+    return std::nullopt;
+  }
+  FirmwareInfo info;
+  info.upgradeSupport = loadLe8(reply, infoOffset + kInfoUpgradeSupportOffset) != 0;
+  info.slotCount = loadLe8(reply, infoOffset + kInfoSlotCountOffset);
+  info.activeSlot = loadLe8(reply, infoOffset + kInfoActiveSlotOffset);
+  info.pendingActivateSlot = loadLe8(reply, infoOffset + kInfoPendingActivateSlotOffset);
+  const std::size_t slotsStart = infoOffset + kInfoV2SlotsOffset;
+  if (!fieldInside(reply, slotsStart, std::size_t{info.slotCount} * kSlotInfoV2Size)) {
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < info.slotCount; ++i) {
+    const std::size_t entry = slotsStart + i * kSlotInfoV2Size;
+    const auto revision = reply.subspan(entry + kSlotRevisionOffset, kSlotRevisionV2Size);
+    info.slots.push_back({loadLe8(reply, entry + kSlotNumberOffset),
+                          loadLe8(reply, entry + kSlotReadOnlyOffset) != 0,
+                          {revision.begin(), revision.end()}});
   }
   return info;
 }

@@ -59,6 +59,21 @@ inline void writeDownloadRequest(std::span<std::uint8_t> request, std::uint8_t p
   fw::writeDownloadV2(request, kDataRecordOffset, imageOffset, piece);
 }
 
+// The slot-information request: the request block's GET_INFO function and a
+// version-2 info record with room for every NVMe slot.
+inline constexpr std::size_t kGetInfoRequestSize =
+    kDataRecordOffset + fw::kInfoV2SlotsOffset + fw::kMaxSlots * fw::kSlotInfoV2Size;
+static_assert(kGetInfoRequestSize == 248);
+
+// Fills a zero-filled GET_INFO request of exactly kGetInfoRequestSize bytes.
+inline void writeGetInfoRequest(std::span<std::uint8_t> request, std::uint8_t pathId) {
+  srb::writeHeader(request, kIntelFwSignature, kIntelFwTimeout, kIntelFwControlCode);
+  intel::writeDriveAddress(request, pathId);
+  fw::writeRequestBlock(request, kRequestBlockOffset, fw::kFunctionGetInfo,
+                        static_cast<std::uint32_t>(kDataRecordOffset));
+  fw::writeInfoV2Request(request, kDataRecordOffset);
+}
+
 // Fills a zero-filled activate request of exactly kActivateRequestSize bytes.
 inline void writeActivateRequest(std::span<std::uint8_t> request, std::uint8_t pathId) {
   srb::writeHeader(request, kIntelFwSignature, kIntelFwTimeout, kIntelFwControlCode);

@@ -152,6 +152,32 @@ void buildCommitRequest(std::span<std::uint8_t> request, std::uint32_t diskId) {
   storeLe32(request, commandDwordOffset(10), kCommitDword10);
 }
 
+void buildSlotLogRequest(std::span<std::uint8_t> request, std::uint32_t diskId) {
+  std::fill(request.begin(), request.end(), std::uint8_t{0});
+  writePassThroughHead(request, diskId, kScanTimeout, kDirectionDriveToHost,
+                       static_cast<std::uint32_t>(kSlotLogSize),
+                       static_cast<std::uint32_t>(kSlotLogRequestSize));
+  storeLe8(request, commandDwordOffset(0), kOpcodeGetLogPage);
+  storeLe32(request, commandDwordOffset(1), kAllNamespaces);
+  storeLe32(request, commandDwordOffset(10), kSlotLogDword10);
+}
+
+std::optional<FirmwareSlotLog> readSlotLog(std::span<const std::uint8_t> reply) {
+  if (!fieldInside(reply, kPtDataOffset, kSlotLogSize)) {
+    return std::nullopt;
+  }
+  const auto log = reply.subspan(kPtDataOffset, kSlotLogSize);
+  FirmwareSlotLog out;
+  out.activeSlot = log[0] & 0x07u;
+  out.nextResetSlot = (log[0] >> 4) & 0x07u;
+  for (std::size_t slot = 0; slot < 7; ++slot) {
+    const auto revision =
+        log.subspan(kSlotLogRevisionOffset + slot * kSlotLogRevisionSize, kSlotLogRevisionSize);
+    out.revisions.emplace_back(revision.begin(), revision.end());
+  }
+  return out;
+}
+
 std::uint32_t readCompletionDword3(std::span<const std::uint8_t> reply) {
   return loadLe32(reply.first(kPtDirectionOffset), completionDwordOffset(3));
 }

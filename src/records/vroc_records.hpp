@@ -224,6 +224,35 @@ void buildDownloadRequest(std::span<std::uint8_t> request, std::uint32_t diskId,
 // Commit of slot 2, activated at the next reset, for the drive diskId.
 void buildCommitRequest(std::span<std::uint8_t> request, std::uint32_t diskId);
 
+// Get Log Page of the Firmware Slot Information log (log identifier 03h,
+// 512 bytes) through the pass-through: data from the drive, 664 bytes in and
+// out. The log: byte 0 AFI (bits 2:0 the active slot, bits 6:4 the slot
+// active after the next reset, 0 for none), then FRS1 to FRS7 at 8, 16, ...
+// 56, 8 bytes each.
+inline constexpr std::uint8_t kOpcodeGetLogPage = 0x02;
+inline constexpr std::uint32_t kAllNamespaces = 0xFFFFFFFFu;
+inline constexpr std::size_t kSlotLogSize = 512;
+// Log identifier 03h in bits 7:0, the number of dwords less one (127) in 31:16.
+inline constexpr std::uint32_t kSlotLogDword10 = 0x03u | ((kSlotLogSize / 4 - 1) << 16);
+inline constexpr std::size_t kSlotLogRequestSize = kPtDataOffset + kSlotLogSize;
+inline constexpr std::size_t kSlotLogRevisionOffset = 8;
+inline constexpr std::size_t kSlotLogRevisionSize = 8;
+static_assert(kSlotLogDword10 == 0x007F0003u);
+static_assert(kSlotLogRequestSize == 664);
+
+struct FirmwareSlotLog {
+  std::uint8_t activeSlot = 0;
+  std::uint8_t nextResetSlot = 0;  // 0: none
+  // FRS1 to FRS7.
+  std::vector<std::vector<std::uint8_t>> revisions;
+};
+
+// request: kSlotLogRequestSize bytes. Zero-fills it and writes the Get Log
+// Page for the drive diskId.
+void buildSlotLogRequest(std::span<std::uint8_t> request, std::uint32_t diskId);
+// The log of a kSlotLogRequestSize reply; nullopt when the reply is shorter.
+std::optional<FirmwareSlotLog> readSlotLog(std::span<const std::uint8_t> reply);
+
 // reply: a pass-through record (at least its 152-byte head).
 std::uint32_t readCompletionDword3(std::span<const std::uint8_t> reply);
 

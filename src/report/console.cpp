@@ -16,6 +16,26 @@ WideOut wideOut;
 
 namespace {
 ConsoleCapture* activeCapture = nullptr;
+
+// The line being written and the first error line since the last take.
+constexpr std::string_view kErrorPrefix = "  [ERROR] ";
+std::string currentLine;
+std::string firstErrorLine;
+bool errorLineSeen = false;
+
+void noteLines(std::string_view bytes) {
+  for (char c : bytes) {
+    if (c != '\n') {
+      currentLine.push_back(c);
+      continue;
+    }
+    if (!errorLineSeen && currentLine.starts_with(kErrorPrefix)) {
+      firstErrorLine = currentLine.substr(kErrorPrefix.size());
+      errorLineSeen = true;
+    }
+    currentLine.clear();
+  }
+}
 }  // namespace
 
 ConsoleCapture::ConsoleCapture() : previous_(activeCapture) {
@@ -26,6 +46,7 @@ ConsoleCapture::~ConsoleCapture() {
 }
 
 void writeConsoleBytes(std::string_view bytes) {
+  noteLines(bytes);
   if (activeCapture != nullptr) {
     activeCapture->text_.append(bytes);
     return;
@@ -39,13 +60,25 @@ void flushConsole() {
   }
 }
 
+std::string takeErrorLine() {
+  std::string line = errorLineSeen ? std::move(firstErrorLine) : std::string();
+  firstErrorLine.clear();
+  errorLineSeen = false;
+  return line;
+}
+
 void printErrorLine(std::string_view text) {
   narrowOut << "  [ERROR] " << text << endLine << endLine;
 }
 
 void printErrorLine(std::string_view text, std::uint32_t code) {
-  narrowOut << "  [ERROR] " << text << NumberBase::Hex << code << NumberBase::Dec << endLine
-            << endLine;
+  printErrorLine(errorText(text, code));
+}
+
+std::string errorText(std::string_view text, std::uint32_t code) {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%lx", static_cast<unsigned long>(code));
+  return std::string(text) + digits;
 }
 
 std::string narrowText(std::wstring_view text) {

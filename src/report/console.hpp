@@ -69,6 +69,13 @@ void printNarrow(const char* format, ...)
 // a line end and an empty line.
 void printErrorLine(std::string_view text);
 void printErrorLine(std::string_view text, std::uint32_t code);
+// The text of such a line with a code: text + the code in lower-case
+// hexadecimal.
+std::string errorText(std::string_view text, std::uint32_t code);
+// The first line written since the last call that began with "  [ERROR] ",
+// without that prefix; empty when there was none. Tells the results file
+// which diagnostic a drive's step printed.
+std::string takeErrorLine();
 
 // Narrows wide text: a character up to U+00FF is its own byte, any other "?".
 std::string narrowText(std::wstring_view text);

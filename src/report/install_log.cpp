@@ -1,6 +1,8 @@
 // The installation log and the final result.
 #include "report/install_log.hpp"
 
+#include "report/results_json.hpp"
+
 #include <cstdio>
 
 #include "core/firmware_image.hpp"
@@ -24,26 +26,85 @@ std::string decimal(std::int32_t value) {
 
 }  // namespace
 
-std::string timeStamp() {
-  const platform::LocalTime t = platform::localTime();
+std::string timeStamp(const platform::LocalTime& t) {
   char text[32];
   std::snprintf(text, sizeof text, "%02d-%02d-%04d(%02d:%02d:%02d)", t.day, t.month, t.year, t.hour,
                 t.minute, t.second);
   return text;
 }
 
+std::string timeStamp() {
+  return timeStamp(platform::localTime());
+}
+
 void beginLog(UpdateContext& context) {
-  context.startTime = widenBytes(timeStamp());
+  context.startClock = platform::localTime();
+  context.startTime = widenBytes(timeStamp(context.startClock));
   wideOut << endLine;
   wideOut << L" >> ZEV Started " << endLine;
   wideOut << endLine;
 }
 
+namespace {
+
+std::string header(const UpdateContext& context) {
+  return "Start Time : " + narrowText(context.startTime) + "\n" +  //
+         "End Time : " + narrowText(context.endTime) + "\n" +      //
+         "Input Command : " + narrowText(context.inputCommand) + "\n";
+}
+
+void appendDriveBlock(std::string& log, int number, const DiskInfo& disk, std::int32_t returnCode,
+                      std::string_view details) {
+  log += "\n[Disk #" + decimal(number) + "]\n";
+  log += "Model Number : " + narrowText(disk.modelNumber) + "\n";
+  log += "Serial Number : " + narrowText(disk.serialNumber) + "\n";
+  log += "Current Firmware Version : " + narrowText(disk.firmwareRevision) + "\n";
+  log += "Updated Firmware Version : " + narrowText(imageRevision) + "\n";
+  log += "Return Code : " + decimal(returnCode) + "\n";
+  log += "Result Details : ";
+  log += details;
+}
+
+// One block per disk that could not be examined, numbered on from number; a
+// disk the run could not examine is never taken for a success.
+void appendUnexaminedBlocks(std::string& log, int number, const UnexaminedList& unexamined) {
+  for (const UnexaminedDisk& disk : unexamined) {
+    DiskInfo shown;
+    appendDriveBlock(log, number++, shown, kResultFailure,
+                     "Disk could not be examined (" + narrowText(disk.devicePath) + ").\n");
+  }
+}
+
+void appendFinalResult(std::string& log, std::int32_t result, std::string_view details) {
+  log += "\n[Final Result]\n";
+  log += "Return Code : " + decimal(result) + "\n";
+  log += "Result Details : ";
+  log += details;
+  log += "\n";
+}
+
+void writeLogAndResults(UpdateContext& context, const std::string& log) {
+  if (context.logRequested && !platform::writeWholeFile(context.logPath, log)) {
+    wideOut << L"[ERROR] " << context.logPath << L" could not be written." << endLine;
+  }
+  if (context.jsonRequested &&
+      !platform::replaceFileAtomically(context.jsonPath, composeResultsJson(context))) {
+    wideOut << L"[ERROR] " << context.jsonPath << L" could not be written." << endLine;
+  }
+  wideOut << endLine;
+  wideOut << L" >> ZEV Ended (Return Code : " << context.finalResult << L")" << endLine;
+  wideOut << endLine;
+}
+
+}  // namespace
+
 std::string composeLog(UpdateContext& context) {
-  std::string log;
-  log += "Start Time : " + narrowText(context.startTime) + "\n";
-  log += "End Time : " + narrowText(context.endTime) + "\n";
-  log += "Input Command : " + narrowText(context.inputCommand) + "\n";
+  std::string log = header(context);
+  if (context.runError) {
+    context.finalResult = kResultFailure;
+    appendFinalResult(log, context.finalResult, *context.runError);
+    return log;
+  }
   if (context.updateList.empty()) {
     log += "[No Disk]\n";
     log += "Updated Firmware Version : " + narrowText(imageRevision) + "\n";
@@ -53,36 +114,22 @@ std::string composeLog(UpdateContext& context) {
   }
   int number = 1;
   for (const DiskInfo& disk : context.updateList) {
-    log += "\n[Disk #" + decimal(number++) + "]\n";
-    log += "Model Number : " + narrowText(disk.modelNumber) + "\n";
-    log += "Serial Number : " + narrowText(disk.serialNumber) + "\n";
-    log += "Current Firmware Version : " + narrowText(disk.firmwareRevision) + "\n";
-    log += "Updated Firmware Version : " + narrowText(imageRevision) + "\n";
-    log += "Return Code : " + decimal(disk.resultCode) + "\n";
-    log += "Result Details : ";
     if (disk.resultCode == kResultSuccess) {
-      log += kPatchCompleted;
+      appendDriveBlock(log, number++, disk, disk.resultCode, kPatchCompleted);
     } else if (disk.resultCode == kResultRebootRequired) {
-      log += kRebootRequired;
+      appendDriveBlock(log, number++, disk, disk.resultCode, kRebootRequired);
       if (context.finalResult != kResultFailure) {
         context.finalResult = kResultRebootRequired;
       }
     } else {
       // 1, and every other code (5: a drive or port that could not be
       // opened, a failed request) is a failure.
-      log += kPatchFailed;
+      appendDriveBlock(log, number++, disk, disk.resultCode, kPatchFailed);
       context.finalResult = kResultFailure;
     }
   }
-  // A disk the run could not examine is never taken for a success.
-  for (const UnexaminedDisk& disk : context.inventory->unexamined) {
-    log += "\n[Disk #" + decimal(number++) + "]\n";
-    log += "Model Number : \n";
-    log += "Serial Number : \n";
-    log += "Current Firmware Version : \n";
-    log += "Updated Firmware Version : " + narrowText(imageRevision) + "\n";
-    log += "Return Code : " + decimal(kResultFailure) + "\n";
-    log += "Result Details : Disk could not be examined (" + narrowText(disk.devicePath) + ").\n";
+  appendUnexaminedBlocks(log, number, context.inventory->unexamined);
+  if (!context.inventory->unexamined.empty()) {
     context.finalResult = kResultFailure;
   }
   log += "\n[Final Result]\n";
@@ -97,15 +144,51 @@ std::string composeLog(UpdateContext& context) {
   return log;
 }
 
-std::int32_t writeResults(UpdateContext& context) {
-  context.endTime = widenBytes(timeStamp());
-  const std::string log = composeLog(context);
-  if (context.logRequested && !platform::writeWholeFile(context.logPath, log)) {
-    wideOut << L"[ERROR] " << context.logPath << L" could not be written." << endLine;
+std::string checkVerdictText(Decision decision) {
+  switch (decision) {
+    case Decision::UpdatePendingReset:
+      return "Update pending reset.";
+    case Decision::AlreadyCurrent:
+      return "Already at " + narrowText(imageRevision) + ".";
+    case Decision::NotAccepted:
+      return "Revision not accepted.";
+    default:
+      return "Update available.";
   }
-  wideOut << endLine;
-  wideOut << L" >> ZEV Ended (Return Code : " << context.finalResult << L")" << endLine;
-  wideOut << endLine;
+}
+
+std::string composeCheckLog(const UpdateContext& context) {
+  std::string log = header(context);
+  if (!context.runError) {
+    int number = 1;
+    for (const DriveOutcome& outcome : context.outcomes) {
+      if (outcome.decision != Decision::NotExamined) {
+        appendDriveBlock(log, number++, outcome.disk, kResultSuccess,
+                         checkVerdictText(outcome.decision) + "\n");
+      }
+    }
+    appendUnexaminedBlocks(log, number, context.inventory->unexamined);
+  }
+  std::string details = context.finalResult == kResultSuccess    ? "Update available."
+                        : context.finalResult == kNoUpdateNeeded ? "No update needed."
+                                                                 : "Check failed.";
+  appendFinalResult(log, context.finalResult, context.runError ? *context.runError : details);
+  return log;
+}
+
+std::int32_t writeCheckResults(UpdateContext& context, std::int32_t exitStatus) {
+  context.endClock = platform::localTime();
+  context.endTime = widenBytes(timeStamp(context.endClock));
+  context.finalResult = exitStatus;
+  writeLogAndResults(context, composeCheckLog(context));
+  return context.finalResult;
+}
+
+std::int32_t writeResults(UpdateContext& context) {
+  context.endClock = platform::localTime();
+  context.endTime = widenBytes(timeStamp(context.endClock));
+  const std::string log = composeLog(context);
+  writeLogAndResults(context, log);
   if (!silentMode) {
     std::wstring text;
     if (context.finalResult == kResultSuccess) {

@@ -18,6 +18,7 @@
 #include "records/srb_io_control.hpp"
 #include "report/console.hpp"
 #include "update/piece_loop.hpp"
+#include "update/slot_reads.hpp"
 #include "update/update_paths.hpp"
 
 namespace zev {
@@ -55,23 +56,43 @@ struct SlotChoice {
   int result = kResultSuccess;
 };
 
-SlotChoice chooseSlot(const DeviceHandle& drive, std::vector<std::uint8_t>& buffer) {
+// The slot-information request (GET_INFO) in the whole buffer, and what came
+// back.
+struct InfoReply {
+  RequestOutcome outcome;
+  std::uint32_t returnCode = 0;
+  std::optional<fw::FirmwareInfo> info;  // when delivered with ReturnCode 0 and well formed
+};
+
+InfoReply requestFirmwareInfo(const DeviceHandle& drive, std::vector<std::uint8_t>& buffer) {
   const auto request = beginRequest(buffer, buffer.size(), fw::kFunctionGetInfo);
-  const RequestOutcome outcome = send(drive, request);
-  if (!outcome.delivered) {
-    printErrorLine("Get device Information Failed: 0x", outcome.lastError);
-    return {std::nullopt, kResultRequestFailed};
+  InfoReply reply;
+  reply.outcome = send(drive, request);
+  if (!reply.outcome.delivered) {
+    return reply;
   }
-  const std::uint32_t returnCode = srb::readReturnCode(request);
-  if (returnCode != fw::kStatusSuccess) {
-    printErrorLine("Get device info failed. ReturnCode: 0x", returnCode);
-    return {std::nullopt, kResultRequestFailed};
+  reply.returnCode = srb::readReturnCode(request);
+  if (reply.returnCode != fw::kStatusSuccess) {
+    return reply;
   }
   // The driver may move the data area; a STORAGE_FIRMWARE_INFO or slot entry
   // that does not lie wholly inside the buffer is a failed reply.
   const auto dataOffset = fw::readDataBufferOffset(request, kRequestBlockOffset);
-  const auto info =
-      dataOffset ? fw::readFirmwareInfo(request, *dataOffset) : std::optional<fw::FirmwareInfo>{};
+  reply.info = dataOffset ? fw::readFirmwareInfo(request, *dataOffset) : std::nullopt;
+  return reply;
+}
+
+SlotChoice chooseSlot(const DeviceHandle& drive, std::vector<std::uint8_t>& buffer) {
+  const InfoReply reply = requestFirmwareInfo(drive, buffer);
+  if (!reply.outcome.delivered) {
+    printErrorLine("Get device Information Failed: 0x", reply.outcome.lastError);
+    return {std::nullopt, kResultRequestFailed};
+  }
+  if (reply.returnCode != fw::kStatusSuccess) {
+    printErrorLine("Get device info failed. ReturnCode: 0x", reply.returnCode);
+    return {std::nullopt, kResultRequestFailed};
+  }
+  const auto& info = reply.info;
   if (!info) {
     printErrorLine("Get device info failed. Malformed reply.");
     return {std::nullopt, kResultRequestFailed};
@@ -132,6 +153,20 @@ int activate(const DeviceHandle& drive, std::vector<std::uint8_t>& buffer, std::
 }
 
 }  // namespace
+
+std::optional<SlotState> readInboxSlots(const DiskInfo& disk) {
+  auto buffer =
+      zeroFilledBuffer(std::uint64_t{pieceSizeFor(disk.updateGranularity)} + kRequestOverhead);
+  if (!buffer) {
+    return std::nullopt;
+  }
+  const OpenOutcome opened = openDevice(disk.devicePath, platform::kFileShareReadWrite, 0);
+  if (!opened.ok()) {
+    return std::nullopt;
+  }
+  const InfoReply reply = requestFirmwareInfo(opened.handle, *buffer);
+  return reply.info ? std::optional(slotStateOf(*reply.info)) : std::nullopt;
+}
 
 int updateThroughInbox(const DiskInfo& disk, std::span<const std::uint8_t> image,
                        std::uint32_t& transferLength) {

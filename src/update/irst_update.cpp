@@ -15,6 +15,7 @@
 #include "records/irst_records.hpp"
 #include "report/console.hpp"
 #include "update/piece_loop.hpp"
+#include "update/slot_reads.hpp"
 #include "update/update_paths.hpp"
 
 namespace zev {
@@ -73,6 +74,23 @@ int irstDownload(platform::Handle handle, const DiskInfo& disk, std::span<const 
   }
   narrowOut << "  [PASS] Firmware download succeeded." << endLine;
   return 0;
+}
+
+std::optional<SlotState> readIrstSlots(const DiskInfo& disk) {
+  const OpenOutcome opened = openDevice(disk.devicePath, 0, 0);
+  if (!opened.ok()) {
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> request(irst::kGetInfoRequestSize, 0);
+  irst::writeGetInfoRequest(request, intel::pathIdByte(disk.pathId));
+  const RequestOutcome outcome =
+      sendDeviceRequest(opened.handle.get(), platform::kIoctlScsiMiniport, request);
+  if (!outcome.delivered || srb::readReturnCode(request) != fw::kStatusSuccess) {
+    return std::nullopt;
+  }
+  const auto dataOffset = fw::readDataBufferOffset(request, irst::kRequestBlockOffset);
+  const auto info = dataOffset ? fw::readFirmwareInfoV2(request, *dataOffset) : std::nullopt;
+  return info ? std::optional(slotStateOf(*info)) : std::nullopt;
 }
 
 int irstActivate(platform::Handle handle, std::uint32_t pathId) {

@@ -14,6 +14,8 @@ namespace {
 
 constexpr std::size_t kFamilyCharacterIndex = 5;
 
+}  // namespace
+
 bool revisionAccepted(std::wstring_view revision) {
   const bool inTable = std::find(acceptedRevisions.begin(), acceptedRevisions.end(), revision) !=
                        acceptedRevisions.end();
@@ -25,8 +27,6 @@ bool revisionAccepted(std::wstring_view revision) {
   return imageRevision.size() > kFamilyCharacterIndex &&
          revision[kFamilyCharacterIndex] == imageRevision[kFamilyCharacterIndex];
 }
-
-}  // namespace
 
 int selectUpdateDisks(const DiskList& identified, DiskList& updateList) {
   for (const DiskInfo& disk : identified) {

@@ -25,4 +25,16 @@ void printTargetDiskBlock(const DiskInfo& disk, std::wstring_view driverName, bo
   wideOut << kRule << endLine;
 }
 
+void printTargetDiskBlockOf(const DiskInfo& disk) {
+  switch (disk.driverKind) {
+    case DriverKind::VrocRaid:
+    case DriverKind::VrocNonRaid:
+      printTargetDiskBlock(disk, L"VROC Driver", false);
+      break;
+    default:
+      printTargetDiskBlock(disk, L"IRST Driver", true);
+      break;
+  }
+}
+
 }  // namespace zev

@@ -19,6 +19,9 @@
 namespace zev {
 
 void printTargetDiskBlock(const DiskInfo& disk, std::wstring_view driverName, bool printRaidLine);
+// The block as the drive's own update path prints it: its driver name, and
+// the RAID line on the inbox and IRST paths.
+void printTargetDiskBlockOf(const DiskInfo& disk);
 
 // image: the package's image, read-only; transferLength of its bytes go out.
 int updateThroughInbox(const DiskInfo& disk, std::span<const std::uint8_t> image,

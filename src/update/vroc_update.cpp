@@ -13,6 +13,7 @@
 #include "records/vroc_records.hpp"
 #include "report/console.hpp"
 #include "update/piece_loop.hpp"
+#include "update/slot_reads.hpp"
 #include "update/update_paths.hpp"
 
 namespace zev {
@@ -115,6 +116,34 @@ int vrocDownload(platform::Handle handle, const DiskInfo& disk, std::span<const 
   }
   narrowOut << "  [FAIL] Firmware download failed." << endLine;
   return 1;
+}
+
+std::optional<SlotState> readVrocSlots(const DiskInfo& disk, std::int32_t vrocScsiPort) {
+  const OpenOutcome opened = openDevice(vroc::scsiPortPath(vrocScsiPort), 0, 0);
+  if (!opened.ok()) {
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> request(vroc::kSlotLogRequestSize, 0);
+  vroc::buildSlotLogRequest(request, disk.vrocDiskId);
+  const RequestOutcome outcome =
+      sendDeviceRequest(opened.handle.get(), platform::kIoctlScsiMiniport, request);
+  if (!outcome.delivered || srb::readReturnCode(request) != 0 ||
+      vroc::completionFailed(vroc::readCompletionDword3(request))) {
+    return std::nullopt;
+  }
+  const auto log = vroc::readSlotLog(request);
+  if (!log) {
+    return std::nullopt;
+  }
+  SlotState state;
+  state.activeSlot = log->activeSlot;
+  if (log->nextResetSlot != 0) {
+    state.pendingSlot = log->nextResetSlot;
+  }
+  for (const auto& revision : log->revisions) {
+    state.revisions.emplace_back(revision);
+  }
+  return state;
 }
 
 int vrocActivate(platform::Handle handle, std::uint32_t vrocDiskId) {

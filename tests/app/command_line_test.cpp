@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 const std::string kUsage =
     "\nAllowed Behaviors:\n"
     "/s                  Execute update package in silently without user intervention.\n"
-    "/log=<FILEPATH>     Write installation log to a specified file.\n";
+    "/log=<FILEPATH>     Write installation log to a specified file.\n"
+    "/c                  Check which drives need this update; change nothing.\n"
+    "/json=<FILEPATH>    Write the results as JSON to a specified file.\n";
 
 struct Parsed {
   int result = 0;

@@ -52,6 +52,8 @@ struct DeviceInterfaceData {
 
 struct LocalTime {
   int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+  // Local time minus UTC; a fixed clock is at +00:00.
+  int utcOffsetMinutes = 0;
 };
 
 using SimHandle = std::intptr_t;

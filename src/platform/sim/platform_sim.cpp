@@ -198,7 +198,25 @@ LocalTime localTime() {
     return {};
   }
   const zevsim::LocalTime t = machine->localTime();
-  return {t.year, t.month, t.day, t.hour, t.minute, t.second};
+  return {t.year, t.month, t.day, t.hour, t.minute, t.second, t.utcOffsetMinutes};
+}
+
+std::wstring computerName() {
+  if (machine == nullptr) {
+    return {};
+  }
+  const std::string& name = machine->computerName();
+  return std::wstring(name.begin(), name.end());  // ASCII
+}
+
+bool acquireRunGuard() {
+  return machine == nullptr || machine->acquireRunGuard();
+}
+
+void releaseRunGuard() {
+  if (machine != nullptr) {
+    machine->releaseRunGuard();
+  }
 }
 
 bool openFileForWriting(const std::wstring& path) {
@@ -214,6 +232,32 @@ bool writeWholeFile(const std::wstring& path, std::string_view bytes) {
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   file.close();
   return !file.fail();
+}
+
+bool replaceFileAtomically(const std::wstring& path, std::string_view bytes) {
+  const std::filesystem::path target = hostFile(path);
+  std::filesystem::path temporary = target;
+  temporary += ".tmp";
+  {
+    std::ofstream file(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!file.is_open()) {
+      return false;
+    }
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    if (file.fail()) {
+      std::error_code ignored;
+      std::filesystem::remove(temporary, ignored);
+      return false;
+    }
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, target, error);
+  if (error) {
+    std::filesystem::remove(temporary, error);
+    return false;
+  }
+  return true;
 }
 
 void writeStandardOutput(std::string_view bytes) {

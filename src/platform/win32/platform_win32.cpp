@@ -253,7 +253,60 @@ LocalTime localTime() {
   t.hour = now.wHour;
   t.minute = now.wMinute;
   t.second = now.wSecond;
+  // Bias is UTC minus local time in minutes, with the daylight bias added
+  // while daylight time is in force.
+  TIME_ZONE_INFORMATION zone{};
+  const DWORD mode = GetTimeZoneInformation(&zone);
+  LONG bias = zone.Bias;
+  if (mode == TIME_ZONE_ID_DAYLIGHT) {
+    bias += zone.DaylightBias;
+  } else if (mode == TIME_ZONE_ID_STANDARD) {
+    bias += zone.StandardBias;
+  }
+  t.utcOffsetMinutes = mode == TIME_ZONE_ID_INVALID ? 0 : static_cast<int>(-bias);
   return t;
+}
+
+std::wstring computerName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(name, &size)) {
+    return {};
+  }
+  return std::wstring(name, size);
+}
+
+namespace {
+// The run guard: one named mutex for every session of the machine.
+constexpr const wchar_t* kRunGuardName = L"Global\\ZEV_TQ270c_FirmwareUpdate";
+HANDLE runGuard = nullptr;
+}  // namespace
+
+bool acquireRunGuard() {
+  if (runGuard != nullptr) {
+    return true;
+  }
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, kRunGuardName);
+  if (mutex == nullptr) {
+    // The name exists as another object, or it cannot be opened: another
+    // run cannot be ruled out.
+    return false;
+  }
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    // Another run created it and holds it until it ends.
+    CloseHandle(mutex);
+    return false;
+  }
+  runGuard = mutex;
+  return true;
+}
+
+void releaseRunGuard() {
+  if (runGuard != nullptr) {
+    ReleaseMutex(runGuard);
+    CloseHandle(runGuard);
+    runGuard = nullptr;
+  }
 }
 
 // --- Files and standard output ---
@@ -278,6 +331,20 @@ bool writeWholeFile(const std::wstring& path, std::string_view bytes) {
   const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
   const bool closed = std::fclose(file) == 0;
   return written == bytes.size() && closed;
+}
+
+bool replaceFileAtomically(const std::wstring& path, std::string_view bytes) {
+  const std::wstring temporary = path + L".tmp";
+  if (!writeWholeFile(temporary, bytes)) {
+    DeleteFileW(temporary.c_str());
+    return false;
+  }
+  if (!MoveFileExW(temporary.c_str(), path.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileW(temporary.c_str());
+    return false;
+  }
+  return true;
 }
 
 void writeStandardOutput(std::string_view bytes) {

@@ -1,0 +1,154 @@
+// The results file.
+#include "report/results_json.hpp"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "core/firmware_image.hpp"
+#include "report/console.hpp"
+
+namespace zev {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+void appendUtf8(std::string& out, std::uint32_t code) {
+  if ((code >= 0xD800 && code < 0xE000) || code > 0x10FFFF) {
+    code = 0xFFFD;
+  }
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+// Drive text without its trailing blanks; null when the drive was not
+// examined.
+Json driveText(const DriveOutcome& outcome, const std::wstring& text) {
+  if (outcome.decision == Decision::NotExamined) {
+    return nullptr;
+  }
+  const std::size_t end = text.find_last_not_of(L' ');
+  return utf8FromWide(end == std::wstring::npos ? std::wstring() : text.substr(0, end + 1));
+}
+
+Json driverName(const DriveOutcome& outcome) {
+  if (outcome.decision == Decision::NotExamined) {
+    return nullptr;
+  }
+  switch (outcome.disk.driverKind) {
+    case DriverKind::Inbox:
+      return "inbox";
+    case DriverKind::VrocRaid:
+    case DriverKind::VrocNonRaid:
+      return "vroc";
+    default:
+      return "irst";
+  }
+}
+
+const char* decisionName(Decision decision) {
+  switch (decision) {
+    case Decision::Updated:
+      return "updated";
+    case Decision::UpdatedNeedsPowerCycle:
+      return "updatedNeedsPowerCycle";
+    case Decision::Failed:
+      return "failed";
+    case Decision::NotAccepted:
+      return "notAccepted";
+    case Decision::NotExamined:
+      return "notExamined";
+    case Decision::UpdateAvailable:
+      return "updateAvailable";
+    case Decision::UpdatePendingReset:
+      return "updatePendingReset";
+    case Decision::AlreadyCurrent:
+      return "alreadyCurrent";
+  }
+  return "failed";
+}
+
+Json driveJson(const DriveOutcome& outcome) {
+  const DiskInfo& disk = outcome.disk;
+  Json drive = Json::object();
+  drive["driver"] = driverName(outcome);
+  drive["raid"] =
+      outcome.decision != Decision::NotExamined &&
+      (disk.driverKind == DriverKind::IrstRaid || disk.driverKind == DriverKind::VrocRaid);
+  drive["devicePath"] = utf8FromWide(disk.devicePath);
+  drive["model"] = driveText(outcome, disk.modelNumber);
+  drive["serial"] = driveText(outcome, disk.serialNumber);
+  drive["firmware"] = driveText(outcome, disk.firmwareRevision);
+  drive["decision"] = decisionName(outcome.decision);
+  drive["resultCode"] = outcome.resultCode ? Json(*outcome.resultCode) : Json(nullptr);
+  drive["detail"] =
+      outcome.detail.empty() ? Json(nullptr) : Json(utf8FromWide(widenBytes(outcome.detail)));
+  return drive;
+}
+
+}  // namespace
+
+std::string utf8FromWide(std::wstring_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto code = static_cast<std::uint32_t>(text[i]);
+    if (sizeof(wchar_t) == 2 && code >= 0xD800 && code < 0xDC00 && i + 1 < text.size()) {
+      const auto low = static_cast<std::uint32_t>(text[i + 1]);
+      if (low >= 0xDC00 && low < 0xE000) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    appendUtf8(out, code);
+  }
+  return out;
+}
+
+std::string isoTime(const platform::LocalTime& t) {
+  const int offset = t.utcOffsetMinutes < 0 ? -t.utcOffsetMinutes : t.utcOffsetMinutes;
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", t.year, t.month,
+                t.day, t.hour, t.minute, t.second, t.utcOffsetMinutes < 0 ? '-' : '+', offset / 60,
+                offset % 60);
+  return text;
+}
+
+std::string composeResultsJson(const UpdateContext& context) {
+  Json results = Json::object();
+  results["schemaVersion"] = 1;
+  results["package"] = utf8FromWide(PackageTitle);
+  results["imageRevision"] = utf8FromWide(imageRevision);
+  results["imageSha256"] = context.imageSha256;
+  results["computerName"] = utf8FromWide(platform::computerName());
+  results["mode"] = context.checkOnly ? "check" : "update";
+  results["startTime"] = isoTime(context.startClock);
+  results["endTime"] = isoTime(context.endClock);
+  Json commandLine = Json::array();
+  for (const std::wstring& argument : context.arguments) {
+    commandLine.push_back(utf8FromWide(argument));
+  }
+  results["commandLine"] = std::move(commandLine);
+  results["exitStatus"] = context.finalResult;
+  results["error"] = context.runError ? Json(*context.runError) : Json(nullptr);
+  Json drives = Json::array();
+  for (const DriveOutcome& outcome : context.outcomes) {
+    drives.push_back(driveJson(outcome));
+  }
+  results["drives"] = std::move(drives);
+  return results.dump(2) + "\n";
+}
+
+}  // namespace zev

@@ -1,0 +1,26 @@
+// The slots a firmware-information reply describes.
+#include "update/slot_reads.hpp"
+
+namespace zev {
+
+SlotState slotStateOf(const fw::FirmwareInfo& info) {
+  SlotState state;
+  state.activeSlot = info.activeSlot;
+  // Slots are numbered from 1; 0 and STORAGE_FIRMWARE_INFO_INVALID_SLOT mean
+  // that no slot waits for activation.
+  if (info.pendingActivateSlot != 0 && info.pendingActivateSlot != fw::kInvalidSlot) {
+    state.pendingSlot = info.pendingActivateSlot;
+  }
+  for (const fw::FirmwareSlotInfo& slot : info.slots) {
+    if (slot.slotNumber == 0 || slot.slotNumber > fw::kMaxSlots) {
+      continue;
+    }
+    if (state.revisions.size() < slot.slotNumber) {
+      state.revisions.resize(slot.slotNumber);
+    }
+    state.revisions[slot.slotNumber - 1] = slot.revision;
+  }
+  return state;
+}
+
+}  // namespace zev
