@@ -30,6 +30,7 @@ struct Parsed {
   std::wstring logPath;
   std::wstring inputCommand;
   bool logRequested = false;
+  bool checkOnly = false;
   std::string output;
 };
 
@@ -51,6 +52,7 @@ Parsed parse(std::vector<std::wstring> args) {
   parsed.logPath = context.logPath;
   parsed.inputCommand = context.inputCommand;
   parsed.logRequested = context.logRequested;
+  parsed.checkOnly = context.checkOnly;
   silentMode = false;
   return parsed;
 }
@@ -90,6 +92,11 @@ TEST_F(CommandLine, SilentSwitchAndRejectedArguments) {
       {L"/LOG=C:\\x.log", 0, false, true},
       {L"/log=", 0, false, true},
       {L"/logfile=x", 0, false, true},
+      {L"/c", 1, false, false},
+      {L"/C", 0, false, true},
+      {L"/check", 0, false, true},
+      {L"/json=", 0, false, true},
+      {L"/JSON=x", 0, false, true},
   };
   for (const SwitchCase& c : cases) {
     const Parsed p = parse({c.argument});
@@ -157,6 +164,20 @@ TEST_F(CommandLine, ALogOptionNeverDestroysAFile) {
                               std::istreambuf_iterator<char>()};
     EXPECT_EQ(content, "keep me") << narrowText(args[1]);
   }
+}
+
+TEST_F(CommandLine, CheckAndResultsOptionsStandAnywhere) {
+  const std::wstring log = path("run.log");
+  const std::wstring json = path("run.json");
+  const Parsed p = parse({L"/json=" + json, L"/c", L"/s", L"/log=" + log});
+  EXPECT_EQ(p.result, 1);
+  EXPECT_TRUE(p.silent);
+  EXPECT_TRUE(p.checkOnly);
+  EXPECT_TRUE(fs::exists(fs::path(json)));
+  // One file for both is refused for the option that names it second.
+  const Parsed same = parse({L"/log=" + log, L"/json=" + log});
+  EXPECT_EQ(same.result, 0);
+  EXPECT_EQ(same.output, "[ERROR] " + narrowText(log) + " is invalid file path.\n");
 }
 
 TEST_F(CommandLine, InvalidPathPrintsItsLineWithoutUsage) {

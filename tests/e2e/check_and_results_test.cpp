@@ -1,0 +1,208 @@
+// The check ("/c") and the results file ("/json="), end to end on simulated
+// machines: the verdict of every drive on every stack, the check's exit
+// status, that a check sends no download, activation or commit, and that the
+// results file says what the console says.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "app/entry_point.hpp"
+#include "platform/sha256.hpp"
+#include "support/bound_machine.hpp"
+
+namespace zev {
+namespace {
+
+using testsupport::CapturedMachine;
+using zevsim::FaultRequest;
+
+struct PackageRun {
+  int exitStatus = -1;
+  std::string console;
+  std::string log;
+  nlohmann::json results;
+};
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+PackageRun runPackage(CapturedMachine& sim, const std::vector<std::wstring>& options) {
+  const auto dir =
+      std::filesystem::temp_directory_path() /
+      ("zev-check-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  std::vector<std::wstring> args = {L"C:\\pkg\\zev.exe", L"/s",
+                                    L"/log=" + (dir / "run.log").wstring(),
+                                    L"/json=" + (dir / "run.json").wstring()};
+  args.insert(args.end(), options.begin(), options.end());
+  std::vector<const wchar_t*> argv;
+  for (const std::wstring& arg : args) {
+    argv.push_back(arg.c_str());
+  }
+  PackageRun run;
+  run.exitStatus = packageMain(static_cast<int>(argv.size()), argv.data());
+  run.console = sim.console();
+  run.log = readFile(dir / "run.log");
+  run.results = nlohmann::json::parse(readFile(dir / "run.json"));
+  std::filesystem::remove_all(dir);
+  return run;
+}
+
+struct CheckRow {
+  std::string name;
+  std::string machine;
+  int exitStatus;
+  std::string verdict;   // the first drive's verdict line, without "  [CHECK] "
+  std::string decision;  // its decision in the results file
+};
+
+std::string drive(const std::string& keys) {
+  return R"({ "id": "a", "fwug": 8)" + keys + " }";
+}
+std::string inbox(const std::string& keys) {
+  return R"({ "drives": [ )" + drive(keys) + R"( ], "inbox": [ { "drive": "a" } ] })";
+}
+std::string irst(const std::string& keys) {
+  return R"({ "drives": [ )" + drive(keys) +
+         R"( ], "intelController": { "raidVolumes": [ { "members": [ { "drive": "a", "port": 0 } ] } ] } })";
+}
+std::string vroc(const std::string& keys) {
+  return R"({ "drives": [ )" + drive(keys) +
+         R"( ], "intelController": { "driver": "vroc", "passThrough": [ { "drive": "a", "busNumber": 1 } ] } })";
+}
+
+const std::string kPending =
+    R"(, "firmware": "KTW3LMZB", "slotFirmware": ["KTW3LMZB", "KTW8LMZB"], "pendingSlot": 2)";
+
+std::vector<CheckRow> checkRows() {
+  std::vector<CheckRow> rows;
+  for (const auto& [stack, machineOf] :
+       std::vector<std::pair<std::string, std::string (*)(const std::string&)>>{
+           {"Inbox", inbox}, {"Irst", irst}, {"Vroc", vroc}}) {
+    rows.push_back({stack + "Available", machineOf(R"(, "firmware": "KTW3LMZB")"), 0,
+                    "Update available.", "updateAvailable"});
+    rows.push_back({stack + "PendingReset", machineOf(kPending), 2, "Update pending reset.",
+                    "updatePendingReset"});
+    rows.push_back({stack + "Current", machineOf(R"(, "firmware": "KTW8LMZB")"), 2,
+                    "Already at KTW8LMZB.", "alreadyCurrent"});
+    rows.push_back({stack + "Refused", machineOf(R"(, "firmware": "KTW3LMZA")"), 2,
+                    "Revision not accepted.", "notAccepted"});
+  }
+  rows.push_back({"NoDrive", R"({ "drives": [] })", 2, "", ""});
+  rows.push_back({"InboxNotExamined",
+                  inbox(R"(, "faults": [ { "request": "identify", "error": 1117 } ])"), 1, "",
+                  "notExamined"});
+  return rows;
+}
+
+void PrintTo(const CheckRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class CheckTest : public testing::TestWithParam<CheckRow> {};
+
+TEST_P(CheckTest, GivesTheVerdictAndChangesNothing) {
+  const CheckRow& row = GetParam();
+  CapturedMachine sim(row.machine);
+  const PackageRun run = runPackage(sim, {L"/c"});
+  EXPECT_EQ(run.exitStatus, row.exitStatus) << run.console;
+  if (!row.verdict.empty()) {
+    EXPECT_NE(run.console.find("  [CHECK] " + row.verdict + "\n\n"), std::string::npos)
+        << run.console;
+    EXPECT_NE(run.log.find("Result Details : " + row.verdict + "\n"), std::string::npos) << run.log;
+  }
+  EXPECT_EQ(run.results["mode"], "check");
+  EXPECT_EQ(run.results["exitStatus"], row.exitStatus);
+  if (!row.decision.empty()) {
+    ASSERT_EQ(run.results["drives"].size(), 1u) << run.results.dump(2);
+    EXPECT_EQ(run.results["drives"][0]["decision"], row.decision);
+    EXPECT_TRUE(run.results["drives"][0]["resultCode"].is_null());
+  }
+  for (const zevsim::DriveReport& report : sim.machine().driveReports()) {
+    EXPECT_EQ(report.requests[static_cast<int>(FaultRequest::Download)], 0u) << report.id;
+    EXPECT_EQ(report.requests[static_cast<int>(FaultRequest::Activate)], 0u) << report.id;
+  }
+  EXPECT_TRUE(sim.machine().messageBoxes().empty());
+  EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CheckTest, testing::ValuesIn(checkRows()),
+                         [](const testing::TestParamInfo<CheckRow>& info) {
+                           return info.param.name;
+                         });
+
+// After an update, the results file holds every drive with the decision the
+// console and the log show, and the image's fingerprint.
+TEST(ResultsFile, AfterAnUpdateRunSaysWhatBecameOfEveryDrive) {
+  CapturedMachine sim(R"({ "drives": [ { "id": "a", "firmware": "KTW3LMZB", "fwug": 8 },
+      { "id": "b", "firmware": "KTW3LMZB", "fwug": 8,
+        "faults": [ { "request": "activate", "returnCode": 7 } ] },
+      { "id": "c", "firmware": "XXXXXXXX" }, { "id": "d", "faults": [ { "request": "open", "error": 5 } ] } ],
+    "inbox": [ { "drive": "a" }, { "drive": "b" }, { "drive": "c" }, { "drive": "d" } ] })");
+  const PackageRun run = runPackage(sim, {});
+  EXPECT_EQ(run.exitStatus, 1);
+  const nlohmann::json& results = run.results;
+  EXPECT_EQ(results["schemaVersion"], 1);
+  EXPECT_EQ(results["mode"], "update");
+  EXPECT_EQ(results["exitStatus"], 1);
+  EXPECT_TRUE(results["error"].is_null());
+  EXPECT_EQ(results["commandLine"][0], "C:\\pkg\\zev.exe");
+  EXPECT_EQ(results["computerName"], "ZEVSIM-01");
+  const auto image = std::filesystem::path(ZEV_IMAGE_FILE);
+  const std::string bytes = readFile(image);
+  const auto digest =
+      platform::sha256({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+  ASSERT_TRUE(digest.has_value());
+  std::string hex;
+  for (std::uint8_t byte : *digest) {
+    hex += "0123456789abcdef"[byte >> 4];
+    hex += "0123456789abcdef"[byte & 15];
+  }
+  EXPECT_EQ(results["imageSha256"], hex);
+  const nlohmann::json& drives = results["drives"];
+  ASSERT_EQ(drives.size(), 4u) << results.dump(2);
+  EXPECT_EQ(drives[0]["decision"], "updated");
+  EXPECT_EQ(drives[0]["resultCode"], 0);
+  EXPECT_EQ(drives[0]["serial"], "KD27A");
+  EXPECT_EQ(drives[0]["driver"], "inbox");
+  EXPECT_EQ(drives[1]["decision"], "failed");
+  EXPECT_EQ(drives[1]["resultCode"], 1);
+  EXPECT_EQ(drives[1]["detail"], "Firmware activation failed. ReturnCode: 0x7");
+  EXPECT_EQ(drives[2]["decision"], "notAccepted");
+  EXPECT_TRUE(drives[2]["resultCode"].is_null());
+  EXPECT_EQ(drives[3]["decision"], "notExamined");
+  EXPECT_TRUE(drives[3]["driver"].is_null());
+  EXPECT_TRUE(drives[3]["model"].is_null());
+  EXPECT_EQ(drives[3]["detail"], "Failed to get disk handle: 0x5");
+}
+
+// Another run holds the guard: nothing is touched, and the run fails.
+TEST(RunGuard, HeldByAnotherRunRefusesTheRun) {
+  CapturedMachine sim(
+      R"({ "runGuardHeld": true, "drives": [ { "id": "a", "firmware": "KTW3LMZB" } ],
+      "inbox": [ { "drive": "a" } ] })");
+  const PackageRun run = runPackage(sim, {});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_NE(run.console.find("  [ERROR] Another firmware update is running.\n\n"),
+            std::string::npos);
+  EXPECT_TRUE(sim.calls(zevsim::CallKind::GetClassDevs).empty());
+  EXPECT_TRUE(sim.calls(zevsim::CallKind::CreateFile).empty());
+  EXPECT_NE(run.log.find("Result Details : Another firmware update is running.\n"),
+            std::string::npos);
+  EXPECT_EQ(run.results["error"], "Another firmware update is running.");
+  // The guard a run takes is released at its end: the next run proceeds.
+  CapturedMachine free(R"({ "drives": [] })");
+  EXPECT_EQ(runPackage(free, {L"/c"}).exitStatus, 2);
+  EXPECT_EQ(runPackage(free, {L"/c"}).exitStatus, 2);
+}
+
+}  // namespace
+}  // namespace zev
