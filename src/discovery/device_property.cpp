@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <cwchar>
+#include <optional>
 #include <string>
 
 #include "discovery/growing_buffer.hpp"
@@ -54,34 +55,44 @@ std::string narrowAscii(const std::wstring& wide, std::size_t limit) {
 
 }  // namespace
 
-bool readDeviceStringProperty(platform::DeviceSet set, const platform::DeviceInfoData& device,
-                              const platform::PropertyKey& key, std::wstring& out,
-                              std::size_t narrowBufferSize) {
+namespace {
+
+// The property's wide text, read whole by the growing-buffer protocol.
+std::optional<std::wstring> readPropertyText(platform::DeviceSet set,
+                                             const platform::DeviceInfoData& device,
+                                             const platform::PropertyKey& key) {
   std::uint32_t propertyType = 0;
   const auto value =
       readWithGrowingBuffer([&](std::uint8_t* buffer, std::uint32_t size, std::uint32_t* required) {
         return platform::getDeviceProperty(set, device, key, &propertyType, buffer, size, required);
       });
   if (!value) {
+    return std::nullopt;
+  }
+  return wideValue(*value);
+}
+
+}  // namespace
+
+bool readDeviceStringProperty(platform::DeviceSet set, const platform::DeviceInfoData& device,
+                              const platform::PropertyKey& key, std::wstring& out,
+                              std::size_t narrowBufferSize) {
+  const auto text = readPropertyText(set, device, key);
+  if (!text) {
     return false;
   }
-  const std::string narrow =
-      narrowAscii(wideValue(*value), std::min(kConvertedBytesLimit, narrowBufferSize));
+  const std::string narrow = narrowAscii(*text, std::min(kConvertedBytesLimit, narrowBufferSize));
   out.assign(narrow.begin(), narrow.end());
   return true;
 }
 
 bool readDeviceWideStringProperty(platform::DeviceSet set, const platform::DeviceInfoData& device,
                                   const platform::PropertyKey& key, std::wstring& out) {
-  std::uint32_t propertyType = 0;
-  const auto value =
-      readWithGrowingBuffer([&](std::uint8_t* buffer, std::uint32_t size, std::uint32_t* required) {
-        return platform::getDeviceProperty(set, device, key, &propertyType, buffer, size, required);
-      });
-  if (!value) {
+  const auto text = readPropertyText(set, device, key);
+  if (!text) {
     return false;
   }
-  out = wideValue(*value);
+  out = *text;
   return true;
 }
 

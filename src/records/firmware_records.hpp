@@ -127,12 +127,16 @@ struct FirmwareInfo {
   std::vector<FirmwareSlotInfo> slots;  // slotCount entries
 };
 
-// Reads the STORAGE_FIRMWARE_INFO at infoOffset of reply. nullopt when the
-// record or any of its SlotCount entries does not lie wholly inside reply: no
-// byte outside the reply is read.
-inline std::optional<FirmwareInfo> readFirmwareInfo(std::span<const std::uint8_t> reply,
-                                                    std::size_t infoOffset) {
-  if (!fieldInside(reply, infoOffset, kInfoSlotsOffset)) {
+// The reader of both versions: they differ only in where the slot entries
+// start, how long each is and how many Revision bytes it holds. nullopt when
+// the record or any of its SlotCount entries does not lie wholly inside
+// reply: no byte outside the reply is read.
+inline std::optional<FirmwareInfo> readFirmwareInfoLayout(std::span<const std::uint8_t> reply,
+                                                          std::size_t infoOffset,
+                                                          std::size_t slotsOffset,
+                                                          std::size_t slotSize,
+                                                          std::size_t revisionSize) {
+  if (!fieldInside(reply, infoOffset, slotsOffset)) {
     return std::nullopt;
   }
   FirmwareInfo info;
@@ -140,19 +144,26 @@ inline std::optional<FirmwareInfo> readFirmwareInfo(std::span<const std::uint8_t
   info.slotCount = loadLe8(reply, infoOffset + kInfoSlotCountOffset);
   info.activeSlot = loadLe8(reply, infoOffset + kInfoActiveSlotOffset);
   info.pendingActivateSlot = loadLe8(reply, infoOffset + kInfoPendingActivateSlotOffset);
-  const std::size_t slotsStart = infoOffset + kInfoSlotsOffset;
-  if (!fieldInside(reply, slotsStart, std::size_t{info.slotCount} * kSlotInfoSize)) {
+  const std::size_t slotsStart = infoOffset + slotsOffset;
+  if (!fieldInside(reply, slotsStart, std::size_t{info.slotCount} * slotSize)) {
     return std::nullopt;
   }
   info.slots.reserve(info.slotCount);
   for (std::size_t i = 0; i < info.slotCount; ++i) {
-    const std::size_t entry = slotsStart + i * kSlotInfoSize;
-    const auto revision = reply.subspan(entry + kSlotRevisionOffset, kSlotRevisionSize);
+    const std::size_t entry = slotsStart + i * slotSize;
+    const auto revision = reply.subspan(entry + kSlotRevisionOffset, revisionSize);
     info.slots.push_back({loadLe8(reply, entry + kSlotNumberOffset),
                           loadLe8(reply, entry + kSlotReadOnlyOffset) != 0,
                           {revision.begin(), revision.end()}});
   }
   return info;
+}
+
+// Reads the STORAGE_FIRMWARE_INFO at infoOffset of reply.
+inline std::optional<FirmwareInfo> readFirmwareInfo(std::span<const std::uint8_t> reply,
+                                                    std::size_t infoOffset) {
+  return readFirmwareInfoLayout(reply, infoOffset, kInfoSlotsOffset, kSlotInfoSize,
+                                kSlotRevisionSize);
 }
 
 // --- STORAGE_FIRMWARE_INFO_V2, returned by FIRMWARE_FUNCTION_GET_INFO when
@@ -192,30 +203,11 @@ inline void writeInfoV2Request(std::span<std::uint8_t> request, std::size_t info
   storeLe32(request, infoOffset + 4, kInfoV2Size);
 }
 
-// Reads the STORAGE_FIRMWARE_INFO_V2 at infoOffset of reply, as
-// readFirmwareInfo reads version 1.
+// Reads the STORAGE_FIRMWARE_INFO_V2 at infoOffset of reply.
 inline std::optional<FirmwareInfo> readFirmwareInfoV2(std::span<const std::uint8_t> reply,
                                                       std::size_t infoOffset) {
-  if (!fieldInside(reply, infoOffset, kInfoV2SlotsOffset)) {
-    return std::nullopt;
-  }
-  FirmwareInfo info;
-  info.upgradeSupport = loadLe8(reply, infoOffset + kInfoUpgradeSupportOffset) != 0;
-  info.slotCount = loadLe8(reply, infoOffset + kInfoSlotCountOffset);
-  info.activeSlot = loadLe8(reply, infoOffset + kInfoActiveSlotOffset);
-  info.pendingActivateSlot = loadLe8(reply, infoOffset + kInfoPendingActivateSlotOffset);
-  const std::size_t slotsStart = infoOffset + kInfoV2SlotsOffset;
-  if (!fieldInside(reply, slotsStart, std::size_t{info.slotCount} * kSlotInfoV2Size)) {
-    return std::nullopt;
-  }
-  for (std::size_t i = 0; i < info.slotCount; ++i) {
-    const std::size_t entry = slotsStart + i * kSlotInfoV2Size;
-    const auto revision = reply.subspan(entry + kSlotRevisionOffset, kSlotRevisionV2Size);
-    info.slots.push_back({loadLe8(reply, entry + kSlotNumberOffset),
-                          loadLe8(reply, entry + kSlotReadOnlyOffset) != 0,
-                          {revision.begin(), revision.end()}});
-  }
-  return info;
+  return readFirmwareInfoLayout(reply, infoOffset, kInfoV2SlotsOffset, kSlotInfoV2Size,
+                                kSlotRevisionV2Size);
 }
 
 // --- STORAGE_FIRMWARE_DOWNLOAD (version 1) ---
