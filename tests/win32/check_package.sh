@@ -10,6 +10,8 @@
 # - /s and a log on Wine's own machine (no matching drive): the "[No Disk]"
 #   log, the start and end lines, exit status 1;
 # - no /s and no display: the final message box returns and the run ends;
+# - /c on Wine's own machine: the image's SHA-256 as CNG computes it (equal to
+#   FIRMWARE_IMAGE's when given), no drive needing the update, exit status 2;
 # - the file itself: imports only system DLLs, the windowed subsystem, its
 #   version information and elevation manifest, under 4 MiB, and (given
 #   FIRMWARE_IMAGE) the 2 MiB image embedded unchanged.
@@ -92,9 +94,23 @@ check_banner "rejected argument" "$work/usage.out"
   printf '\nAllowed Behaviors:\n'
   printf '%-20s%s\n' '/s' 'Execute update package in silently without user intervention.'
   printf '%-20s%s\n' '/log=<FILEPATH>' 'Write installation log to a specified file.'
+  printf '%-20s%s\n' '/c' 'Check which drives need this update; change nothing.'
+  printf '%-20s%s\n' '/json=<FILEPATH>' 'Write the results as JSON to a specified file.'
 } >"$work/usage.expected"
 expect_same "rejected argument: usage block, \"\\n\" line breaks" "$work/usage.expected" \
   "$work/usage.out"
+
+# --- A check: CNG's digest of the embedded image, the run guard taken ---
+run check /c /s
+expect_status "check on Wine's machine" 2 "$status"
+digest=$(sed -n 's/^ Image SHA-256 : \([0-9a-f]\{64\}\)$/\1/p' "$work/check.out")
+if [[ -z "$digest" ]]; then
+  fail "check: no image SHA-256 line"
+elif [[ -n "$image" && "$digest" != "$(sha256sum "$image" | cut -d' ' -f1)" ]]; then
+  fail "check: image SHA-256 $digest differs from the image file's"
+else
+  pass "check: image SHA-256 $digest"
+fi
 
 # --- A log path that cannot be opened ---
 bad_log='Z:\nonexistent\dir\x.log'
@@ -158,8 +174,10 @@ expect_same "run without /s: ends with the end line" "$work/boxed.expected" "$wo
 "$objdump" -p "$exe" >"$work/headers.txt"
 imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' "$work/headers.txt" | sort -u | tr '\n' ' ')
 unexpected=$(sed -n 's/^[[:space:]]*DLL Name: //p' "$work/headers.txt" |
-  grep -viE '^(KERNEL32|USER32|SETUPAPI|ADVAPI32|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\.dll$')
-if [[ -z "$unexpected" ]] && grep -qi '^SETUPAPI.dll$' <<<"${imports// /$'\n'}"; then
+  grep -viE '^(KERNEL32|USER32|SETUPAPI|ADVAPI32|bcrypt|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\.dll$')
+# bcrypt.dll: the image's SHA-256 is computed with the system's CNG.
+if [[ -z "$unexpected" ]] && grep -qi '^SETUPAPI.dll$' <<<"${imports// /$'\n'}" &&
+  grep -qi '^bcrypt.dll$' <<<"${imports// /$'\n'}"; then
   pass "imports only system DLLs: $imports"
 else
   fail "imports: $imports (not a system DLL: ${unexpected:-none}; SETUPAPI expected)"
