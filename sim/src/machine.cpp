@@ -228,6 +228,23 @@ bool Machine::moduleHandleAvailable() const {
   return !state_->moduleHandleFails;
 }
 
+const std::string& Machine::computerName() const {
+  return state_->config.computerName;
+}
+
+bool Machine::acquireRunGuard() {
+  MachineState& s = *state_;
+  if (s.config.runGuardHeld || s.runGuardAcquired) {
+    return false;
+  }
+  s.runGuardAcquired = true;
+  return true;
+}
+
+void Machine::releaseRunGuard() {
+  state_->runGuardAcquired = false;
+}
+
 void Machine::messageBox(const std::wstring& text, const std::wstring& caption) {
   // MessageBoxW takes C strings: both texts end at their first NUL.
   const auto cString = [](const std::wstring& s) { return s.substr(0, s.find(L'\0')); };

@@ -27,7 +27,8 @@ constexpr std::size_t kFirmwareBytes = 8;  // Identify Controller FR
 constexpr std::uint32_t kMaxSlots = 7;     // FRMW bits 3:1
 constexpr std::uint32_t kMaxScsiPorts = 16;
 constexpr std::uint32_t kMaxDeviceNumber = 65535;
-constexpr std::uint32_t kMaxPathId = 255;  // the path id is one byte of the SAS address
+constexpr std::uint32_t kMaxPathId = 255;     // the path id is one byte of the SAS address
+constexpr std::size_t kMaxComputerName = 15;  // MAX_COMPUTERNAME_LENGTH
 // The revision of an image lies at bytes 0x1010 to 0x1017, so a shorter image
 // could never report one.
 constexpr std::uint32_t kMinImageSize = 0x1018;
@@ -57,11 +58,36 @@ void readNvmeVersion(const Json& value, const std::string& path, DriveConfig& dr
   drive.nvmeMinor = static_cast<std::uint8_t>(minor);
 }
 
+// What an earlier run may have left on the drive: the revisions its slots hold
+// and the slot that becomes active at the next reset.
+void readSlotState(const ObjectReader& object, DriveConfig& drive) {
+  if (const Json* revisions = object.find("slotFirmware")) {
+    const std::string path = object.pathOf("slotFirmware");
+    const Json& list = readArray(*revisions, path);
+    if (list.size() != drive.slots) {
+      fail(path, "lists " + std::to_string(list.size()) + " revisions for the drive's " +
+                     std::to_string(drive.slots) + " slots");
+    }
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      drive.slotFirmware.push_back(readLatin1(list[i], indexPath(path, i), kFirmwareBytes));
+    }
+  }
+  if (const Json* pending = object.find("pendingSlot")) {
+    const std::string path = object.pathOf("pendingSlot");
+    drive.pendingSlot = readU32(*pending, path, 1, kMaxSlots);
+    if (*drive.pendingSlot > drive.slots) {
+      fail(path, "slot " + std::to_string(*drive.pendingSlot) + " is beyond the drive's " +
+                     std::to_string(drive.slots) + " slots");
+    }
+  }
+}
+
 DriveConfig readDrive(const Json& value, const std::string& path) {
   const ObjectReader object(
       value, path,
       {"id", "model", "serial", "firmware", "nvmeVersion", "fwug", "fwugStrict", "mdts", "slots",
-       "slot1ReadOnly", "activeSlot", "upgradeSupport", "imageSize", "activation", "faults"});
+       "slot1ReadOnly", "activeSlot", "upgradeSupport", "imageSize", "activation", "slotFirmware",
+       "pendingSlot", "faults"});
   DriveConfig drive;
   drive.id = readAscii(object.require("id"), object.pathOf("id"));
 
@@ -132,6 +158,7 @@ DriveConfig readDrive(const Json& value, const std::string& path) {
            "expected \"reset\", \"powerCycle\" or \"immediate\", not " + inQuotes(text));
     }
   }
+  readSlotState(object, drive);
   if (const Json* faults = object.find("faults")) {
     drive.faults = readFaults(*faults, object.pathOf("faults"), false);
   }
@@ -144,9 +171,10 @@ DriveConfig readDrive(const Json& value, const std::string& path) {
 class MachineReader {
  public:
   MachineConfig read(const Json& root) {
-    const ObjectReader object(root, "$",
-                              {"description", "drives", "inbox", "intelController",
-                               "otherControllers", "moduleHandleFails"});
+    const ObjectReader object(
+        root, "$",
+        {"description", "drives", "inbox", "intelController", "otherControllers",
+         "moduleHandleFails", "computerName", "runGuardHeld"});
     if (const Json* description = object.find("description")) {
       config_.description = readString(*description, object.pathOf("description"));
     }
@@ -164,6 +192,17 @@ class MachineReader {
     }
     if (const Json* fails = object.find("moduleHandleFails")) {
       config_.moduleHandleFails = readBool(*fails, object.pathOf("moduleHandleFails"));
+    }
+    if (const Json* name = object.find("computerName")) {
+      const std::string path = object.pathOf("computerName");
+      config_.computerName = readAscii(*name, path);
+      if (config_.computerName.size() > kMaxComputerName) {
+        fail(path, "is " + std::to_string(config_.computerName.size()) +
+                       " characters, longer than a computer name's 15");
+      }
+    }
+    if (const Json* held = object.find("runGuardHeld")) {
+      config_.runGuardHeld = readBool(*held, object.pathOf("runGuardHeld"));
     }
     for (std::size_t i = 0; i < config_.drives.size(); ++i) {
       checkDriveFaultsFit(config_.drives[i], stacks_[i], indexPath("$.drives", i));

@@ -147,16 +147,17 @@ bool isVrocStack(Stack stack) {
 }
 
 // Whether requests of this kind reach a drive attached this way. Only the
-// inbox driver asks for the device number and the slot information; a RAID
-// member has no disk path of its own to open (its volume's disk is opened,
-// not the drive).
+// inbox driver asks for the device number; every stack answers the slot
+// information (inbox and "IntelFw " GET_INFO, the VROC Firmware Slot
+// Information log); a RAID member has no disk path of its own to open (its
+// volume's disk is opened, not the drive).
 bool stackCarries(Stack stack, FaultRequest kind) {
   switch (kind) {
     case FaultRequest::Open:
       return stack != Stack::IrstMember && stack != Stack::VrocMember;
     case FaultRequest::DeviceNumber:
-    case FaultRequest::GetInfo:
       return stack == Stack::InboxDisk;
+    case FaultRequest::GetInfo:
     case FaultRequest::Identify:
     case FaultRequest::Download:
     case FaultRequest::Activate:
@@ -220,6 +221,12 @@ void checkDriveFaultsFit(const DriveConfig& drive, const std::vector<Stack>& sta
         fail(path + ".returnCode", "the " + std::string(faultKindName(fault.request)) +
                                        " request of " + stackName(stack) +
                                        " has no SRB_IO_CONTROL header to carry a ReturnCode");
+      }
+      if (fault.dataBufferOffset && stack != Stack::InboxDisk) {
+        fail(path + ".dataBufferOffset",
+             "only the inbox driver's slot information is moved by a DataBufferOffset; this "
+             "request reaches the drive as " +
+                 std::string(stackName(stack)));
       }
       if ((fault.nvmeStatus || fault.completion) &&
           !(isVrocStack(stack) && stackHasHeader(stack, fault.request))) {

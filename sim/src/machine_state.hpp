@@ -25,6 +25,7 @@ namespace zevsim {
 // Win32 error values of the simulated platform.
 inline constexpr std::uint32_t kErrorSuccess = 0;
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorInvalidData = 13;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
@@ -87,6 +88,7 @@ struct PathTarget {
 struct OpenHandle {
   std::wstring path;  // as the caller gave it
   std::unique_ptr<Endpoint> endpoint;
+  std::uint32_t access = 0;  // CreateFileW's dwDesiredAccess
 };
 
 struct InjectedCallFault {
@@ -120,6 +122,7 @@ class MachineState {
 
   std::uint32_t lastError = 0;
   bool moduleHandleFails = false;
+  bool runGuardAcquired = false;  // by the caller, through acquireRunGuard()
   bool recording = true;
   std::vector<CallRecord> calls;
   std::vector<MessageBoxRecord> boxes;

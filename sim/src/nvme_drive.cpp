@@ -48,7 +48,13 @@ NvmeDrive::NvmeDrive(const DriveConfig& config, std::span<const std::uint8_t> pa
       packageImage_(packageImage),
       slotRevisions_(config.slots, config.firmware),
       activeSlot_(config.activeSlot),
-      runningFirmware_(config.firmware) {}
+      pendingSlot_(config.pendingSlot),
+      runningFirmware_(config.firmware) {
+  // A drive an earlier run left behind holds its own revisions.
+  if (config.slotFirmware.size() == config.slots) {
+    slotRevisions_ = config.slotFirmware;
+  }
+}
 
 const Fault* NvmeDrive::countRequest(FaultRequest kind) {
   const std::uint32_t count = ++counts_[static_cast<int>(kind)];

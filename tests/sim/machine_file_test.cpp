@@ -73,6 +73,12 @@ const ErrorCase kErrorCases[] = {
     {"ModuleHandleFailsNotBool", R"({"moduleHandleFails": "no"})", "$.moduleHandleFails",
      "true or false"},
     {"DrivesNotArray", R"({"drives": {}})", "$.drives", "expected an array, found an object"},
+    {"ComputerNameEmpty", R"({"computerName": ""})", "$.computerName", "empty"},
+    {"ComputerNameLongerThan15", R"({"computerName": "ZEVSIM-SERVER-01"})", "$.computerName",
+     "16 characters"},
+    {"ComputerNameNotAscii", R"({"computerName": "SERVEUR-\u00e9"})", "$.computerName", "U+00E9"},
+    {"ComputerNameNotText", R"({"computerName": 1})", "$.computerName", "expected a string"},
+    {"RunGuardHeldNotBool", R"({"runGuardHeld": 1})", "$.runGuardHeld", "true or false"},
     // Drives.
     {"DriveNotObject", R"({"drives": ["a"]})", "$.drives[0]", "expected an object"},
     {"DriveUnknownKey", R"({"drives": [{"id": "a"}, {"id": "b", "fwgu": 1}]})", "$.drives[1].fwgu",
@@ -124,6 +130,27 @@ const ErrorCase kErrorCases[] = {
      "$.drives[0].imageSize", "multiple of 4"},
     {"UpgradeSupportNotBool", R"({"drives": [{"id": "a", "upgradeSupport": null}]})",
      "$.drives[0].upgradeSupport", "found null"},
+    {"SlotFirmwareShorterThanSlots", R"({"drives": [{"id": "a", "slotFirmware": ["KTW3LMZB"]}]})",
+     "$.drives[0].slotFirmware", "1 revisions for the drive's 2 slots"},
+    {"SlotFirmwareLongerThanSlots",
+     R"({"drives": [{"id": "a", "slots": 1, "slotFirmware": ["KTW3LMZB", "KTW8LMZB"]}]})",
+     "$.drives[0].slotFirmware", "2 revisions for the drive's 1 slots"},
+    {"SlotFirmwareNotArray", R"({"drives": [{"id": "a", "slotFirmware": "KTW3LMZB"}]})",
+     "$.drives[0].slotFirmware", "expected an array"},
+    {"SlotFirmwareLongerThan8",
+     R"({"drives": [{"id": "a", "slotFirmware": ["KTW3LMZB", "KTW8LMZB0"]}]})",
+     "$.drives[0].slotFirmware[1]", "9 bytes"},
+    {"SlotFirmwareAboveLatin1", R"({"drives": [{"id": "a", "slotFirmware": ["KTW\u0100", "X"]}]})",
+     "$.drives[0].slotFirmware[0]", "U+0100"},
+    {"PendingSlotZero", R"({"drives": [{"id": "a", "pendingSlot": 0}]})", "$.drives[0].pendingSlot",
+     "0"},
+    {"PendingSlotBeyondSlots", R"({"drives": [{"id": "a", "pendingSlot": 3}]})",
+     "$.drives[0].pendingSlot", "2 slots"},
+    {"PendingSlotOnADriveWithoutSlots",
+     R"({"drives": [{"id": "a", "slots": 0, "pendingSlot": 1}]})", "$.drives[0].pendingSlot",
+     "0 slots"},
+    {"PendingSlotNull", R"({"drives": [{"id": "a", "pendingSlot": null}]})",
+     "$.drives[0].pendingSlot", "found null"},
     // Latin-1 drive text.
     {"ModelLongerThan40",
      R"({"drives": [{"id": "a", "model": "12345678901234567890123456789012345678901"}]})",
@@ -329,8 +356,14 @@ const FaultFitCase kFaultFitCases[] = {
     {"IrstMemberIdentifyReturnCode", kIrstMember, R"({"request": "identify", "returnCode": 1})",
      nullptr},
     {"IrstMemberActivateError", kIrstMember, R"({"request": "activate", "error": 1117})", nullptr},
-    {"IrstMemberGetInfo", kIrstMember, R"({"request": "getInfo", "error": 1})",
-     "$.drives[0].faults[0].request"},
+    {"IrstMemberGetInfoError", kIrstMember, R"({"request": "getInfo", "error": 1})", nullptr},
+    {"IrstPassThroughGetInfoReturnCode", kIrstPassThrough,
+     R"({"request": "getInfo", "returnCode": 3})", nullptr},
+    {"IrstMemberGetInfoBufferOffset", kIrstMember,
+     R"({"request": "getInfo", "dataBufferOffset": 100})",
+     "$.drives[0].faults[0].dataBufferOffset"},
+    {"IrstMemberGetInfoNvmeStatus", kIrstMember, R"({"request": "getInfo", "nvmeStatus": 2})",
+     "$.drives[0].faults[0].nvmeStatus"},
     {"IrstMemberDeviceNumber", kIrstMember, R"({"request": "deviceNumber", "error": 1})",
      "$.drives[0].faults[0].request"},
     {"IrstMemberOpen", kIrstMember, R"({"request": "open", "error": 5})",
@@ -349,11 +382,18 @@ const FaultFitCase kFaultFitCases[] = {
      nullptr},
     {"VrocPassThroughOpenNvmeStatus", kVrocPassThrough, R"({"request": "open", "nvmeStatus": 2})",
      "$.drives[0].faults[0].nvmeStatus"},
-    {"VrocMemberGetInfo", kVrocMember, R"({"request": "getInfo", "dataBufferOffset": 8})",
-     "$.drives[0].faults[0].request"},
+    {"VrocMemberGetInfoBufferOffset", kVrocMember,
+     R"({"request": "getInfo", "dataBufferOffset": 8})", "$.drives[0].faults[0].dataBufferOffset"},
+    {"VrocMemberGetInfoNvmeStatus", kVrocMember, R"({"request": "getInfo", "nvmeStatus": 2})",
+     nullptr},
+    {"VrocPassThroughGetInfoCompletion", kVrocPassThrough,
+     R"({"request": "getInfo", "completion": 65536})", nullptr},
     // A drive reached two ways: the fault must fit every way its request takes.
-    {"TwoStacksGetInfoReachesOnlyInbox", kInboxAndIrstMember,
+    {"TwoStacksGetInfoReturnCode", kInboxAndIrstMember,
      R"({"request": "getInfo", "returnCode": 3})", nullptr},
+    {"TwoStacksGetInfoBufferOffset", kInboxAndIrstMember,
+     R"({"request": "getInfo", "dataBufferOffset": 100})",
+     "$.drives[0].faults[0].dataBufferOffset"},
     {"TwoStacksIdentifyReturnCode", kInboxAndIrstMember,
      R"({"request": "identify", "returnCode": 3})", "$.drives[0].faults[0].returnCode"},
     {"TwoStacksDownloadNvmeStatus", kInboxAndVrocMember,
@@ -453,6 +493,15 @@ TEST(MachineFileDefaults, AnEmptyObjectIsAnEmptyMachine) {
   EXPECT_TRUE(config.otherControllers.empty());
   EXPECT_FALSE(config.moduleHandleFails);
   EXPECT_EQ(config.description, "");
+  EXPECT_EQ(config.computerName, "ZEVSIM-01");
+  EXPECT_FALSE(config.runGuardHeld);
+}
+
+TEST(MachineFileDefaults, ComputerNameAndRunGuardAreRead) {
+  const MachineConfig config =
+      parseOk(R"({"computerName": "DB-NODE-0000007", "runGuardHeld": true})");
+  EXPECT_EQ(config.computerName, "DB-NODE-0000007");
+  EXPECT_TRUE(config.runGuardHeld);
 }
 
 TEST(MachineFileDefaults, DriveTakesTheDocumentedValues) {
@@ -474,7 +523,18 @@ TEST(MachineFileDefaults, DriveTakesTheDocumentedValues) {
   EXPECT_TRUE(drive.upgradeSupport);
   EXPECT_EQ(drive.imageSize, 2097152u);
   EXPECT_EQ(drive.activation, Activation::Reset);
+  EXPECT_TRUE(drive.slotFirmware.empty());  // every slot holds `firmware`
+  EXPECT_FALSE(drive.pendingSlot.has_value());
   EXPECT_TRUE(drive.faults.empty());
+}
+
+TEST(MachineFileDefaults, SlotFirmwareIsPaddedDriveTextAndPendingSlotIsKept) {
+  const MachineConfig config = parseOk(R"({"drives": [{"id": "x", "slots": 3,
+      "slotFirmware": ["KTW3LMZB", "KTW8", "KTW\u0000\u00ff"], "pendingSlot": 2}]})");
+  ASSERT_EQ(config.drives.size(), 1u);
+  EXPECT_EQ(config.drives[0].slotFirmware,
+            (std::vector<std::string>{"KTW3LMZB", "KTW8    ", std::string("KTW\0\xFF   ", 8)}));
+  EXPECT_EQ(config.drives[0].pendingSlot, 2u);
 }
 
 TEST(MachineFileDefaults, SerialIsCutToTwentyBytes) {

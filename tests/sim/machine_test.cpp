@@ -909,6 +909,17 @@ TEST_F(MachineTest, DriveReportsFollowTheDriveList) {
   }
 }
 
+TEST_F(MachineTest, DriveReportsShowWhatAnEarlierRunLeft) {
+  config.drives[0].slotFirmware = {"KTW3LMZB", "KTW8LMZB"};
+  config.drives[0].pendingSlot = 2;
+  const DriveReport report = machine().driveReports().at(0);
+  ASSERT_EQ(report.slots.size(), 2u);
+  EXPECT_EQ(report.slots[0].firmware, "KTW3LMZB");
+  EXPECT_EQ(report.slots[1].firmware, "KTW8LMZB");
+  EXPECT_EQ(report.runningFirmware, "KTW3LMZB");
+  EXPECT_EQ(report.firmwareAfterReset, "KTW8LMZB");
+}
+
 TEST_F(MachineTest, MessageBoxTextsEndAtTheirFirstNul) {
   machine().messageBox(std::wstring(L"Patch completed\0tail", 20),
                        std::wstring(L"ZEV_TQ270c_V1.0.2_KTW8\0\0\0\0", 26));
@@ -930,6 +941,25 @@ TEST_F(MachineTest, FixedClockAndModuleHandle) {
   EXPECT_EQ(fixed.year, 2024);
   EXPECT_EQ(fixed.day, 29);
   EXPECT_EQ(fixed.second, 58);
+}
+
+TEST_F(MachineTest, ComputerNameAndRunGuard) {
+  EXPECT_EQ(machine().computerName(), "ZEVSIM-01");
+  EXPECT_TRUE(machine().acquireRunGuard());
+  EXPECT_FALSE(machine().acquireRunGuard());  // held until released
+  machine().releaseRunGuard();
+  EXPECT_TRUE(machine().acquireRunGuard());
+  machine().releaseRunGuard();
+  machine().releaseRunGuard();  // releasing nothing does nothing
+
+  MachineConfig held = config;
+  held.computerName = "DB-NODE-7";
+  held.runGuardHeld = true;
+  Machine other(held, {});
+  EXPECT_EQ(other.computerName(), "DB-NODE-7");
+  EXPECT_FALSE(other.acquireRunGuard());
+  other.releaseRunGuard();  // another run's guard is not this caller's to release
+  EXPECT_FALSE(other.acquireRunGuard());
 }
 
 TEST(MachineConstruction, RefusesDescriptionsThatDoNotHoldTogether) {

@@ -307,6 +307,48 @@ TEST(NvmeDriveSlots, StartWithTheRunningRevision) {
   EXPECT_EQ(drive.firmwareAfterReset(), "KTW3LMZB");
 }
 
+TEST(NvmeDriveSlots, AnEarlierRunLeavesItsRevisionsAndPendingSlot) {
+  const struct {
+    const char* name;
+    std::vector<std::string> slotFirmware;
+    std::optional<std::uint32_t> pendingSlot;
+    const char* afterReset;
+  } cases[] = {{"pending slot 2", {"KTW3LMZB", "KTW8LMZB", "KTW5LMZB"}, 2, "KTW8LMZB"},
+               {"pending slot 1, read-only", {"KTW1LMZB", "KTW3LMZB", "KTW5LMZB"}, 1, "KTW1LMZB"},
+               {"nothing pending: the active slot",
+                {"KTW1LMZB", "KTW3LMZB", "KTW5LMZB"},
+                std::nullopt,
+                "KTW3LMZB"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DriveConfig config = testDrive("a");
+    config.slots = 3;
+    config.activeSlot = 2;
+    config.slotFirmware = c.slotFirmware;
+    config.pendingSlot = c.pendingSlot;
+    const NvmeDrive drive(config, {});
+    for (std::uint32_t slot = 1; slot <= 3; ++slot) {
+      EXPECT_EQ(drive.slotRevision(slot), c.slotFirmware[slot - 1]) << slot;
+    }
+    EXPECT_EQ(drive.pendingSlot(), c.pendingSlot);
+    EXPECT_EQ(drive.runningFirmware(), "KTW3LMZB");  // FR: `firmware`
+    EXPECT_EQ(drive.firmwareAfterReset(), c.afterReset);
+  }
+}
+
+TEST(NvmeDriveSlots, ACommitReplacesTheLeftPendingSlot) {
+  DriveConfig config = testDrive("a");
+  config.slots = 3;
+  config.slotFirmware = {"KTW3LMZB", "KTW5LMZB", "KTW6LMZB"};
+  config.pendingSlot = 3;
+  NvmeDrive drive(config, {});
+  ASSERT_TRUE(sendImage(drive, testImage(config.imageSize), 4096));
+  ASSERT_EQ(drive.commit(2), NvmeDrive::CommitResult::Success);
+  EXPECT_EQ(drive.pendingSlot(), 2u);
+  EXPECT_EQ(drive.slotRevision(3), "KTW6LMZB");
+  EXPECT_EQ(drive.firmwareAfterReset(), "KTW8LMZB");
+}
+
 TEST(NvmeDriveFaults, CountPerKindAndMatchTheNthRequest) {
   DriveConfig config = testDrive("a");
   Fault second = test::fault(FaultRequest::Download);

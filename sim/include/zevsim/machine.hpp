@@ -163,6 +163,14 @@ class Machine {
 
   // --- Process ---
   bool moduleHandleAvailable() const;
+  // The computer's name, as the machine description gives it.
+  const std::string& computerName() const;
+  // The system-wide run guard that keeps two runs of the package apart:
+  // false when the description says another run holds it (runGuardHeld) or
+  // when it was acquired and not released since; true when this call takes it.
+  bool acquireRunGuard();
+  // Releases the guard this machine's caller holds; nothing when it holds none.
+  void releaseRunGuard();
   void messageBox(const std::wstring& text, const std::wstring& caption);
   LocalTime localTime() const;
   void setClock(const LocalTime& fixed);

@@ -57,6 +57,12 @@ struct DriveConfig {
   bool upgradeSupport = true;
   std::uint32_t imageSize = 2097152;
   Activation activation = Activation::Reset;
+  // The revisions the slots hold, slot 1 first, each 8 bytes; empty: every
+  // slot holds `firmware`. Otherwise exactly `slots` entries.
+  std::vector<std::string> slotFirmware;
+  // The slot that becomes active at the next reset (1 to slots), as an
+  // earlier run may have left it; absent: none.
+  std::optional<std::uint32_t> pendingSlot;
   std::vector<Fault> faults;
   friend bool operator==(const DriveConfig&, const DriveConfig&) = default;
 };
@@ -130,6 +136,11 @@ struct MachineConfig {
   std::optional<IntelControllerConfig> intelController;
   std::vector<OtherControllerConfig> otherControllers;
   bool moduleHandleFails = false;
+  // The computer's name (GetComputerNameW): ASCII, 1 to 15 characters.
+  std::string computerName = "ZEVSIM-01";
+  // true: another run of the package holds the system-wide run guard, so
+  // Machine::acquireRunGuard() fails.
+  bool runGuardHeld = false;
   friend bool operator==(const MachineConfig&, const MachineConfig&) = default;
 };
 
