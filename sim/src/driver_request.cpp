@@ -122,46 +122,103 @@ std::optional<FaultRequest> firmwareFunctionKind(std::uint32_t function) {
   }
 }
 
-std::vector<std::uint8_t> firmwareInfo(const NvmeDrive& drive) {
+namespace {
+
+// Copies the revision bytes of slot n into a field of width bytes (the rest
+// stays zero).
+void putRevision(std::span<std::uint8_t> bytes, std::size_t at, std::size_t width,
+                 const std::string& revision) {
+  std::copy_n(revision.begin(), std::min(width, revision.size()), bytes.begin() + at);
+}
+
+std::uint8_t pendingSlotByte(const NvmeDrive& drive) {
+  return drive.pendingSlot() ? static_cast<std::uint8_t>(*drive.pendingSlot())
+                             : firmware::info::kInvalidSlot;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> firmwareInfo(const NvmeDrive& drive, bool controller) {
   namespace info = firmware::info;
   namespace slot = firmware::slot_info;
-  const std::uint32_t slots = drive.slotCount();
-  std::vector<std::uint8_t> record(info::kSlots + slot::kRecordSize * slots, 0);
+  // The slots described: all of them, or the active one alone.
+  std::vector<std::uint32_t> described;
+  if (controller) {
+    for (std::uint32_t n = 1; n <= drive.slotCount(); ++n) {
+      described.push_back(n);
+    }
+  } else if (drive.slotCount() != 0) {
+    described.push_back(drive.activeSlot());
+  }
+  std::vector<std::uint8_t> record(info::kSlots + slot::kRecordSize * described.size(), 0);
   const std::span<std::uint8_t> bytes(record);
   le::store32(bytes, info::kVersion, info::kStructureVersion);
   le::store32(bytes, info::kSize, firmware::kInfoSizeof);
   record[info::kUpgradeSupport] = drive.upgradeSupport() ? 1 : 0;
-  record[info::kSlotCount] = static_cast<std::uint8_t>(slots);
+  record[info::kSlotCount] = static_cast<std::uint8_t>(described.size());
   record[info::kActiveSlot] = static_cast<std::uint8_t>(drive.activeSlot());
-  record[info::kPendingActivateSlot] =
-      drive.pendingSlot() ? static_cast<std::uint8_t>(*drive.pendingSlot()) : info::kInvalidSlot;
-  for (std::uint32_t n = 1; n <= slots; ++n) {
-    const std::size_t entry = info::kSlots + slot::kRecordSize * (n - 1);
-    record[entry + slot::kSlotNumber] = static_cast<std::uint8_t>(n);
-    record[entry + slot::kReadOnly] = drive.slotReadOnly(n) ? 1 : 0;
-    const std::string revision = drive.slotRevision(n);
-    for (std::size_t i = 0; i < slot::kRevisionSize && i < revision.size(); ++i) {
-      record[entry + slot::kRevision + i] = static_cast<std::uint8_t>(revision[i]);
-    }
+  record[info::kPendingActivateSlot] = pendingSlotByte(drive);
+  for (std::size_t k = 0; k < described.size(); ++k) {
+    const std::size_t entry = info::kSlots + slot::kRecordSize * k;
+    record[entry + slot::kSlotNumber] = static_cast<std::uint8_t>(described[k]);
+    record[entry + slot::kReadOnly] = drive.slotReadOnly(described[k]) ? 1 : 0;
+    putRevision(bytes, entry + slot::kRevision, slot::kRevisionSize,
+                drive.slotRevision(described[k]));
   }
   return record;
 }
 
-std::uint32_t firmwareDownload(NvmeDrive& drive, std::span<const std::uint8_t> record) {
+std::vector<std::uint8_t> firmwareInfoV2(const NvmeDrive& drive) {
+  namespace info = firmware::info;
+  namespace v2 = firmware::info_v2;
+  namespace slot = firmware::slot_info;
+  constexpr std::uint32_t kPayloadAlignment = 4096;
+  const std::uint32_t slots = drive.slotCount();
+  std::vector<std::uint8_t> record(v2::kSlots + v2::kSlotRecordSize * slots, 0);
+  const std::span<std::uint8_t> bytes(record);
+  le::store32(bytes, info::kVersion, v2::kStructureVersion);
+  le::store32(bytes, info::kSize, v2::kSizeof);
+  record[info::kUpgradeSupport] = drive.upgradeSupport() ? 1 : 0;
+  record[info::kSlotCount] = static_cast<std::uint8_t>(slots);
+  record[info::kActiveSlot] = static_cast<std::uint8_t>(drive.activeSlot());
+  record[info::kPendingActivateSlot] = pendingSlotByte(drive);
+  record[v2::kFirmwareShared] = 1;
+  le::store32(bytes, v2::kImagePayloadAlignment, kPayloadAlignment);
+  le::store32(bytes, v2::kImagePayloadMaxSize, drive.config().mdts);
+  for (std::uint32_t n = 1; n <= slots; ++n) {
+    const std::size_t entry = v2::kSlots + v2::kSlotRecordSize * (n - 1);
+    record[entry + slot::kSlotNumber] = static_cast<std::uint8_t>(n);
+    record[entry + slot::kReadOnly] = drive.slotReadOnly(n) ? 1 : 0;
+    // The 8 FR bytes, then zeros to the 16-byte field's end.
+    putRevision(bytes, entry + slot::kRevision, slot::kRevisionSize, drive.slotRevision(n));
+  }
+  return record;
+}
+
+std::uint32_t firmwareDownload(NvmeDrive& drive, std::span<const std::uint8_t> record,
+                               DownloadRecords accepted) {
   namespace dl = firmware::download;
   if (record.size() < dl::kImageBufferV1) {
     return firmware::kStatusInvalidParameter;
   }
   const std::uint32_t version = le::load32(record, dl::kVersion);
   const std::uint32_t size = le::load32(record, dl::kSize);
+  const bool windows = accepted == DownloadRecords::Windows;
   std::size_t imageAt = 0;
-  // Size is accepted both as the offset of ImageBuffer and as the padded
-  // sizeof of the record.
-  if (version == dl::kVersion1 && (size == dl::kImageBufferV1 || size == dl::kSizeofV1)) {
+  // The inbox driver takes Size both as the offset of ImageBuffer and as the
+  // padded sizeof of the record; "IntelFw " takes the V2 record as the
+  // package's request table gives it, and nothing else.
+  if (windows && version == dl::kVersion1 &&
+      (size == dl::kImageBufferV1 || size == dl::kSizeofV1)) {
     imageAt = dl::kImageBufferV1;
-  } else if (version == dl::kVersion2 && (size == dl::kImageBufferV2 || size == dl::kSizeofV2) &&
+  } else if (version == dl::kVersion2 &&
+             (size == dl::kImageBufferV2 || (windows && size == dl::kSizeofV2)) &&
              record.size() >= dl::kImageBufferV2) {
     imageAt = dl::kImageBufferV2;
+    if (!windows && (record[dl::kSlotV2] != intel::fw::kDownloadAnySlot ||
+                     le::load32(record, dl::kImageSizeV2) != intel::fw::kDownloadImageSize)) {
+      return firmware::kStatusInvalidParameter;
+    }
   } else {
     return firmware::kStatusInvalidParameter;
   }
@@ -170,16 +227,18 @@ std::uint32_t firmwareDownload(NvmeDrive& drive, std::span<const std::uint8_t> r
   if (!le::inside(record.size(), imageAt, bufferSize)) {
     return firmware::kStatusInvalidParameter;
   }
-  const bool accepted =
+  const bool taken =
       drive.downloadPiece(offset, record.subspan(imageAt, static_cast<std::size_t>(bufferSize)));
-  return accepted ? firmware::kStatusSuccess : firmware::kStatusInvalidParameter;
+  return taken ? firmware::kStatusSuccess : firmware::kStatusInvalidParameter;
 }
 
-std::uint32_t firmwareActivate(NvmeDrive& drive, std::span<const std::uint8_t> record) {
+std::uint32_t firmwareActivate(NvmeDrive& drive, std::span<const std::uint8_t> record,
+                               bool exactSize) {
   namespace act = firmware::activate;
+  const std::uint32_t size = record.size() < act::kRecordSize ? 0 : le::load32(record, act::kSize);
   if (record.size() < act::kRecordSize ||
-      le::load32(record, act::kVersion) != act::kStructureVersion ||
-      le::load32(record, act::kSize) < act::kRecordSize) {
+      le::load32(record, act::kVersion) != act::kStructureVersion || size < act::kRecordSize ||
+      (exactSize && size != act::kRecordSize)) {
     return firmware::kStatusInvalidParameter;
   }
   switch (drive.commit(record[act::kSlotToActivate])) {

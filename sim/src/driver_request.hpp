@@ -85,15 +85,34 @@ std::optional<std::span<std::uint8_t>> firmwareDataRecord(std::span<std::uint8_t
 // The fault kind of a firmware function (GET_INFO, DOWNLOAD, ACTIVATE).
 std::optional<FaultRequest> firmwareFunctionKind(std::uint32_t function);
 
-// STORAGE_FIRMWARE_INFO (version 1) with one slot entry per drive slot.
-std::vector<std::uint8_t> firmwareInfo(const NvmeDrive& drive);
+// STORAGE_FIRMWARE_INFO (version 1): with FIRMWARE_REQUEST_FLAG_CONTROLLER
+// one slot entry per drive slot; without it the request is for the device,
+// and only the active slot is described (SlotCount 1).
+std::vector<std::uint8_t> firmwareInfo(const NvmeDrive& drive, bool controller);
 
-// FIRMWARE_FUNCTION_DOWNLOAD on a STORAGE_FIRMWARE_DOWNLOAD (version 1) or
-// STORAGE_FIRMWARE_DOWNLOAD_V2 record; returns the FIRMWARE_STATUS_* value.
-std::uint32_t firmwareDownload(NvmeDrive& drive, std::span<const std::uint8_t> record);
+// STORAGE_FIRMWARE_INFO_V2 with one 24-byte slot entry per drive slot.
+std::vector<std::uint8_t> firmwareInfoV2(const NvmeDrive& drive);
 
-// FIRMWARE_FUNCTION_ACTIVATE on a STORAGE_FIRMWARE_ACTIVATE record; returns
-// the FIRMWARE_STATUS_* value.
-std::uint32_t firmwareActivate(NvmeDrive& drive, std::span<const std::uint8_t> record);
+// Which download records a driver takes.
+enum class DownloadRecords {
+  // The inbox driver: STORAGE_FIRMWARE_DOWNLOAD (Size 24 or its padded
+  // sizeof 32) and STORAGE_FIRMWARE_DOWNLOAD_V2 (Size 32 or 40), any Slot
+  // and ImageSize.
+  Windows,
+  // The IRST driver: STORAGE_FIRMWARE_DOWNLOAD_V2 only, Size 32, Slot 0xFF
+  // and ImageSize 0.
+  IntelFw,
+};
+
+// FIRMWARE_FUNCTION_DOWNLOAD on a download record; returns the
+// FIRMWARE_STATUS_* value.
+std::uint32_t firmwareDownload(NvmeDrive& drive, std::span<const std::uint8_t> record,
+                               DownloadRecords accepted);
+
+// FIRMWARE_FUNCTION_ACTIVATE on a STORAGE_FIRMWARE_ACTIVATE record (Version
+// 1; Size at least 12, or exactly 12 when exactSize); returns the
+// FIRMWARE_STATUS_* value.
+std::uint32_t firmwareActivate(NvmeDrive& drive, std::span<const std::uint8_t> record,
+                               bool exactSize);
 
 }  // namespace zevsim

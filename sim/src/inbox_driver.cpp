@@ -125,25 +125,27 @@ class InboxDiskEndpoint : public Endpoint {
     std::uint32_t status = firmware::kStatusSuccess;
     switch (*kind) {
       case FaultRequest::GetInfo:
-        status = getInfo(*request, *record, fault);
+        status = getInfo(*request, *record, block->flags, fault);
         break;
       case FaultRequest::Download:
-        status = firmwareDownload(drive_, *record);
+        status = firmwareDownload(drive_, *record, DownloadRecords::Windows);
         break;
       default:
-        status = firmwareActivate(drive_, *record);
+        status = firmwareActivate(drive_, *record, /*exactSize=*/false);
         break;
     }
     request->setReturnCode(status);
     return request->reply(outSize);
   }
 
-  // Writes STORAGE_FIRMWARE_INFO into the data record; a `dataBufferOffset`
-  // fault makes the driver name another offset in the returned request
-  // block and write the information there, if it fits.
+  // Writes STORAGE_FIRMWARE_INFO into the data record (every slot with
+  // FIRMWARE_REQUEST_FLAG_CONTROLLER, the active slot alone without it); a
+  // `dataBufferOffset` fault makes the driver name another offset in the
+  // returned request block and write the information there, if it fits.
   std::uint32_t getInfo(MiniportRequest& request, std::span<std::uint8_t> record,
-                        const Fault* fault) {
-    const std::vector<std::uint8_t> info = firmwareInfo(drive_);
+                        std::uint32_t flags, const Fault* fault) {
+    const std::vector<std::uint8_t> info =
+        firmwareInfo(drive_, (flags & firmware::kRequestFlagController) != 0);
     if (record.size() < info.size()) {
       return firmware::kStatusInvalidParameter;
     }

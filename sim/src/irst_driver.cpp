@@ -158,7 +158,7 @@ class IrstControllerEndpoint : public Endpoint {
     }
     const std::uint32_t dataOffset = le::load32(bytes, intel::nvm::kDataBufferOffset);
     const std::uint32_t dataLength = le::load32(bytes, intel::nvm::kDataBufferLength);
-    if (dataOffset < intel::nvm::kFixedSize || dataLength < nvme::identify::kSize ||
+    if (dataOffset < intel::nvm::kFixedSize || dataLength != nvme::identify::kSize ||
         !le::inside(bytes.size(), dataOffset, dataLength)) {
       request.setReturnCode(intel::kStatusInvalidParameter);
       return request.reply(outSize);
@@ -169,12 +169,15 @@ class IrstControllerEndpoint : public Endpoint {
     return request.reply(outSize);
   }
 
-  // "IntelFw ": FIRMWARE_REQUEST_BLOCK after the drive address; download
-  // (STORAGE_FIRMWARE_DOWNLOAD_V2) and activate (STORAGE_FIRMWARE_ACTIVATE).
+  // "IntelFw ": FIRMWARE_REQUEST_BLOCK after the drive address, with the
+  // values the package's request tables give: Flags 1 (controller); slot
+  // information (STORAGE_FIRMWARE_INFO_V2 asked for with Version 2 and Size
+  // 48), download (STORAGE_FIRMWARE_DOWNLOAD_V2, Size 32, Slot 0xFF,
+  // ImageSize 0) and activate (STORAGE_FIRMWARE_ACTIVATE, Size 12).
   IoReply firmwareRequest(MiniportRequest& request, std::uint32_t outSize) {
     const auto block = readFirmwareRequestBlock(request.bytes(), intel::fw::kRequestBlock);
     const auto kind = block ? firmwareFunctionKind(block->function) : std::nullopt;
-    if (!kind || *kind == FaultRequest::GetInfo) {
+    if (!kind) {
       return notDelivered(win::kErrorInvalidParameter);
     }
     std::uint32_t error = 0;
@@ -186,13 +189,39 @@ class IrstControllerEndpoint : public Endpoint {
       return *stopped;
     }
     const auto record = firmwareDataRecord(request.bytes(), *block, kIntelFwDataStart);
-    if (!record) {
+    if (!record || block->flags != firmware::kRequestFlagController) {
       request.setReturnCode(firmware::kStatusInvalidParameter);
       return request.reply(outSize);
     }
-    request.setReturnCode(*kind == FaultRequest::Download ? firmwareDownload(*drive, *record)
-                                                          : firmwareActivate(*drive, *record));
+    std::uint32_t status = firmware::kStatusSuccess;
+    switch (*kind) {
+      case FaultRequest::GetInfo:
+        status = slotInformation(*drive, *record);
+        break;
+      case FaultRequest::Download:
+        status = firmwareDownload(*drive, *record, DownloadRecords::IntelFw);
+        break;
+      default:
+        status = firmwareActivate(*drive, *record, /*exactSize=*/true);
+        break;
+    }
+    request.setReturnCode(status);
     return request.reply(outSize);
+  }
+
+  // GET_INFO: the record arrives as a STORAGE_FIRMWARE_INFO_V2 with Version 2
+  // and Size 48 and must have room for every slot's entry.
+  static std::uint32_t slotInformation(const NvmeDrive& drive, std::span<std::uint8_t> record) {
+    namespace info = firmware::info;
+    namespace v2 = firmware::info_v2;
+    const std::vector<std::uint8_t> filled = firmwareInfoV2(drive);
+    if (record.size() < filled.size() ||
+        le::load32(record, info::kVersion) != v2::kStructureVersion ||
+        le::load32(record, info::kSize) != v2::kSizeof) {
+      return firmware::kStatusInvalidParameter;
+    }
+    std::copy(filled.begin(), filled.end(), record.begin());
+    return firmware::kStatusSuccess;
   }
 
   IntelControllerModel& controller_;

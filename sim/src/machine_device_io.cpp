@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "machine_state.hpp"
+#include "sim_records.hpp"
 #include "zevsim/machine.hpp"
 
 namespace zevsim {
@@ -19,6 +20,20 @@ std::optional<std::uint32_t> openFault(const Fault* fault) {
     return fault->error;
   }
   return std::nullopt;
+}
+
+// The I/O manager's check of a device request against the handle: the
+// access bits of the control code (bits 15:14, FILE_READ_ACCESS and
+// FILE_WRITE_ACCESS) must be granted by the access the handle was opened
+// with, read through the file generic mapping. MAXIMUM_ALLOWED grants
+// everything, as it does to the administrator the package runs as.
+bool accessGranted(std::uint32_t handleAccess, std::uint32_t controlCode) {
+  const std::uint32_t needed = win::requiredAccess(controlCode);
+  const bool all = (handleAccess & (win::kGenericAll | win::kMaximumAllowed)) != 0;
+  const bool read = all || (handleAccess & (win::kGenericRead | win::kFileReadData)) != 0;
+  const bool write = all || (handleAccess & (win::kGenericWrite | win::kFileWriteData)) != 0;
+  return ((needed & win::kFileReadAccess) == 0 || read) &&
+         ((needed & win::kFileWriteAccess) == 0 || write);
 }
 
 }  // namespace
@@ -93,7 +108,7 @@ SimHandle Machine::createFile(const wchar_t* path, std::uint32_t access, std::ui
     endpoint = s.wrapEndpoint(std::move(endpoint));
   }
   const SimHandle handle = s.newHandle();
-  s.handles.emplace(handle, OpenHandle{record.path, std::move(endpoint)});
+  s.handles.emplace(handle, OpenHandle{record.path, std::move(endpoint), access});
   s.succeed(record);
   return handle;
 }
@@ -112,6 +127,10 @@ bool Machine::deviceIoControl(SimHandle handle, std::uint32_t controlCode, const
     return s.fail(record, kErrorInvalidHandle);
   }
   record.path = it->second.path;
+  // The access check comes before the buffers are looked at.
+  if (!accessGranted(it->second.access, controlCode)) {
+    return s.fail(record, kErrorAccessDenied);
+  }
   // The I/O manager's probe of a missing buffer faults (ERROR_NOACCESS);
   // a synchronous DeviceIoControl without lpBytesReturned would write
   // through a null pointer, which the simulator reports the same way.

@@ -64,6 +64,7 @@ inline bool inside(std::uint64_t size, std::uint64_t offset, std::uint64_t width
 namespace win {
 
 inline constexpr std::uint32_t kErrorInvalidFunction = 1;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t kErrorIoDevice = 1117;
@@ -73,6 +74,26 @@ inline constexpr std::uint32_t kIoctlStorageQueryProperty = 0x002D1400;
 inline constexpr std::uint32_t kIoctlScsiMiniport = 0x0004D008;
 
 inline constexpr std::uint32_t kFileDeviceDisk = 7;
+
+// CTL_CODE: the access the caller's handle must hold sits in bits 15:14.
+inline constexpr unsigned kControlCodeAccessShift = 14;
+inline constexpr std::uint32_t kFileReadAccess = 0x1;
+inline constexpr std::uint32_t kFileWriteAccess = 0x2;
+inline constexpr std::uint32_t requiredAccess(std::uint32_t controlCode) {
+  return (controlCode >> kControlCodeAccessShift) & 0x3;
+}
+static_assert(requiredAccess(kIoctlScsiMiniport) == (kFileReadAccess | kFileWriteAccess));
+static_assert(requiredAccess(kIoctlStorageQueryProperty) == 0);
+static_assert(requiredAccess(kIoctlStorageGetDeviceNumber) == 0);
+
+// The access mask of CreateFileW, as the file generic mapping grants it.
+inline constexpr std::uint32_t kFileReadData = 0x0001;
+inline constexpr std::uint32_t kFileWriteData = 0x0002;
+inline constexpr std::uint32_t kFileAppendData = 0x0004;
+inline constexpr std::uint32_t kMaximumAllowed = 0x02000000;
+inline constexpr std::uint32_t kGenericAll = 0x10000000;
+inline constexpr std::uint32_t kGenericWrite = 0x40000000;
+inline constexpr std::uint32_t kGenericRead = 0x80000000;
 
 }  // namespace win
 
@@ -238,6 +259,8 @@ static_assert(kDataBufferLength + 4 == kRecordSize);
 inline constexpr std::uint32_t kStructureVersion = 1;
 }  // namespace request_block
 
+inline constexpr std::uint32_t kRequestFlagController = 0x1;
+
 inline constexpr std::uint32_t kFunctionGetInfo = 1;
 inline constexpr std::uint32_t kFunctionDownload = 2;
 inline constexpr std::uint32_t kFunctionActivate = 3;
@@ -272,6 +295,26 @@ static_assert(kRevision + kRevisionSize == kRecordSize);
 // sizeof(STORAGE_FIRMWARE_INFO): the fixed part and its one declared slot.
 inline constexpr std::uint32_t kInfoSizeof = info::kSlots + slot_info::kRecordSize;
 static_assert(kInfoSizeof == 32);
+
+// STORAGE_FIRMWARE_INFO_V2: the version-1 head, then
+//       12     1  FirmwareShared
+//       13     3  Reserved
+//       16     4  ImagePayloadAlignment
+//       20     4  ImagePayloadMaxSize
+//       24    24  Slot[0], one STORAGE_FIRMWARE_SLOT_INFO_V2 per slot:
+//                   +0 SlotNumber, +1 ReadOnly, +2 6 reserved, +8 Revision[16]
+namespace info_v2 {
+inline constexpr std::size_t kFirmwareShared = 12;
+inline constexpr std::size_t kImagePayloadAlignment = 16;
+inline constexpr std::size_t kImagePayloadMaxSize = 20;
+inline constexpr std::size_t kSlots = 24;
+inline constexpr std::uint32_t kStructureVersion = 2;
+inline constexpr std::size_t kSlotRecordSize = 24;
+inline constexpr std::size_t kSlotRevisionSize = 16;
+inline constexpr std::uint32_t kSizeof = kSlots + kSlotRecordSize;
+static_assert(kSizeof == 48);
+static_assert(slot_info::kRevision + kSlotRevisionSize == kSlotRecordSize);
+}  // namespace info_v2
 
 namespace download {
 inline constexpr std::size_t kVersion = 0;
@@ -418,6 +461,10 @@ inline constexpr std::uint8_t kAdminCommandSet = 0;
 namespace fw {
 inline constexpr std::string_view kSignature{"IntelFw ", 8};
 inline constexpr std::uint32_t kControlCode = 0xF0000040;
+// The download record's Slot and ImageSize as the driver takes them: the
+// controller chooses the slot, and the image size is not announced.
+inline constexpr std::uint8_t kDownloadAnySlot = 0xFF;
+inline constexpr std::uint32_t kDownloadImageSize = 0;
 inline constexpr std::size_t kRequestBlock = 32;
 inline constexpr std::size_t kRequestBlockEnd =
     kRequestBlock + firmware::request_block::kRecordSize;
@@ -478,7 +525,9 @@ inline constexpr std::size_t kCount = 28;
 inline constexpr std::size_t kVolumeNumber = 28;
 inline constexpr std::size_t kVolumeInfoMemberCount = 128;
 inline constexpr std::size_t kVolumeInfoSize = 132;
+inline constexpr std::size_t kMemberListBytes = 32;
 inline constexpr std::size_t kMemberListEntries = 36;
+inline constexpr std::size_t kNonRaidListBytes = 28;
 inline constexpr std::size_t kNonRaidListEntries = 32;
 
 namespace entry {
@@ -506,6 +555,19 @@ static_assert(kCompletion + 12 == kCompletionDword3);
 static_assert(kReturnBufferLength + 4 == kData);
 inline constexpr std::uint32_t kDirectionHostToDevice = 1;
 inline constexpr std::uint32_t kDirectionDeviceToHost = 2;
+// The return buffer lengths and data lengths of the requests the driver
+// carries: Identify Controller (the head, 4096 bytes of data and 4 spare, with
+// a data length field of 0), the Firmware Slot Information log (the head and
+// its 512 bytes), and Firmware Image Download and Firmware Commit (the head
+// and one byte back).
+inline constexpr std::uint32_t kIdentifyReturnLength = 4252;
+inline constexpr std::uint32_t kIdentifyDataLength = 0;
+inline constexpr std::uint32_t kSlotLogReturnLength = 664;
+inline constexpr std::uint32_t kSlotLogDataLength = 512;
+inline constexpr std::uint32_t kUpdateReturnLength = 153;
+static_assert(kData + 4096 + 4 == kIdentifyReturnLength);
+static_assert(kData + kSlotLogDataLength == kSlotLogReturnLength);
+static_assert(kData + 1 == kUpdateReturnLength);
 }  // namespace pass_through
 
 }  // namespace vroc
@@ -538,6 +600,7 @@ inline constexpr std::uint32_t kDirectionDeviceToHost = 2;
 
 namespace nvme {
 
+inline constexpr std::uint8_t kOpcodeGetLogPage = 0x02;
 inline constexpr std::uint8_t kOpcodeFirmwareCommit = 0x10;
 inline constexpr std::uint8_t kOpcodeFirmwareImageDownload = 0x11;
 inline constexpr std::uint8_t kOpcodeIdentify = 0x06;
@@ -551,6 +614,8 @@ inline constexpr std::size_t commandDword(std::size_t n) {
 inline constexpr std::uint32_t kStatusSuccess = 0x000;
 inline constexpr std::uint32_t kStatusInvalidOpcode = 0x001;
 inline constexpr std::uint32_t kStatusInvalidField = 0x002;
+inline constexpr std::uint32_t kStatusInvalidNamespace = 0x00B;
+inline constexpr std::uint32_t kStatusInvalidLogPage = 0x109;
 inline constexpr std::uint32_t kStatusInvalidFirmwareSlot = 0x106;
 inline constexpr std::uint32_t kStatusInvalidFirmwareImage = 0x107;
 inline constexpr unsigned kCompletionStatusShift = 17;
@@ -579,6 +644,29 @@ inline constexpr std::uint8_t kFrmwSlot1ReadOnly = 0x01;
 inline constexpr unsigned kFrmwSlotCountShift = 1;
 inline constexpr std::uint8_t kFrmwActivationWithoutReset = 0x10;
 }  // namespace identify
+
+// Get Log Page: command dword 1 NSID; dword 10 LID in bits 7:0 and NUMDL
+// (dwords less one) in bits 31:16.
+//
+// Firmware Slot Information log (LID 03h, 512 bytes):
+//   offset  size  field
+//        0     1  AFI: bits 2:0 active slot, bits 6:4 slot active at the
+//                 next reset (0: none)
+//        8  8 x 7  FRS1 to FRS7, the revision in each slot (zero when the
+//                 slot does not exist)
+namespace slot_log {
+inline constexpr std::size_t kNsid = 4;  // byte offset of command dword 1
+inline constexpr std::uint32_t kNsidAll = 0xFFFFFFFF;
+inline constexpr std::uint8_t kLidFirmwareSlot = 0x03;
+inline constexpr unsigned kNumdlShift = 16;
+inline constexpr std::size_t kFirmwareSlotSize = 512;
+inline constexpr std::size_t kAfi = 0;
+inline constexpr unsigned kAfiNextResetShift = 4;
+inline constexpr std::size_t kFrs = 8;
+inline constexpr std::size_t kFrsSize = 8;
+inline constexpr std::uint32_t kMaxSlots = 7;
+static_assert(kFrs + kFrsSize * kMaxSlots == 64);
+}  // namespace slot_log
 
 }  // namespace nvme
 

@@ -86,11 +86,13 @@ class VrocPortEndpoint : public Endpoint {
   }
 
   // Fills entries for disk indexes [first, first + count) from offset at, as
-  // many as the request has room for.
-  void putList(MiniportRequest& request, std::size_t at, std::size_t first,
+  // many as the request's byte-count field (at bytesAt) allows and the
+  // request has room for.
+  void putList(MiniportRequest& request, std::size_t bytesAt, std::size_t at, std::size_t first,
                std::size_t count) const {
     const std::size_t room = (request.size() - at) / vroc::entry::kRecordSize;
-    for (std::size_t k = 0; k < std::min(room, count); ++k) {
+    const std::size_t allowed = le::load32(request.bytes(), bytesAt) / vroc::entry::kRecordSize;
+    for (std::size_t k = 0; k < std::min({room, allowed, count}); ++k) {
       putEntry(request.bytes(), at + k * vroc::entry::kRecordSize, first + k);
     }
   }
@@ -125,14 +127,14 @@ class VrocPortEndpoint : public Endpoint {
         break;
       case vroc::kRaidMemberList:
         // Volume 1's members are the first disk ids.
-        putList(request, vroc::kMemberListEntries, 0, volumeMemberCount());
+        putList(request, vroc::kMemberListBytes, vroc::kMemberListEntries, 0, volumeMemberCount());
         break;
       case vroc::kNonRaidCount:
         le::store32(bytes, vroc::kCount,
                     static_cast<std::uint32_t>(disks_.size() - firstPassThrough_));
         break;
       default:
-        putList(request, vroc::kNonRaidListEntries, firstPassThrough_,
+        putList(request, vroc::kNonRaidListBytes, vroc::kNonRaidListEntries, firstPassThrough_,
                 disks_.size() - firstPassThrough_);
         break;
     }
@@ -142,6 +144,9 @@ class VrocPortEndpoint : public Endpoint {
 
   // The NVMe pass-through: the disk id comes in ReturnCode, the driver's
   // verdict goes back in ReturnCode and the drive's in completion dword 3.
+  // Each command the driver carries travels with the direction, data length
+  // and return buffer length the package's request tables give it; anything
+  // else is refused before it reaches the drive.
   IoReply passThrough(MiniportRequest& request, std::uint32_t outSize) {
     const std::span<std::uint8_t> bytes = request.bytes();
     if (bytes.size() < pt::kData) {
@@ -165,21 +170,52 @@ class VrocPortEndpoint : public Endpoint {
     const auto command = bytes.subspan(pt::kCommand, 64);
     const std::uint8_t opcode = command[nvme::commandDword(0)];
     const std::uint16_t commandId = le::load16(command, nvme::commandDword(0) + 2);
+    const std::uint32_t cdw10 = le::load32(command, nvme::commandDword(10));
+    const std::uint32_t cdw11 = le::load32(command, nvme::commandDword(11));
     const std::uint32_t direction = le::load32(bytes, pt::kDirection);
+    const std::uint32_t dataLength = le::load32(bytes, pt::kDataLength);
+    const std::uint32_t returnLength = le::load32(bytes, pt::kReturnBufferLength);
 
+    // What each command must carry: its fault kind, direction, the data
+    // length field, the return buffer length, and the data area the request
+    // must hold from offset 152.
     std::optional<FaultRequest> kind;
     std::uint32_t neededDirection = 0;
+    std::uint64_t neededDataLength = 0;
+    std::uint32_t neededReturnLength = pt::kUpdateReturnLength;
+    std::uint64_t dataArea = 0;
+    bool lengthsAgree = true;
     switch (opcode) {
       case nvme::kOpcodeIdentify:
         kind = FaultRequest::Identify;
         neededDirection = pt::kDirectionDeviceToHost;
+        neededDataLength = pt::kIdentifyDataLength;
+        neededReturnLength = pt::kIdentifyReturnLength;
+        dataArea = nvme::identify::kSize;
         break;
+      case nvme::kOpcodeGetLogPage: {
+        kind = FaultRequest::GetInfo;
+        neededDirection = pt::kDirectionDeviceToHost;
+        // NUMD (NUMDU in dword 11, NUMDL in dword 10) is 0-based; the log is
+        // read whole, and the data length field must say so too.
+        const std::uint64_t numd =
+            (std::uint64_t{cdw11 & 0xFFFF} << 16) | (cdw10 >> nvme::slot_log::kNumdlShift);
+        neededDataLength = pt::kSlotLogDataLength;
+        lengthsAgree = (numd + 1) * 4 == pt::kSlotLogDataLength;
+        neededReturnLength = pt::kSlotLogReturnLength;
+        dataArea = pt::kSlotLogDataLength;
+        break;
+      }
       case nvme::kOpcodeFirmwareImageDownload:
         kind = FaultRequest::Download;
         neededDirection = pt::kDirectionHostToDevice;
+        // NUMD is 0-based; the data the record carries must be exactly it.
+        neededDataLength = (std::uint64_t{cdw10} + 1) * 4;
+        dataArea = neededDataLength;
         break;
       case nvme::kOpcodeFirmwareCommit:
         kind = FaultRequest::Activate;
+        neededDirection = pt::kDirectionHostToDevice;
         break;
       default:
         break;
@@ -188,8 +224,13 @@ class VrocPortEndpoint : public Endpoint {
       // A command the drive model does not implement.
       return complete(request, outSize, nvme::kStatusInvalidOpcode, commandId, nullptr);
     }
-    if (neededDirection != 0 && direction != neededDirection) {
+    if (direction != neededDirection) {
       request.setReturnCode(vroc::kIoctlInvalidDirectionSpecified);
+      return request.reply(outSize);
+    }
+    if (!lengthsAgree || dataLength != neededDataLength || returnLength != neededReturnLength ||
+        !le::inside(bytes.size(), pt::kData, dataArea)) {
+      request.setReturnCode(vroc::kIoctlInsufficientInBuffer);
       return request.reply(outSize);
     }
     const Fault* fault = drive.countRequest(*kind);
@@ -199,15 +240,9 @@ class VrocPortEndpoint : public Endpoint {
     if (fault != nullptr && fault->nvmeStatus) {
       return complete(request, outSize, *fault->nvmeStatus, commandId, nullptr);
     }
-    const std::uint32_t cdw10 = le::load32(command, nvme::commandDword(10));
-    const std::uint32_t cdw11 = le::load32(command, nvme::commandDword(11));
     std::uint32_t status = nvme::kStatusSuccess;
     switch (*kind) {
       case FaultRequest::Identify: {
-        if (!le::inside(bytes.size(), pt::kData, nvme::identify::kSize)) {
-          request.setReturnCode(vroc::kIoctlInsufficientInBuffer);
-          return request.reply(outSize);
-        }
         if ((cdw10 & 0xFF) != nvme::kCnsController) {
           status = nvme::kStatusInvalidField;
           break;
@@ -216,17 +251,13 @@ class VrocPortEndpoint : public Endpoint {
         std::copy(identify.begin(), identify.end(), bytes.begin() + pt::kData);
         break;
       }
+      case FaultRequest::GetInfo:
+        status = firmwareSlotLog(drive, command, bytes.subspan(pt::kData, pt::kSlotLogDataLength));
+        break;
       case FaultRequest::Download: {
-        // NUMD is 0-based; the data the record carries must cover it.
-        const std::uint64_t pieceSize = (std::uint64_t{cdw10} + 1) * 4;
-        if (le::load32(bytes, pt::kDataLength) < pieceSize ||
-            !le::inside(bytes.size(), pt::kData, pieceSize)) {
-          request.setReturnCode(vroc::kIoctlInsufficientInBuffer);
-          return request.reply(outSize);
-        }
-        const bool accepted =
-            drive.downloadPiece(std::uint64_t{cdw11} * 4,
-                                bytes.subspan(pt::kData, static_cast<std::size_t>(pieceSize)));
+        const bool accepted = drive.downloadPiece(
+            std::uint64_t{cdw11} * 4,
+            bytes.subspan(pt::kData, static_cast<std::size_t>(neededDataLength)));
         status = accepted ? nvme::kStatusSuccess : nvme::kStatusInvalidField;
         break;
       }
@@ -235,6 +266,33 @@ class VrocPortEndpoint : public Endpoint {
         break;
     }
     return complete(request, outSize, status, commandId, fault);
+  }
+
+  // Get Log Page for the Firmware Slot Information log (LID 03h) of the
+  // whole controller (NSID 0 or FFFFFFFFh), all 512 bytes: AFI and FRS1 to
+  // FRS7.
+  static std::uint32_t firmwareSlotLog(const NvmeDrive& drive,
+                                       std::span<const std::uint8_t> command,
+                                       std::span<std::uint8_t> data) {
+    namespace lg = nvme::slot_log;
+    const std::uint32_t nsid = le::load32(command, lg::kNsid);
+    const std::uint32_t cdw10 = le::load32(command, nvme::commandDword(10));
+    if ((cdw10 & 0xFF) != lg::kLidFirmwareSlot) {
+      return nvme::kStatusInvalidLogPage;
+    }
+    if (nsid != 0 && nsid != lg::kNsidAll) {
+      return nvme::kStatusInvalidNamespace;
+    }
+    std::fill(data.begin(), data.end(), std::uint8_t{0});
+    const std::uint32_t pending = drive.pendingSlot().value_or(0);
+    data[lg::kAfi] = static_cast<std::uint8_t>((drive.activeSlot() & 0x7) |
+                                               ((pending & 0x7) << lg::kAfiNextResetShift));
+    for (std::uint32_t n = 1; n <= std::min(drive.slotCount(), lg::kMaxSlots); ++n) {
+      const std::string revision = drive.slotRevision(n);
+      std::copy_n(revision.begin(), std::min(lg::kFrsSize, revision.size()),
+                  data.begin() + static_cast<std::ptrdiff_t>(lg::kFrs + lg::kFrsSize * (n - 1)));
+    }
+    return nvme::kStatusSuccess;
   }
 
   // Firmware Commit: slot in bits 2:0 of command dword 10, action in 5:3.

@@ -231,6 +231,56 @@ TEST(SimInboxGetInfo, ReportsThePendingSlotAndAFixedDriveState) {
   EXPECT_EQ(reply.reply[68 + 32], 3);
 }
 
+// A drive an earlier run left waiting for its reset.
+DriveConfig leftPending() {
+  DriveConfig config = test::testDrive("a");
+  config.slots = 3;
+  config.activeSlot = 2;
+  config.slotFirmware = {"KTW1LMZB", "KTW3LMZB", "KTW8LMZB"};
+  config.pendingSlot = 3;
+  return config;
+}
+
+TEST(SimInboxGetInfo, ReportsTheRevisionsAndPendingSlotAnEarlierRunLeft) {
+  Inbox inbox(leftPending());
+  const IoReply reply = inbox.send(firmwareRequest(1, 100));
+  ASSERT_TRUE(reply.delivered);
+  const Bytes& r = reply.reply;
+  EXPECT_EQ(get32(r, 20), 0u);
+  EXPECT_EQ(r[61], 3);
+  EXPECT_EQ(r[62], 2);
+  EXPECT_EQ(r[63], 3);
+  for (std::size_t n = 0; n < 3; ++n) {
+    EXPECT_EQ(r[68 + 16 * n], n + 1);
+    EXPECT_EQ(test::text(r, 76 + 16 * n, 8), leftPending().slotFirmware[n]);
+  }
+}
+
+TEST(SimInboxGetInfo, WithoutTheControllerFlagDescribesOnlyTheActiveSlot) {
+  const struct {
+    const char* name;
+    std::uint32_t flags;
+    std::uint8_t slotCount;
+  } cases[] = {{"controller", 1, 3}, {"no flags", 0, 1}, {"last segment only", 2, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Inbox inbox(leftPending());
+    Bytes request = firmwareRequest(1, 100);
+    put32(request, 40, c.flags);
+    const IoReply reply = inbox.send(request);
+    ASSERT_TRUE(reply.delivered);
+    const Bytes& r = reply.reply;
+    EXPECT_EQ(get32(r, 20), 0u);
+    EXPECT_EQ(r[61], c.slotCount);
+    EXPECT_EQ(r[62], 2);                                  // ActiveSlot
+    EXPECT_EQ(r[63], 3);                                  // PendingActivateSlot
+    const std::size_t active = c.slotCount == 1 ? 0 : 1;  // the active slot's entry
+    EXPECT_EQ(r[68 + 16 * active], 2);
+    EXPECT_EQ(test::text(r, 76 + 16 * active, 8), "KTW3LMZB");
+    EXPECT_TRUE(test::allZero(r, 68 + 16 * c.slotCount));
+  }
+}
+
 TEST(SimInboxGetInfo, AFaultNamesAnotherOffsetAndWritesThereIfItFits) {
   const struct {
     std::uint32_t offset;
@@ -282,17 +332,23 @@ TEST(SimInboxMiniport, DataOutsideTheBufferIsAnInvalidParameterStatus) {
     std::size_t recordSize;  // the data record the request is built with
     std::uint32_t dataOffset;
     std::uint32_t dataLength;
+    std::uint32_t length = 0;  // SRB_IO_CONTROL Length; 0: the whole buffer
   } cases[] = {{"over the request block", 100, 48, 104},
                {"one byte past the end", 100, 52, 101},
                {"offset past the end", 100, 153, 0},
                {"wrapping length", 100, 52, 0xFFFFFFF0},
-               {"a record too small for every slot", 47, 52, 47}};
+               {"a record too small for every slot", 47, 52, 47},
+               {"beyond Length though inside the buffer", 100, 52, 100, 120},
+               {"offset beyond Length though inside the buffer", 100, 150, 1, 120}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Inbox inbox;
     Bytes request = firmwareRequest(1, c.recordSize);
     put32(request, 44, c.dataOffset);
     put32(request, 48, c.dataLength);
+    if (c.length != 0) {
+      put32(request, 24, c.length);
+    }
     const IoReply reply = inbox.send(request);
     ASSERT_TRUE(reply.delivered);
     EXPECT_EQ(get32(reply.reply, 20), 3u);

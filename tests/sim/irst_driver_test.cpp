@@ -235,6 +235,19 @@ TEST(SimIrstIntelNvm, AnUnusableRecordIsAParameterError) {
   }
 }
 
+TEST(SimIrstIntelNvm, TheDataLengthIsExactlyTheIdentifyData) {
+  // A request with room to spare: only 4096 is taken.
+  for (const std::uint32_t length : {4096u, 4097u, 4136u}) {
+    SCOPED_TRACE(length);
+    Irst irst;
+    Bytes request = intelNvmIdentify(3, 4300);
+    put32(request, 120, length);
+    const IoReply reply = irst.send(request);
+    ASSERT_TRUE(reply.delivered);
+    EXPECT_EQ(get32(reply.reply, 20), length == 4096 ? 0u : 3u);
+  }
+}
+
 TEST(SimIrstIntelNvm, AReturnCodeFaultLeavesTheDataEmpty) {
   Irst irst({}, {test::fault(FaultRequest::Identify).returnCode(9)});
   const IoReply reply = irst.send(intelNvmIdentify(3));
@@ -295,11 +308,176 @@ TEST(SimIrstIntelFw, ARecordOverTheRequestBlockOrShortOfItsPieceIsAParameterErro
   EXPECT_EQ(irst.drive(1).downloadedBytes(), 0u);
 }
 
+TEST(SimIrstIntelFw, TakesOnlyTheDownloadRecordThePackageSends) {
+  // STORAGE_FIRMWARE_DOWNLOAD_V2, Size 32, Slot 0xFF, ImageSize 0, Flags 1.
+  const struct {
+    test::Edit edit;
+    std::uint32_t returnCode;
+  } cases[] = {{{"as sent", 56, 2}, 0},
+               {{"version 1", 56, 1}, 3},
+               {{"Size 40, the padded sizeof", 60, 40}, 3},
+               {{"version 3", 56, 3}, 3},
+               {{"slot 2", 80, 2, 1}, 3},
+               {{"slot 0", 80, 0, 1}, 3},
+               {{"image size given", 84, 10244}, 3},
+               {{"no controller flag", 44, 0}, 3},
+               {{"another flag", 44, 3}, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.edit.name);
+    Irst irst;
+    const Bytes request = intelFwDownload(3, 0, std::span(irst.rig->image()).first(4096));
+    const IoReply reply = irst.send(test::edited(request, c.edit));
+    ASSERT_TRUE(reply.delivered);
+    EXPECT_EQ(get32(reply.reply, 20), c.returnCode);
+    EXPECT_EQ(irst.drive(1).downloadedBytes(), c.returnCode == 0 ? 4096u : 0u);
+  }
+}
+
+TEST(SimIrstIntelFw, TakesOnlyTheActivateRecordThePackageSends) {
+  const struct {
+    test::Edit edit;
+    std::uint32_t returnCode;
+  } cases[] = {{{"as sent", 64, 2, 1}, 0},
+               {{"Size 16", 60, 16}, 3},
+               {{"Size 8", 60, 8}, 3},
+               {{"version 2", 56, 2}, 3},
+               {{"no controller flag", 44, 0}, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.edit.name);
+    Irst irst;
+    download(irst, 4096);
+    const IoReply reply = irst.send(test::edited(intelFwActivate(3, 2), c.edit));
+    ASSERT_TRUE(reply.delivered);
+    EXPECT_EQ(get32(reply.reply, 20), c.returnCode);
+    EXPECT_EQ(irst.drive(1).pendingSlot().has_value(), c.returnCode == 0);
+  }
+}
+
+TEST(SimIrstIntelFw, DataBeyondLengthIsAParameterErrorThoughTheBufferHoldsIt) {
+  // The 68-byte activate request with Length 36: its record at 56 (12 bytes)
+  // reaches past HeaderLength + Length = 64.
+  Irst irst;
+  download(irst, 4096);
+  Bytes request = intelFwActivate(3, 2);
+  put32(request, 24, 36);
+  const IoReply reply = irst.send(request);
+  ASSERT_TRUE(reply.delivered);
+  EXPECT_EQ(get32(reply.reply, 20), 3u);
+  EXPECT_FALSE(irst.drive(1).pendingSlot().has_value());
+}
+
+// The slot information request as the package sends it: 248 bytes, room for
+// seven 24-byte slot entries after the 24-byte head of the record.
+Bytes intelFwGetInfo(std::uint8_t pathId, std::size_t size = 248) {
+  Bytes b = intelFwRequest(pathId, 1, size);
+  put32(b, 56, 2);   // Version
+  put32(b, 60, 48);  // Size
+  return b;
+}
+
+TEST(SimIrstIntelFwGetInfo, DescribesEverySlotOfTheDriveAtThePathId) {
+  Irst irst;
+  const IoReply reply = irst.send(intelFwGetInfo(3));
+  ASSERT_TRUE(reply.delivered);
+  const Bytes& r = reply.reply;
+  ASSERT_EQ(r.size(), 248u);
+  EXPECT_EQ(get32(r, 20), 0u);
+  EXPECT_EQ(get32(r, 56), 2u);     // Version
+  EXPECT_EQ(get32(r, 60), 48u);    // Size
+  EXPECT_EQ(r[64], 1);             // UpgradeSupport
+  EXPECT_EQ(r[65], 2);             // SlotCount
+  EXPECT_EQ(r[66], 1);             // ActiveSlot
+  EXPECT_EQ(r[67], 0xFF);          // PendingActivateSlot: none
+  EXPECT_EQ(r[68], 1);             // FirmwareShared
+  EXPECT_EQ(get32(r, 72), 4096u);  // ImagePayloadAlignment
+  EXPECT_EQ(get32(r, 76), 0u);     // ImagePayloadMaxSize: no limit
+  EXPECT_EQ(r[80], 1);
+  EXPECT_EQ(r[81], 1);
+  EXPECT_EQ(test::text(r, 88, 8), "KTW3LMZB");
+  EXPECT_TRUE(test::allZero(r, 96, 104));
+  EXPECT_EQ(r[104], 2);
+  EXPECT_EQ(r[105], 0);
+  EXPECT_EQ(test::text(r, 112, 8), "KTW3LMZB");
+  EXPECT_TRUE(test::allZero(r, 120));
+  EXPECT_EQ(irst.drive(1).requestCount(FaultRequest::GetInfo), 1u);
+  EXPECT_EQ(irst.drive(0).requestCount(FaultRequest::GetInfo), 0u);
+}
+
+TEST(SimIrstIntelFwGetInfo, ReportsWhatAnEarlierRunLeftAndTheTransferLimit) {
+  DriveConfig left = test::testDrive("left");
+  left.slots = 7;
+  left.activeSlot = 2;
+  left.slotFirmware = {"KTW1LMZB", "KTW3LMZB", "KTW8LMZB", "A", "B", "C", "KTWÿ"};
+  left.slotFirmware[3].resize(8, ' ');
+  left.slotFirmware[4].resize(8, ' ');
+  left.slotFirmware[5].resize(8, ' ');
+  left.slotFirmware[6].resize(8, ' ');
+  left.pendingSlot = 3;
+  left.mdts = 131072;
+  test::IntelRig rig(IntelDriver::Irst, {}, {{left, 9}});
+  auto endpoint = makeIrstControllerEndpoint(rig.model());
+  const IoReply reply = test::send(*endpoint, intelFwGetInfo(9));
+  ASSERT_TRUE(reply.delivered);
+  const Bytes& r = reply.reply;
+  EXPECT_EQ(get32(r, 20), 0u);
+  EXPECT_EQ(r[65], 7);
+  EXPECT_EQ(r[66], 2);
+  EXPECT_EQ(r[67], 3);
+  EXPECT_EQ(get32(r, 76), 131072u);
+  for (std::size_t n = 0; n < 7; ++n) {
+    EXPECT_EQ(r[80 + 24 * n], n + 1) << n;
+    EXPECT_EQ(test::text(r, 88 + 24 * n, 8), left.slotFirmware[n]) << n;
+  }
+}
+
+TEST(SimIrstIntelFwGetInfo, RefusesARecordItCannotFill) {
+  const struct {
+    test::Edit edit;
+    std::uint32_t returnCode;
+  } cases[] = {{{"as sent", 56, 2}, 0},
+               {{"version 1 record", 56, 1}, 3},
+               {{"Size 32", 60, 32}, 3},
+               {{"Size 0", 60, 0}, 3},
+               {{"no controller flag", 44, 0}, 3},
+               {{"room for one slot", 52, 48}, 3},
+               {{"room for two slots", 52, 72}, 0},
+               {{"data beyond Length", 24, 100}, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.edit.name);
+    Irst irst;
+    const IoReply reply = irst.send(test::edited(intelFwGetInfo(3), c.edit));
+    ASSERT_TRUE(reply.delivered);
+    EXPECT_EQ(get32(reply.reply, 20), c.returnCode);
+    EXPECT_EQ(reply.reply.at(65), c.returnCode == 0 ? 2 : 0);
+  }
+}
+
+TEST(SimIrstIntelFwGetInfo, ADriveMissingAtThePathIdIsNotDelivered) {
+  Irst irst;
+  const IoReply reply = irst.send(intelFwGetInfo(9));
+  EXPECT_FALSE(reply.delivered);
+  EXPECT_EQ(reply.error, test::kErrIoDevice);
+}
+
+TEST(SimIrstIntelFwGetInfo, FaultsStopTheRequest) {
+  Irst irst({}, {test::fault(FaultRequest::GetInfo).nth(1).error(1117),
+                 test::fault(FaultRequest::GetInfo).nth(2).returnCode(0x10)});
+  const IoReply first = irst.send(intelFwGetInfo(3));
+  EXPECT_FALSE(first.delivered);
+  EXPECT_EQ(first.error, 1117u);
+  const IoReply second = irst.send(intelFwGetInfo(3));
+  ASSERT_TRUE(second.delivered);
+  EXPECT_EQ(get32(second.reply, 20), 0x10u);
+  EXPECT_EQ(second.reply[65], 0);
+  EXPECT_EQ(irst.send(intelFwGetInfo(3)).reply[65], 2);
+  EXPECT_EQ(irst.drive(1).requestCount(FaultRequest::GetInfo), 3u);
+}
+
 TEST(SimIrstIntelFw, AMalformedRequestIsNotDelivered) {
   const struct {
     test::Edit edit;
     std::uint32_t error;
-  } cases[] = {{{"GET_INFO", 40, 1}, test::kErrInvalidParameter},
+  } cases[] = {{{"function 4", 40, 4}, test::kErrInvalidParameter},
                {{"request block version", 32, 2}, test::kErrInvalidParameter},
                {{"control code", 16, 0xF0000041}, test::kErrInvalidParameter},
                {{"HeaderLength", 0, 32}, test::kErrInvalidParameter},

@@ -812,6 +812,45 @@ TEST_F(MachineTest, RequestsOnBadHandlesOrMissingBuffers) {
   EXPECT_EQ(machine().lastError(), kErrorInvalidHandle);
 }
 
+TEST_F(MachineTest, MiniportRequestsNeedAHandleOpenedForReadingAndWriting) {
+  // IOCTL_SCSI_MINIPORT demands FILE_READ_ACCESS | FILE_WRITE_ACCESS; the
+  // storage query and the device number demand nothing.
+  constexpr std::uint32_t kMiniport = 0x0004D008;
+  constexpr std::uint32_t kQueryProperty = 0x002D1400;
+  const struct {
+    const char* name;
+    std::uint32_t access;
+    std::uint32_t controlCode;
+    bool delivered;
+  } cases[] = {{"read and write", 0xC0000000, kMiniport, true},
+               {"generic all", 0x10000000, kMiniport, true},
+               {"maximum allowed", 0x02000000, kMiniport, true},
+               {"read and write data", 0x00000003, kMiniport, true},
+               {"read only", 0x80000000, kMiniport, false},
+               {"write only", 0x40000000, kMiniport, false},
+               {"no access", 0, kMiniport, false},
+               {"read attributes only", 0x00000080, kMiniport, false},
+               {"query with no access", 0, kQueryProperty, true},
+               {"device number with no access", 0, kIoctlStorageGetDeviceNumber, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const SimHandle handle =
+        machine().createFile(L"\\\\.\\PHYSICALDRIVE0", c.access, 3, kOpenExisting, 0);
+    ASSERT_NE(handle, kInvalidSimHandle);
+    ScriptedEndpoint& endpoint = script(handle);
+    endpoint.next = {true, 0, {}, 0};
+    std::uint8_t buffer[16] = {};
+    std::uint32_t returned = 0;
+    machine().setLastError(0);
+    EXPECT_EQ(machine().deviceIoControl(handle, c.controlCode, buffer, 16, buffer, 16, &returned),
+              c.delivered);
+    EXPECT_EQ(endpoint.requests, c.delivered ? 1 : 0);
+    EXPECT_EQ(machine().lastError(), c.delivered ? 0u : 5u);
+    EXPECT_EQ(machine().calls().back().error, c.delivered ? 0u : 5u);
+    machine().closeHandle(handle);
+  }
+}
+
 // --- Observation ---
 
 TEST_F(MachineTest, HandlesLeftOpenCountsDeviceHandlesAndSets) {

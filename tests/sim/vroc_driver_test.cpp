@@ -202,6 +202,33 @@ TEST(SimVrocLists, FillAsManyEntriesAsTheBufferHolds) {
   }
 }
 
+TEST(SimVrocLists, FillNoMoreEntriesThanTheByteCountAllows) {
+  const struct {
+    std::uint32_t code;
+    std::size_t entries;   // room in the request
+    std::uint32_t bytes;   // the byte-count field
+    std::size_t expected;  // entries filled
+  } cases[] = {{kMemberList, 2, 216, 2},  {kMemberList, 2, 108, 1},
+               {kMemberList, 2, 215, 1},  {kMemberList, 2, 0, 0},
+               {kMemberList, 1, 216, 1},  {kNonRaidList, 2, 107, 0},
+               {kNonRaidList, 2, 108, 1}, {kNonRaidList, 2, 0xFFFFFFFF, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.code << " with " << c.bytes << " bytes");
+    Vroc vroc;
+    const bool members = c.code == kMemberList;
+    Bytes request = members ? memberList(c.entries) : nonRaidList(c.entries);
+    put32(request, members ? 32 : 28, c.bytes);
+    const IoReply reply = vroc.send(request);
+    ASSERT_TRUE(reply.delivered);
+    EXPECT_EQ(get32(reply.reply, 20), 0u);
+    const std::size_t first = members ? 36 : 32;
+    for (std::size_t k = 0; k < c.entries; ++k) {
+      EXPECT_EQ(get32(reply.reply, first + 108 * k), k < c.expected ? (members ? 1 : 3) + k : 0)
+          << k;
+    }
+  }
+}
+
 TEST(SimVrocLists, AShortRequestIsAnInsufficientBuffer) {
   const struct {
     std::uint32_t code;
@@ -286,7 +313,10 @@ TEST(SimVrocPassThrough, ARefusedIdentifyReturnsNoData) {
                {{"metadata", 144, 8}, 12, 0},
                {{"queue", 136, 1}, 6, 0},
                {{"namespace identify", 92, 0}, 0, 0x002u << 17},
-               {{"get log page", 52, 0x02, 1}, 0, 0x001u << 17}};
+               {{"get features", 52, 0x0A, 1}, 0, 0x001u << 17},
+               {{"data length", 140, 4096}, 3, 0},
+               {{"return buffer length", 148, 4248}, 3, 0},
+               {{"get log page with Identify's lengths", 52, 0x02, 1}, 3, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.edit.name);
     Vroc vroc;
@@ -365,6 +395,7 @@ TEST(SimVrocDownload, DataThatTheRecordDoesNotCarryIsAnInsufficientBuffer) {
     std::uint32_t cdw10;
     std::uint32_t dataLength;
   } cases[] = {{"data length short of NUMD", 1023, 4092},
+               {"data length past NUMD", 1023, 4100},
                {"NUMD past the buffer", 1026, 4108},
                {"NUMD of 2^32 dwords", 0xFFFFFFFF, 0xFFFFFFFF}};
   for (const auto& c : cases) {
@@ -377,6 +408,173 @@ TEST(SimVrocDownload, DataThatTheRecordDoesNotCarryIsAnInsufficientBuffer) {
     ASSERT_TRUE(reply.delivered);
     EXPECT_EQ(get32(reply.reply, 20), 3u);
     EXPECT_EQ(vroc.drive(1).downloadedBytes(), 0u);
+  }
+}
+
+TEST(SimVrocDownload, TheLengthsAreThoseOfThePiece) {
+  const struct {
+    test::Edit edit;
+    std::uint32_t returnCode;
+  } cases[] = {{{"as sent", 148, 153}, 0},
+               {{"data length beyond NUMD", 140, 4100}, 3},
+               {{"return buffer length of the whole request", 148, 4256}, 3},
+               {{"return buffer length 152", 148, 152}, 3},
+               {{"direction from the drive", 132, 2}, 11},
+               {{"no direction", 132, 0}, 11}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.edit.name);
+    Vroc vroc;
+    const Bytes request = downloadPassThrough(2, 0, std::span(vroc.rig->image()).first(4096));
+    const IoReply reply = vroc.send153(test::edited(request, c.edit));
+    ASSERT_TRUE(reply.delivered);
+    EXPECT_EQ(get32(reply.reply, 20), c.returnCode);
+    EXPECT_EQ(vroc.drive(1).downloadedBytes(), c.returnCode == 0 ? 4096u : 0u);
+    EXPECT_EQ(vroc.drive(1).requestCount(FaultRequest::Download), c.returnCode == 0 ? 1u : 0u);
+  }
+}
+
+TEST(SimVrocCommit, TravelsToTheDriveWithNoDataAndTheDirectionThePackageGives) {
+  const struct {
+    test::Edit edit;
+    std::uint32_t returnCode;
+  } cases[] = {{{"as sent", 132, 1}, 0},       {{"direction from the drive", 132, 2}, 11},
+               {{"no direction", 132, 0}, 11}, {{"bidirectional", 132, 3}, 11},
+               {{"data length", 140, 4}, 3},   {{"return buffer length", 148, 152}, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.edit.name);
+    Vroc vroc;
+    download(vroc, 4096);
+    const IoReply reply = vroc.send(test::edited(commitPassThrough(2), c.edit));
+    ASSERT_TRUE(reply.delivered);
+    EXPECT_EQ(get32(reply.reply, 20), c.returnCode);
+    EXPECT_EQ(vroc.drive(1).pendingSlot().has_value(), c.returnCode == 0);
+  }
+}
+
+// The Firmware Slot Information log as the package asks for it: Get Log
+// Page, NSID FFFFFFFFh, LID 03h, NUMDL 127, 512 bytes from the drive, 664
+// bytes in and out.
+Bytes slotLogPassThrough(std::uint32_t diskId) {
+  Bytes b = vrocRequest(664, kPassThrough, diskId);
+  b[52] = 0x02;
+  put32(b, 56, 0xFFFFFFFF);
+  put32(b, 92, 0x007F0003);
+  put32(b, 132, 2);
+  put32(b, 140, 512);
+  put32(b, 148, 664);
+  return b;
+}
+
+TEST(SimVrocSlotLog, ReportsTheActiveSlotAndTheRevisions) {
+  Vroc vroc;
+  const IoReply reply = vroc.send(slotLogPassThrough(3));
+  ASSERT_TRUE(reply.delivered);
+  const Bytes& r = reply.reply;
+  ASSERT_EQ(r.size(), 664u);
+  EXPECT_EQ(get32(r, 20), 0u);
+  EXPECT_EQ(get32(r, 128), 0u);
+  EXPECT_EQ(r[152], 0x01);  // AFI: slot 1 active, nothing at the next reset
+  EXPECT_TRUE(test::allZero(r, 153, 160));
+  EXPECT_EQ(test::text(r, 160, 8), "KTW3LMZB");
+  EXPECT_EQ(test::text(r, 168, 8), "KTW3LMZB");
+  EXPECT_TRUE(test::allZero(r, 176));  // FRS3 to FRS7 and the rest
+  EXPECT_EQ(vroc.drive(2).requestCount(FaultRequest::GetInfo), 1u);
+  EXPECT_EQ(vroc.drive(2).requestCount(FaultRequest::Identify), 0u);
+}
+
+TEST(SimVrocSlotLog, ReportsWhatAnEarlierRunLeft) {
+  DriveConfig left = test::testDrive("left");
+  left.slots = 7;
+  left.activeSlot = 2;
+  left.slotFirmware = {"KTW1LMZB", "KTW3LMZB", "KTW8LMZB", "KTW4LMZB",
+                       "KTW5LMZB", "KTW6LMZB", "KTW7LMZB"};
+  left.pendingSlot = 3;
+  IntelRig rig(IntelDriver::Vroc, {}, {{left, 1}});
+  rig.config().vrocPort = kPort;
+  auto endpoint = makeScsiPortEndpoint(&rig.model(), kPort);
+  const IoReply reply = test::send(*endpoint, slotLogPassThrough(1));
+  ASSERT_TRUE(reply.delivered);
+  const Bytes& r = reply.reply;
+  EXPECT_EQ(r[152], 0x32);  // AFI: slot 2 active, slot 3 at the next reset
+  for (std::size_t n = 0; n < 7; ++n) {
+    EXPECT_EQ(test::text(r, 160 + 8 * n, 8), left.slotFirmware[n]) << n;
+  }
+  EXPECT_TRUE(test::allZero(r, 216));
+}
+
+TEST(SimVrocSlotLog, RefusesWhatThePackageDoesNotSend) {
+  const struct {
+    test::Edit edit;
+    std::uint32_t returnCode;
+    std::uint32_t status;  // NVMe status in CplEntry[3] when delivered to the drive
+  } cases[] = {{{"as sent", 132, 2}, 0, 0},
+               {{"NSID 0", 56, 0}, 0, 0},
+               {{"NSID 1", 56, 1}, 0, 0x00B},
+               {{"SMART log", 92, 0x007F0002}, 0, 0x109},
+               {{"NUMDL 63", 92, 0x003F0003}, 3, 0},
+               {{"NUMDU", 96, 1}, 3, 0},
+               {{"data length 256", 140, 256}, 3, 0},
+               {{"return buffer length 4252", 148, 4252}, 3, 0},
+               {{"direction to the drive", 132, 1}, 11, 0},
+               {{"request short of the log", 0, 600, 0}, 87, 0},
+               {{"disk id 5", 20, 5}, 14, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.edit.name);
+    Vroc vroc;
+    const Bytes request = test::edited(slotLogPassThrough(3), c.edit);
+    const IoReply reply = vroc.send(request);
+    if (c.returnCode == 87) {
+      // Cut, the request's Length runs past its buffers.
+      EXPECT_FALSE(reply.delivered);
+      continue;
+    }
+    ASSERT_TRUE(reply.delivered);
+    EXPECT_EQ(get32(reply.reply, 20), c.returnCode);
+    EXPECT_EQ(get32(reply.reply, 128), c.status << 17);
+    EXPECT_EQ(reply.reply[152], c.returnCode == 0 && c.status == 0 ? 1 : 0);
+    EXPECT_EQ(vroc.drive(2).requestCount(FaultRequest::GetInfo), c.returnCode == 0 ? 1u : 0u);
+  }
+}
+
+TEST(SimVrocSlotLog, AShortRequestIsAnInsufficientBuffer) {
+  Vroc vroc;
+  Bytes request = slotLogPassThrough(3);
+  request.resize(600);
+  put32(request, 24, 572);
+  const IoReply reply = vroc.endpoint->request(test::kScsiMiniport, request, 600);
+  ASSERT_TRUE(reply.delivered);
+  EXPECT_EQ(get32(reply.reply, 20), 3u);
+  EXPECT_EQ(vroc.drive(2).requestCount(FaultRequest::GetInfo), 0u);
+}
+
+TEST(SimVrocSlotLog, FaultsActBeforeOrAfterTheDrive) {
+  const struct {
+    const char* name;
+    Fault fault;
+    bool delivered;
+    std::uint32_t returnCode;
+    std::uint32_t completion;
+    bool filled;
+  } cases[] = {
+      {"error", test::fault(FaultRequest::GetInfo).error(1117), false, 0, 0, false},
+      {"returnCode", test::fault(FaultRequest::GetInfo).returnCode(14), true, 14, 0, false},
+      {"nvmeStatus", test::fault(FaultRequest::GetInfo).nvmeStatus(0x109), true, 0, 0x109u << 17,
+       false},
+      {"completion", test::fault(FaultRequest::GetInfo).completion(0x00010000), true, 0, 0x00010000,
+       true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Vroc vroc(true, {}, {c.fault});
+    const IoReply reply = vroc.send(slotLogPassThrough(2));
+    ASSERT_EQ(reply.delivered, c.delivered);
+    EXPECT_EQ(vroc.drive(1).requestCount(FaultRequest::GetInfo), 1u);
+    if (!c.delivered) {
+      EXPECT_EQ(reply.error, 1117u);
+      continue;
+    }
+    EXPECT_EQ(get32(reply.reply, 20), c.returnCode);
+    EXPECT_EQ(get32(reply.reply, 128), c.completion);
+    EXPECT_EQ(reply.reply[152], c.filled ? 1 : 0);
   }
 }
 
