@@ -6,7 +6,7 @@
  * builds the simulated machine (rig_machine.cpp) and creates one device
  * object per path of the machine's namespace, each reached through a
  * symbolic link: the interface path that Wine's SetupAPI gives the device
- * (\\?\zevrig#device#NNNN#{guid}), \\.\PHYSICALDRIVEn and \\.\ScsiN:. An open
+ * (the lower-case form of its Wine instance id), \\.\PHYSICALDRIVEn and \\.\ScsiN:. An open
  * of such a link becomes CreateFileW on the machine path it stands for, a
  * device request becomes the machine's DeviceIoControl, and the handle's
  * close its CloseHandle: the drives and drivers that answer are the ones

@@ -19,11 +19,17 @@
 //       Writes the machine's report for the package's exit status, with the
 //       fields the rig cannot fill set to null and named under "rig".
 //
-// Wine lists the devices of a set in the sorted order of their instance ids,
-// so device i of the machine gets the instance id ZEVRIG\DEVICE\<i, 4 digits>:
-// every set lists them in the machine's order. Wine names an interface after
-// the instance id (\\?\zevrig#device#0003#{guid}); the driver links that name
-// to the machine's own interface path, so requests reach the same device.
+// Wine lists the devices of a set in the sorted order of their instance ids
+// (each component compared without regard to case), and names a device's
+// interface after its instance id (\\?\ + the id in lower case with '\' as
+// '#' + #{guid}). A device gets the machine's own instance id when every
+// device has one and, for each interface class, their sorted order is the
+// machine's: interface paths are then exactly the simulator's. Otherwise
+// device i gets ZEVRIG\<i, 4 digits>_<enumerator>_<device id>\<instance>,
+// which keeps the machine's order and the id's text (the package looks for
+// VEN_8086 in a controller's interface path); interface paths then differ
+// from the simulator's. Either way the driver links each interface name to
+// the machine's own interface path, so requests reach the same device.
 #define _WIN32_WINNT 0x0A00
 #include <windows.h>
 
@@ -33,6 +39,7 @@
 
 #include <devpkey.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <nlohmann/json.hpp>
@@ -137,6 +144,64 @@ HANDLE openControl() {
                      nullptr);
 }
 
+std::wstring upperAscii(std::wstring text) {
+  for (wchar_t& c : text) {
+    if (c >= L'a' && c <= L'z') {
+      c = static_cast<wchar_t>(c - L'a' + L'A');
+    }
+  }
+  return text;
+}
+
+// Wine's order of two instance ids: component by component, upper-cased.
+bool sortsBefore(const std::wstring& a, const std::wstring& b) {
+  std::vector<std::wstring> pa, pb;
+  for (auto* parts : {&pa, &pb}) {
+    const std::wstring& text = parts == &pa ? a : b;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find(L'\\', start)) != std::wstring::npos; start = end + 1) {
+      parts->push_back(upperAscii(text.substr(start, end - start)));
+    }
+    parts->push_back(upperAscii(text.substr(start)));
+  }
+  return pa < pb;
+}
+
+// The instance ids the devices get in Wine (see the head of this file).
+std::vector<std::wstring> wineInstanceIds(const std::vector<zevsim::DeviceNode>& devices) {
+  bool machineIds = true;
+  for (const zevsim::DeviceNode& node : devices) {
+    machineIds = machineIds && node.instanceId &&
+                 std::count(node.instanceId->begin(), node.instanceId->end(), L'\\') == 2;
+  }
+  for (std::size_t i = 0; machineIds && i < devices.size(); ++i) {
+    for (std::size_t j = i + 1; machineIds && j < devices.size(); ++j) {
+      if (devices[j].interfaceClass == devices[i].interfaceClass) {
+        machineIds = sortsBefore(*devices[i].instanceId, *devices[j].instanceId);
+      }
+    }
+  }
+  std::vector<std::wstring> ids;
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    if (machineIds) {
+      ids.push_back(*devices[i].instanceId);
+      continue;
+    }
+    wchar_t order[16];
+    std::swprintf(order, 16, L"%04u", static_cast<unsigned>(i));
+    std::wstring id = devices[i].instanceId.value_or(L"");
+    const std::size_t first = id.find(L'\\');
+    const std::size_t last = id.rfind(L'\\');
+    if (first == std::wstring::npos || first == last) {
+      ids.push_back(L"ZEVRIG\\" + std::wstring(order) + L"\\0");
+      continue;
+    }
+    std::wstring middle = id.substr(0, first) + L"_" + id.substr(first + 1, last - first - 1);
+    ids.push_back(L"ZEVRIG\\" + std::wstring(order) + L"_" + middle + id.substr(last));
+  }
+  return ids;
+}
+
 int load(const std::wstring& machineFile, const std::wstring& imageFile,
          const std::wstring& driverFile) {
   const zevsim::MachineFileResult loaded =
@@ -157,10 +222,10 @@ int load(const std::wstring& machineFile, const std::wstring& imageFile,
     return fail("SetupDiCreateDeviceInfoList failed");
   }
   std::vector<std::wstring> interfacePaths;
+  const std::vector<std::wstring> instanceIds = wineInstanceIds(state.devices);
   for (std::size_t i = 0; i < state.devices.size(); ++i) {
     const zevsim::DeviceNode& node = state.devices[i];
-    wchar_t instanceId[32];
-    std::swprintf(instanceId, 32, L"ZEVRIG\\DEVICE\\%04u", static_cast<unsigned>(i));
+    const wchar_t* instanceId = instanceIds[i].c_str();
     const GUID setupClass = toSdk(node.setupClass);
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof(device);
