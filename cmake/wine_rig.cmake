@@ -39,3 +39,11 @@ driver=$<TARGET_FILE:zev_rig_driver>
 setup=$<TARGET_FILE:zev-rig-setup>
 image=${ZEV_IMAGE_FILE}
 ")
+
+# The golden scenarios through the rig, against the shipped executable.
+if(ZEV_BUILD_TESTS)
+  add_test(NAME win32.wine_rig_golden
+           COMMAND perl ${CMAKE_SOURCE_DIR}/tests/wine-rig/run_golden_rig.pl ${CMAKE_SOURCE_DIR})
+  set_tests_properties(win32.wine_rig_golden PROPERTIES TIMEOUT 900
+                       ENVIRONMENT "ZEV_RIG_BUILD=${CMAKE_BINARY_DIR}")
+endif()
