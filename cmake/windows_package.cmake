@@ -58,3 +58,6 @@ if(ZEV_BUILD_TESTS)
                    $<TARGET_FILE:zev-sim> ${CMAKE_SOURCE_DIR})
   set_tests_properties(win32.package_executable win32.golden_scenarios PROPERTIES TIMEOUT 600)
 endif()
+
+# --- The Wine rig: the package on an emulated machine under Wine ---
+include(${CMAKE_SOURCE_DIR}/cmake/wine_rig.cmake)

@@ -4,7 +4,9 @@
 # - the unit tests (zev_tests, zev_win32_tests) through CTest, which runs them
 #   with the toolchain's emulator, Wine;
 # - the real executable (tests/win32/check_package.sh);
-# - zev-sim.exe on the golden end-to-end scenarios (tests/win32/check_golden.sh).
+# - zev-sim.exe on the golden end-to-end scenarios (tests/win32/check_golden.sh);
+# - the real executable on the golden scenarios through the Wine rig
+#   (tests/wine-rig/run_golden_rig.pl, scripts/wine_rig.sh).
 # Exits non-zero when the build or any test fails. Prints the cross-build
 # time, the Wine test time and the size of the executable.
 set -euo pipefail
