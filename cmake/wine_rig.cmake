@@ -25,11 +25,7 @@ target_include_directories(zev-rig-setup PRIVATE ${CMAKE_SOURCE_DIR}/tools/wine-
 target_compile_options(zev-rig-setup PRIVATE -municode)
 target_link_options(zev-rig-setup PRIVATE -municode)
 target_link_libraries(zev-rig-setup PRIVATE zevsim setupapi advapi32)
-if(TARGET nlohmann_json::nlohmann_json)
-  target_link_libraries(zev-rig-setup PRIVATE nlohmann_json::nlohmann_json)
-else()
-  target_link_libraries(zev-rig-setup PRIVATE zev_nlohmann)
-endif()
+target_link_libraries(zev-rig-setup PRIVATE zev_json)
 
 # Where scripts/wine_rig.sh finds what it runs: the shipped executable, the
 # driver, the set-up program and the image the executable carries.
