@@ -182,7 +182,8 @@ class IrstControllerEndpoint : public Endpoint {
     if (drive == nullptr) {
       return notDelivered(error);
     }
-    if (auto stopped = stopByFault(drive->countRequest(*kind), request, outSize)) {
+    const Fault* fault = drive->countRequest(*kind);
+    if (auto stopped = stopByFault(firmwareStoppingFault(fault, *kind), request, outSize)) {
       return *stopped;
     }
     const auto record = firmwareDataRecord(request.bytes(), *block, kIntelFwDataStart);
@@ -190,8 +191,10 @@ class IrstControllerEndpoint : public Endpoint {
       request.setReturnCode(firmware::kStatusInvalidParameter);
       return request.reply(outSize);
     }
-    request.setReturnCode(*kind == FaultRequest::Download ? firmwareDownload(*drive, *record)
-                                                          : firmwareActivate(*drive, *record));
+    const std::uint32_t status = *kind == FaultRequest::Download
+                                     ? firmwareDownload(*drive, *record)
+                                     : firmwareActivate(*drive, *record);
+    request.setReturnCode(firmwareReplyStatus(fault, *kind, status));
     return request.reply(outSize);
   }
 
