@@ -6,7 +6,9 @@
 //   call records);
 // - discovery, and discovery with identification, on servers of 16, 64 and
 //   256 disk devices whose drives all run a revision outside the table of
-//   upgradable revisions, so that the run ends at the revision gate.
+//   upgradable revisions, so that the run ends at the revision gate;
+// - machine-file loading at 20,000, 40,000 and 80,000 drives, and discovery
+//   on a machine of 10,000 inbox disks (the simulator's own scaling).
 // The package's standard output goes to /dev/null while it runs.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -133,11 +135,12 @@ void BM_Discovery(benchmark::State& state) {
   std::size_t candidates = 0;
   for (auto _ : state) {
     zev::DiskList found;
+    zev::UnexaminedList unexamined;
     zev::RaidControllerInfo controller;
     if (zev::findIntelRaidController(controller)) {
-      zev::enumerateIntelControllerDisks(controller, found);
+      zev::enumerateIntelControllerDisks(controller, found, unexamined);
     }
-    zev::enumerateInboxNvmeDisks(found);
+    zev::enumerateInboxNvmeDisks(found, unexamined);
     candidates = found.size();
   }
   zev::platform::sim::bindMachine(nullptr);
@@ -176,6 +179,62 @@ void BM_DiscoveryAndIdentification(benchmark::State& state) {
   state.counters["drives"] = static_cast<double>(identified);
 }
 BENCHMARK(BM_DiscoveryAndIdentification)->Arg(16)->Arg(64)->Arg(256)->Unit(benchmark::kMillisecond);
+
+// --- Machine-file loading by drive count ---
+
+// Parsing and checking a machine file of 20,000, 40,000 and 80,000 drives
+// (manyDrivesMachineJson: half of them inbox disks); linear loading takes
+// twice as long for twice the drives.
+void BM_LoadMachineFile(benchmark::State& state) {
+  const auto drives = static_cast<std::uint32_t>(state.range(0));
+  const std::string text = zevbench::manyDrivesMachineJson(drives);
+  for (auto _ : state) {
+    zevsim::MachineFileResult loaded = zevsim::parseMachineFile(text, "bench-drives.json");
+    if (!loaded.config || loaded.config->drives.size() != drives) {
+      state.SkipWithError(loaded.error.c_str());
+      break;
+    }
+    benchmark::DoNotOptimize(loaded.config->drives.data());
+  }
+  state.counters["drives"] = drives;
+  state.counters["MB"] = static_cast<double>(text.size()) / 1e6;
+}
+BENCHMARK(BM_LoadMachineFile)
+    ->Arg(20000)
+    ->Arg(40000)
+    ->Arg(80000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// --- Discovery on a machine of 10,000 inbox disks ---
+
+// Building the simulated machine and running the package's discovery once
+// over 10,000 inbox disks whose drives run a revision outside the table, as
+// zev-sim does for such a machine file (the device tree's path and interface
+// lookups dominate a large machine).
+void BM_InboxDiscovery10000Disks(benchmark::State& state) {
+  const zevbench::ServerLayout layout{10000, 0, 0, "KTW9LMZB"};
+  const auto config = loadServer(layout, state);
+  if (!config) {
+    return;
+  }
+  const std::vector<std::uint8_t> image = packageImage();
+  std::size_t candidates = 0;
+  for (auto _ : state) {
+    zevsim::Machine machine(*config, image);
+    zev::platform::sim::bindMachine(&machine);
+    zev::DiskList found;
+    zev::UnexaminedList unexamined;
+    zev::enumerateInboxNvmeDisks(found, unexamined);
+    candidates = found.size();
+    zev::platform::sim::bindMachine(nullptr);
+  }
+  if (candidates != layout.diskDeviceCount()) {
+    state.SkipWithError("discovery did not find every disk device");
+  }
+  state.counters["candidates"] = static_cast<double>(candidates);
+}
+BENCHMARK(BM_InboxDiscovery10000Disks)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

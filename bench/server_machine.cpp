@@ -64,4 +64,21 @@ std::string serverMachineJson(const ServerLayout& layout) {
   return json;
 }
 
+std::string manyDrivesMachineJson(std::uint32_t drives) {
+  std::string json = "{\n  \"description\": \"" + std::to_string(drives) + " drives\",\n";
+  json += "  \"drives\": [";
+  for (std::uint32_t i = 0; i < drives; ++i) {
+    const std::string id = driveId("d", i);
+    json += std::string(i == 0 ? "" : ",") + "\n    {\"id\": \"" + id +
+            "\", \"model\": \"KELDORA TQ270c 2TB\", \"serial\": \"KD27" + id +
+            "\", \"firmware\": \"KTW3LMZB\", \"activation\": \"reset\"}";
+  }
+  json += "\n  ],\n  \"inbox\": [";
+  for (std::uint32_t i = 0; i < drives / 2; ++i) {
+    json += std::string(i == 0 ? "" : ",") + "\n    {\"drive\": \"" + driveId("d", i) + "\"}";
+  }
+  json += "\n  ]\n}\n";
+  return json;
+}
+
 }  // namespace zevbench

@@ -25,6 +25,12 @@ struct ServerLayout {
   }
 };
 
+// A machine file of many drives for the loading benchmark: `drives` drives
+// with model, serial and firmware given, the first half of them attached as
+// inbox disks (each with the defaults derived: identifiers, interface paths,
+// device numbers) and the rest listed only.
+std::string manyDrivesMachineJson(std::uint32_t drives);
+
 // The machine file (JSON) of the layout. The IRST path ids (pass-through bus
 // numbers, then member ports) are 0, 1, 2, ...; they must stay below 256.
 std::string serverMachineJson(const ServerLayout& layout);

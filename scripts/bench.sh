@@ -110,4 +110,19 @@ perl -MJSON::PP -e '
       defined $previous ? sprintf("   (x%.1f for x4 devices)", $both / $previous) : "";
     $previous = $both;
   }
+  print "\nMachine-file loading by drives (wall time; linear doubles with the drives)\n";
+  printf "%-8s %10s %14s %12s\n", "drives", "load ms", "per drive us", "growth";
+  $previous = undef;
+  for my $drives (20000, 40000, 80000) {
+    my $load = $get->("BM_LoadMachineFile/$drives/real_time")->{real};
+    printf "%-8d %10.1f %14.2f %12s\n", $drives, $load / 1e3, $load / $drives,
+      defined $previous ? sprintf("x%.2f", $load / $previous) : "";
+    $previous = $load;
+  }
+  my $first = $get->("BM_LoadMachineFile/20000/real_time")->{real};
+  my $last = $get->("BM_LoadMachineFile/80000/real_time")->{real};
+  printf "80,000 drives take %.2f times as long as 20,000 (linear: 4)\n", $last / $first;
+  my $inbox = $get->("BM_InboxDiscovery10000Disks/real_time")->{real};
+  printf "\nMachine of 10,000 inbox disks: built and discovered in %.1f ms (wall time)\n",
+    $inbox / 1e3;
 ' "$results/update.json" "$results/machine.json"

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace zevsim {
 namespace {
@@ -107,13 +108,14 @@ class TreeBuilder {
     node.hardwareIds = pciHardwareIds(instanceId);
   }
 
-  const DriveConfig* findDrive(const std::string& id) const {
-    for (const DriveConfig& drive : config_.drives) {
-      if (drive.id == id) {
-        return &drive;
+  const DriveConfig* findDrive(const std::string& id) {
+    if (drivesById_.empty()) {
+      for (const DriveConfig& drive : config_.drives) {
+        drivesById_.emplace(drive.id, &drive);  // the first of equal ids
       }
     }
-    return nullptr;
+    const auto it = drivesById_.find(id);
+    return it == drivesById_.end() ? nullptr : it->second;
   }
 
   void addIntel(const IntelControllerConfig& intel) {
@@ -157,6 +159,7 @@ class TreeBuilder {
 
   const MachineConfig& config_;
   std::vector<DeviceNode> nodes_;
+  std::unordered_map<std::string, const DriveConfig*> drivesById_;
 };
 
 }  // namespace
@@ -201,6 +204,16 @@ bool equalsIgnoreAsciiCase(std::wstring_view a, std::wstring_view b) {
     }
   }
   return true;
+}
+
+std::wstring foldAsciiCase(std::wstring_view text) {
+  std::wstring out(text);
+  for (wchar_t& c : out) {
+    if (c >= L'a' && c <= L'z') {
+      c = static_cast<wchar_t>(c - (L'a' - L'A'));
+    }
+  }
+  return out;
 }
 
 std::vector<std::uint8_t> encodeDevPropString(std::wstring_view text) {

@@ -92,6 +92,9 @@ std::wstring widen(std::string_view bytes);
 // ASCII case-insensitive comparison, as the object manager compares device
 // names and interface paths.
 bool equalsIgnoreAsciiCase(std::wstring_view a, std::wstring_view b);
+// The text with a to z in upper case: two texts are equal without regard to
+// ASCII case exactly when their folded forms are equal.
+std::wstring foldAsciiCase(std::wstring_view text);
 
 // DEVPROP_TYPE_STRING value bytes: the text and its NUL, as wchar_t.
 std::vector<std::uint8_t> encodeDevPropString(std::wstring_view text);

@@ -81,6 +81,24 @@ std::optional<IoReply> stopByFault(const Fault* fault, MiniportRequest& request,
   return std::nullopt;
 }
 
+namespace {
+
+bool reportsSuccess(const Fault* fault, FaultRequest kind) {
+  return fault != nullptr && fault->returnCode && kind == FaultRequest::Activate &&
+         *fault->returnCode == firmware::kStatusPowerCycleRequired;
+}
+
+}  // namespace
+
+const Fault* firmwareStoppingFault(const Fault* fault, FaultRequest kind) {
+  return reportsSuccess(fault, kind) ? nullptr : fault;
+}
+
+std::uint32_t firmwareReplyStatus(const Fault* fault, FaultRequest kind,
+                                  std::uint32_t driveStatus) {
+  return reportsSuccess(fault, kind) ? *fault->returnCode : driveStatus;
+}
+
 std::optional<FirmwareRequestBlock> readFirmwareRequestBlock(std::span<const std::uint8_t> request,
                                                              std::size_t at) {
   namespace rb = firmware::request_block;

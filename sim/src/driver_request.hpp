@@ -63,6 +63,15 @@ std::optional<IoReply> stopByFault(const Fault* fault, MiniportRequest& request,
 
 // --- Miniport firmware functions ---------------------------------------------
 
+// A `returnCode` fault that still reports success on the Windows firmware
+// interfaces (FIRMWARE_STATUS_POWER_CYCLE_REQUIRED on an activation) does not
+// stop its request: the drive carries it out and the fault replaces only the
+// reply's ReturnCode. firmwareStoppingFault is the fault to give stopByFault
+// (nullptr for such a fault); firmwareReplyStatus the ReturnCode of the reply
+// once the drive has acted.
+const Fault* firmwareStoppingFault(const Fault* fault, FaultRequest kind);
+std::uint32_t firmwareReplyStatus(const Fault* fault, FaultRequest kind, std::uint32_t driveStatus);
+
 struct FirmwareRequestBlock {
   std::uint32_t function = 0;
   std::uint32_t flags = 0;

@@ -114,7 +114,7 @@ class InboxDiskEndpoint : public Endpoint {
       return notDelivered(win::kErrorInvalidParameter);
     }
     const Fault* fault = drive_.countRequest(*kind);
-    if (auto stopped = stopByFault(fault, *request, outSize)) {
+    if (auto stopped = stopByFault(firmwareStoppingFault(fault, *kind), *request, outSize)) {
       return *stopped;
     }
     const auto record = firmwareDataRecord(request->bytes(), *block, kFirmwareDataStart);
@@ -134,7 +134,7 @@ class InboxDiskEndpoint : public Endpoint {
         status = firmwareActivate(drive_, *record, /*exactSize=*/false);
         break;
     }
-    request->setReturnCode(status);
+    request->setReturnCode(firmwareReplyStatus(fault, *kind, status));
     return request->reply(outSize);
   }
 

@@ -185,7 +185,8 @@ class IrstControllerEndpoint : public Endpoint {
     if (drive == nullptr) {
       return notDelivered(error);
     }
-    if (auto stopped = stopByFault(drive->countRequest(*kind), request, outSize)) {
+    const Fault* fault = drive->countRequest(*kind);
+    if (auto stopped = stopByFault(firmwareStoppingFault(fault, *kind), request, outSize)) {
       return *stopped;
     }
     const auto record = firmwareDataRecord(request.bytes(), *block, kIntelFwDataStart);
@@ -205,7 +206,7 @@ class IrstControllerEndpoint : public Endpoint {
         status = firmwareActivate(*drive, *record, /*exactSize=*/true);
         break;
     }
-    request.setReturnCode(status);
+    request.setReturnCode(firmwareReplyStatus(fault, *kind, status));
     return request.reply(outSize);
   }
 

@@ -8,6 +8,7 @@
 
 #include <ctime>
 #include <stdexcept>
+#include <unordered_set>
 
 #include "machine_state.hpp"
 
@@ -96,6 +97,7 @@ void buildIntelModel(MachineState& state) {
 // \\.\PHYSICALDRIVEn of every disk, then the SCSI ports \\.\ScsiN:.
 void buildPaths(MachineState& state) {
   std::vector<PathTarget> diskNames;
+  std::unordered_set<std::uint32_t> diskNumbers;
   for (const DeviceNode& device : state.devices) {
     PathTarget target;
     target.path = device.interfacePath;
@@ -122,14 +124,12 @@ void buildPaths(MachineState& state) {
         break;
     }
     if (device.diskNumber) {
+      if (!diskNumbers.insert(*device.diskNumber).second) {
+        throw std::invalid_argument("two disks with device number " +
+                                    std::to_string(*device.diskNumber));
+      }
       PathTarget name = target;
       name.path = widen("\\\\.\\PHYSICALDRIVE" + std::to_string(*device.diskNumber));
-      for (const PathTarget& other : diskNames) {
-        if (other.path == name.path) {
-          throw std::invalid_argument("two disks with device number " +
-                                      std::to_string(*device.diskNumber));
-        }
-      }
       diskNames.push_back(std::move(name));
     }
     state.paths.push_back(std::move(target));
@@ -144,6 +144,10 @@ void buildPaths(MachineState& state) {
       state.paths.push_back(std::move(target));
     }
   }
+  state.pathIndex.reserve(state.paths.size());
+  for (std::size_t i = 0; i < state.paths.size(); ++i) {
+    state.pathIndex.emplace(foldAsciiCase(state.paths[i].path), i);  // keeps the first
+  }
 }
 
 }  // namespace
@@ -154,6 +158,7 @@ MachineState::MachineState(const MachineConfig& machineConfig, std::vector<std::
       moduleHandleFails(machineConfig.moduleHandleFails) {
   for (const DriveConfig& drive : config.drives) {
     drives.push_back(std::make_unique<NvmeDrive>(drive, packageImage));
+    driveIndex.emplace(drive.id, drives.back().get());  // the first of equal ids
   }
   if (config.intelController) {
     buildIntelModel(*this);
@@ -163,21 +168,13 @@ MachineState::MachineState(const MachineConfig& machineConfig, std::vector<std::
 }
 
 NvmeDrive* MachineState::findDrive(const std::string& id) const {
-  for (const auto& drive : drives) {
-    if (drive->config().id == id) {
-      return drive.get();
-    }
-  }
-  return nullptr;
+  const auto it = driveIndex.find(id);
+  return it == driveIndex.end() ? nullptr : it->second;
 }
 
 const PathTarget* MachineState::findPath(std::wstring_view path) const {
-  for (const PathTarget& target : paths) {
-    if (equalsIgnoreAsciiCase(target.path, path)) {
-      return &target;
-    }
-  }
-  return nullptr;
+  const auto it = pathIndex.find(foldAsciiCase(path));
+  return it == pathIndex.end() ? nullptr : &paths[it->second];
 }
 
 SimHandle MachineState::newHandle() {

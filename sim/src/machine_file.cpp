@@ -9,7 +9,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
+#include <system_error>
+#include <unordered_map>
+#include <vector>
 
 #include "machine_file_faults.hpp"
 #include "machine_file_identifiers.hpp"
@@ -213,6 +217,9 @@ class MachineReader {
  private:
   void readDrives(const Json& value, const std::string& path) {
     const Json& list = readArray(value, path);
+    config_.drives.reserve(list.size());
+    stacks_.reserve(list.size());
+    driveIndex_.reserve(list.size());
     for (std::size_t i = 0; i < list.size(); ++i) {
       const std::string drivePath = indexPath(path, i);
       DriveConfig drive = readDrive(list[i], drivePath);
@@ -274,7 +281,9 @@ class MachineReader {
 
   void readInbox(const Json& value, const std::string& path) {
     const Json& list = readArray(value, path);
-    std::map<std::uint32_t, std::string> numbers;
+    std::unordered_map<std::uint32_t, std::size_t> numbers;  // device number: disk index
+    numbers.reserve(list.size());
+    config_.inbox.reserve(list.size());
     for (std::size_t i = 0; i < list.size(); ++i) {
       const ObjectReader object(list[i], indexPath(path, i),
                                 {"drive", "deviceNumber", "parentInstanceId", "hardwareIds",
@@ -287,11 +296,12 @@ class MachineReader {
       disk.deviceNumber = number
                               ? readU32(*number, object.pathOf("deviceNumber"), 0, kMaxDeviceNumber)
                               : static_cast<std::uint32_t>(i);
-      const auto [it, inserted] = numbers.emplace(disk.deviceNumber, object.path());
+      const auto [it, inserted] = numbers.emplace(disk.deviceNumber, i);
       if (!inserted) {
         fail(number ? object.pathOf("deviceNumber") : object.path(),
              std::string(number ? "device number " : "its default device number ") +
-                 std::to_string(disk.deviceNumber) + " is already used by " + it->second);
+                 std::to_string(disk.deviceNumber) + " is already used by " +
+                 indexPath(path, it->second));
       }
 
       const std::string defaultParent = inboxControllerInstanceId(i);
@@ -404,13 +414,20 @@ class MachineReader {
         RaidVolumeConfig volume;
         const std::string membersPath = volumeObject.pathOf("members");
         const Json& members = readArray(volumeObject.require("members"), membersPath);
-        if (members.empty()) {
-          fail(membersPath, "a RAID volume needs at least one member");
-        }
+        // A volume may have no members: all of them are missing.
+        std::map<std::string, std::string> volumeDrives;
         for (std::size_t m = 0; m < members.size(); ++m) {
           const ObjectReader memberObject(members[m], indexPath(membersPath, m), {"drive", "port"});
           RaidMemberConfig member;
           member.drive = config_.drives[driveReference(memberObject, memberStack)].id;
+          // One drive cannot hold two places of one volume; a drive attached
+          // twice elsewhere (two disk devices, as with multipath) is allowed.
+          const auto [seen, first] = volumeDrives.emplace(member.drive, memberObject.path());
+          if (!first) {
+            fail(memberObject.pathOf("drive"), "the drive " + inQuotes(member.drive) +
+                                                   " is already a member of this volume, at " +
+                                                   seen->second);
+          }
           member.port =
               readU32(memberObject.require("port"), memberObject.pathOf("port"), 0, kMaxPathId);
           claimPathId(member.port, memberObject.pathOf("port"));
@@ -464,9 +481,9 @@ class MachineReader {
   }
 
   MachineConfig config_;
-  std::map<std::string, std::size_t> driveIndex_;
+  std::unordered_map<std::string, std::size_t> driveIndex_;
   std::vector<std::vector<Stack>> stacks_;  // per drive, one entry per attachment
-  std::map<std::string, std::string> interfacePaths_;
+  std::unordered_map<std::string, std::string> interfacePaths_;
   std::map<std::uint32_t, std::string> pathIds_;
   std::optional<std::uint32_t> nextDeviceNumber_;
 };
@@ -487,19 +504,43 @@ MachineFileResult parseMachineFile(std::string_view text, const std::string& fil
 }
 
 MachineFileResult loadMachineFile(const std::string& path) {
+  const auto tooLarge = [&] {
+    return MachineFileResult{std::nullopt, path + ": $: larger than " +
+                                               std::to_string(kMaxMachineFileBytes >> 20) +
+                                               " MiB, the most a machine file may hold"};
+  };
+  // A regular file's size is known before reading; a device or pipe (one
+  // that may never end, such as /dev/zero) is read only up to the limit.
+  std::error_code ignored;
+  const bool regular = std::filesystem::is_regular_file(path, ignored);
+  const std::uintmax_t size = regular ? std::filesystem::file_size(path, ignored) : 0;
+  if (regular && size != static_cast<std::uintmax_t>(-1) && size > kMaxMachineFileBytes) {
+    return tooLarge();
+  }
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     return {std::nullopt, path + ": $: cannot be read: " + std::strerror(errno)};
   }
   std::string text;
-  char chunk[16384];
-  std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-    text.append(chunk, got);
+  if (regular) {
+    text.reserve(static_cast<std::size_t>(size));
   }
-  const bool failed = std::ferror(file) != 0;
+  std::vector<char> chunk(std::size_t{1} << 16);
+  std::size_t got = 0;
+  bool over = false;
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) {
+    if (got > kMaxMachineFileBytes - text.size()) {
+      over = true;
+      break;
+    }
+    text.append(chunk.data(), got);
+  }
+  const bool failed = !over && std::ferror(file) != 0;
   const int readErrno = errno;
   std::fclose(file);
+  if (over) {
+    return tooLarge();
+  }
   if (failed) {
     return {std::nullopt, path + ": $: cannot be read: " + std::strerror(readErrno)};
   }

@@ -115,6 +115,12 @@ Fault readFault(const Json& value, const std::string& path, bool controller) {
     }
     first = form.key;
     fault.*form.field = readU32(*field, object.pathOf(form.key), 0, form.max);
+    // ReturnCode 0, NVMe status 0 and completion dword 3 of 0 are the plain
+    // success values: a fault that sets them fails nothing.
+    if (form.field != &Fault::error && form.field != &Fault::dataBufferOffset &&
+        *(fault.*form.field) == 0) {
+      fail(object.pathOf(form.key), "0 is the success value, so this fault fails nothing");
+    }
   }
   if (first == nullptr) {
     fail(path,

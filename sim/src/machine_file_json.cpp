@@ -2,8 +2,9 @@
 // readers of single values.
 #include "machine_file_json.hpp"
 
+#include <cmath>
 #include <cstdio>
-#include <functional>
+#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -56,63 +57,6 @@ std::string codePointName(std::uint32_t code) {
   return text;
 }
 
-// ---------------------------------------------------------------------------
-// Duplicate keys: the JSON parser keeps the last of two equal keys, so a
-// repeated key would silently drop a value. The parse callback sees every key
-// and tracks where it is, to name the repeated one by its path.
-class DuplicateKeyFinder {
- public:
-  bool operator()(int, nlohmann::json::parse_event_t event, Json& parsed) {
-    using Event = nlohmann::json::parse_event_t;
-    switch (event) {
-      case Event::object_start:
-      case Event::array_start:
-        noteElement();
-        frames_.push_back({event == Event::array_start, 0, {}, {}});
-        break;
-      case Event::object_end:
-      case Event::array_end:
-        frames_.pop_back();
-        break;
-      case Event::key: {
-        Frame& top = frames_.back();
-        top.key = parsed.get<std::string>();
-        if (!top.keys.insert(top.key).second && !duplicate_) {
-          duplicate_ = currentPath();
-        }
-        break;
-      }
-      case Event::value:
-        noteElement();
-        break;
-    }
-    return true;
-  }
-  const std::optional<std::string>& duplicate() const { return duplicate_; }
-
- private:
-  struct Frame {
-    bool array = false;
-    std::size_t elements = 0;
-    std::string key;
-    std::unordered_set<std::string> keys;
-  };
-  void noteElement() {
-    if (!frames_.empty() && frames_.back().array) {
-      ++frames_.back().elements;
-    }
-  }
-  std::string currentPath() const {
-    std::string path = "$";
-    for (const Frame& frame : frames_) {
-      path = frame.array ? indexPath(path, frame.elements - 1) : keyPath(path, frame.key);
-    }
-    return path;
-  }
-  std::vector<Frame> frames_;
-  std::optional<std::string> duplicate_;
-};
-
 // nlohmann's parse messages start with "[json.exception.parse_error.101] ".
 std::string parseProblem(const char* what) {
   std::string text = what;
@@ -128,6 +72,146 @@ std::string parseProblem(const char* what) {
   }
   return "not valid JSON: " + oneLine;
 }
+
+// ---------------------------------------------------------------------------
+// The document builder: a SAX handler of nlohmann's parser that builds the
+// document itself, so that a repeated key is refused (the library's own
+// builder keeps the last of two equal keys, silently dropping a value) and a
+// number too large for any type is named by its own path. The library's
+// callback parser would do the first, but after every object it scans the
+// whole enclosing array for discarded values, which makes a long list of
+// drives load in quadratic time; this builder does constant work per value
+// and per key.
+class DocumentBuilder {
+ public:
+  explicit DocumentBuilder(Json& root) : root_(root) {}
+
+  bool null() { return add(Json(nullptr)); }
+  bool boolean(bool value) { return add(Json(value)); }
+  bool number_integer(Json::number_integer_t value) { return add(Json(value)); }
+  bool number_unsigned(Json::number_unsigned_t value) { return add(Json(value)); }
+  bool number_float(Json::number_float_t value, const Json::string_t&) { return add(Json(value)); }
+  bool string(Json::string_t& value) { return add(Json(std::move(value))); }
+  bool binary(Json::binary_t&) { return false; }  // JSON text has no binary values
+
+  bool start_object(std::size_t) { return open(Json::object()); }
+  bool start_array(std::size_t) { return open(Json::array()); }
+  bool end_object() { return close(); }
+  bool end_array() { return close(); }
+
+  bool key(Json::string_t& name) {
+    Frame& top = frames_.back();
+    if (isRepeated(top, name)) {
+      fail(keyPath(pathOf(frames_.size() - 1), name), "the key appears twice in its object");
+    }
+    top.key = std::move(name);
+    return true;
+  }
+
+  bool parse_error(std::size_t, const std::string& token, const Json::exception& error) {
+    // nlohmann reports a number beyond the range of a double (1e400) as
+    // out_of_range 406; every other error is the text's syntax.
+    if (error.id == 406) {
+      const bool negative = !token.empty() && token[0] == '-';
+      fail(pendingPath(), std::string(negative ? "too small: " : "too large: ") + token +
+                              " is beyond the range of any number");
+    }
+    fail("$", parseProblem(error.what()));
+  }
+
+ private:
+  struct Frame {
+    Json* value = nullptr;
+    std::string key;  // objects: the key of the value that comes next
+    // Objects with many keys: the keys so far, for the repeated-key check.
+    std::unique_ptr<std::unordered_set<std::string>> keys;
+  };
+  static constexpr std::size_t kLinearKeyCheck = 16;
+
+  static Json::object_t::Container& members(Json& object) {
+    return object.get_ref<Json::object_t&>();
+  }
+  static const Json::object_t::Container& members(const Json& object) {
+    return object.get_ref<const Json::object_t&>();
+  }
+
+  static bool isRepeated(Frame& frame, const std::string& name) {
+    Json::object_t::Container& list = members(*frame.value);
+    if (list.size() < kLinearKeyCheck) {
+      for (const auto& member : list) {
+        if (member.first == name) {
+          return true;
+        }
+      }
+      return false;
+    }
+    if (!frame.keys) {
+      frame.keys = std::make_unique<std::unordered_set<std::string>>();
+      for (const auto& member : list) {
+        frame.keys->insert(member.first);
+      }
+    }
+    return !frame.keys->insert(name).second;
+  }
+
+  // Places a value in the innermost array or object (or as the document).
+  Json* place(Json&& value) {
+    if (frames_.empty()) {
+      root_ = std::move(value);
+      return &root_;
+    }
+    Frame& top = frames_.back();
+    if (top.value->is_array()) {
+      Json::array_t& list = top.value->get_ref<Json::array_t&>();
+      list.push_back(std::move(value));
+      return &list.back();
+    }
+    // The key is known to be new, so it is appended without the linear
+    // search of ordered_map's own insertion.
+    Json::object_t::Container& list = members(*top.value);
+    if (top.keys) {
+      top.keys->insert(top.key);
+    }
+    list.emplace_back(std::move(top.key), std::move(value));
+    return &list.back().second;
+  }
+  bool add(Json&& value) {
+    place(std::move(value));
+    return true;
+  }
+  bool open(Json&& container) {
+    frames_.push_back({place(std::move(container)), {}, {}});
+    return true;
+  }
+  bool close() {
+    frames_.pop_back();
+    return true;
+  }
+
+  // The path of the container at frames_[depth]: each enclosing container's
+  // last element leads to it.
+  std::string pathOf(std::size_t depth) const {
+    std::string path = "$";
+    for (std::size_t i = 0; i < depth; ++i) {
+      const Json& value = *frames_[i].value;
+      path = value.is_array() ? indexPath(path, value.size() - 1)
+                              : keyPath(path, members(value).back().first);
+    }
+    return path;
+  }
+  // The path of the value being read when the parser stopped.
+  std::string pendingPath() const {
+    if (frames_.empty()) {
+      return "$";
+    }
+    const Frame& top = frames_.back();
+    const std::string parent = pathOf(frames_.size() - 1);
+    return top.value->is_array() ? indexPath(parent, top.value->size()) : keyPath(parent, top.key);
+  }
+
+  Json& root_;
+  std::vector<Frame> frames_;
+};
 
 }  // namespace
 
@@ -203,17 +287,28 @@ const Json& ObjectReader::require(std::string_view key) const {
 
 std::uint64_t readInteger(const Json& value, const std::string& path, std::uint64_t min,
                           std::uint64_t max) {
+  const std::string range = "must be from " + std::to_string(min) + " to " + std::to_string(max);
   if (value.is_number_unsigned()) {
     const auto number = value.get<std::uint64_t>();
     if (number >= min && number <= max) {
       return number;
     }
-    fail(path, "must be from " + std::to_string(min) + " to " + std::to_string(max) + ", not " +
+    fail(path, std::string(number > max ? "too large: " : "too small: ") + range + ", not " +
                    std::to_string(number));
   }
   if (value.is_number_integer()) {
-    fail(path, "must be from " + std::to_string(min) + " to " + std::to_string(max) + ", not " +
-                   std::to_string(value.get<std::int64_t>()));
+    fail(path, "too small: " + range + ", not " + std::to_string(value.get<std::int64_t>()));
+  }
+  // An integer beyond 64 bits (18446744073709551616, 1e20) arrives as a
+  // floating-point number; it is out of range rather than of the wrong kind.
+  if (value.is_number_float()) {
+    const double number = value.get<double>();
+    if (std::isfinite(number) && number == std::trunc(number) &&
+        (number > static_cast<double>(max) || number < static_cast<double>(min))) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.17g", number);
+      fail(path, std::string(number > 0 ? "too large: " : "too small: ") + range + ", not " + text);
+    }
   }
   wrongType(value, path, "an integer");
 }
@@ -300,16 +395,9 @@ const Json& readArray(const Json& value, const std::string& path) {
 }
 
 Json parseJson(std::string_view text) {
-  DuplicateKeyFinder duplicates;
   Json root;
-  try {
-    root = Json::parse(text.begin(), text.end(), std::ref(duplicates));
-  } catch (const Json::parse_error& e) {
-    fail("$", parseProblem(e.what()));
-  }
-  if (duplicates.duplicate()) {
-    fail(*duplicates.duplicate(), "the key appears twice in its object");
-  }
+  DocumentBuilder builder(root);
+  Json::sax_parse(text.begin(), text.end(), &builder);
   return root;
 }
 

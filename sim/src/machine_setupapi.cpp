@@ -5,7 +5,9 @@
 // its errors for absent values. A successful call sets the last error to
 // ERROR_SUCCESS, as SetupAPI does: callers that loop while the last error is
 // ERROR_INSUFFICIENT_BUFFER rely on it.
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "machine_state.hpp"
 #include "zevsim/machine.hpp"
@@ -42,18 +44,31 @@ void fillDeviceInfo(const DeviceSetState& set, std::size_t position, const Devic
   out.reserved = set.elementBase + kDeviceElement + position;
 }
 
-// The member index of the device at position among the set's devices that
-// have its interface class.
-std::uint32_t interfaceMemberIndex(const MachineState& state, const DeviceSetState& set,
-                                   std::size_t position) {
-  const Guid& interfaceClass = state.devices[set.devices[position]].interfaceClass;
-  std::uint32_t index = 0;
-  for (std::size_t i = 0; i < position; ++i) {
-    if (state.devices[set.devices[i]].interfaceClass == interfaceClass) {
-      ++index;
+// Indexes the set's interfaces: member i of a class is the i-th device of the
+// set that has that class.
+void indexInterfaces(const MachineState& state, DeviceSetState& set) {
+  set.interfaceMemberIndex.reserve(set.devices.size());
+  for (std::size_t position = 0; position < set.devices.size(); ++position) {
+    const Guid& interfaceClass = state.devices[set.devices[position]].interfaceClass;
+    auto members = std::find_if(set.interfaceMembers.begin(), set.interfaceMembers.end(),
+                                [&](const auto& entry) { return entry.first == interfaceClass; });
+    if (members == set.interfaceMembers.end()) {
+      set.interfaceMembers.push_back({interfaceClass, {}});
+      members = std::prev(set.interfaceMembers.end());
+    }
+    set.interfaceMemberIndex.push_back(static_cast<std::uint32_t>(members->second.size()));
+    members->second.push_back(position);
+  }
+}
+
+// The set positions of the devices with this interface class, in set order.
+const std::vector<std::size_t>* interfaceMembers(const DeviceSetState& set, const Guid& guid) {
+  for (const auto& [interfaceClass, positions] : set.interfaceMembers) {
+    if (interfaceClass == guid) {
+      return &positions;
     }
   }
-  return index;
+  return nullptr;
 }
 
 // The checks SetupDiGetDeviceProperty(W) and SetupDiGetDeviceRegistryProperty
@@ -113,6 +128,7 @@ SimHandle Machine::getClassDevs(const Guid* classGuid, std::uint32_t flags) {
       set.devices.push_back(i);
     }
   }
+  indexInterfaces(s, set);
   const SimHandle handle = s.newHandle();
   s.sets.emplace(handle, std::move(set));
   s.succeed(record);
@@ -181,15 +197,9 @@ bool Machine::enumDeviceInterfaces(SimHandle setHandle, const DeviceInfoData* de
     if (memberIndex == 0 && device->node->interfaceClass == guid) {
       found = device->position;
     }
-  } else {
-    std::uint32_t seen = 0;
-    for (std::size_t position = 0; position < set.devices.size() && !found; ++position) {
-      if (s.devices[set.devices[position]].interfaceClass == guid) {
-        if (seen == memberIndex) {
-          found = position;
-        }
-        ++seen;
-      }
+  } else if (const std::vector<std::size_t>* positions = interfaceMembers(set, guid)) {
+    if (memberIndex < positions->size()) {
+      found = (*positions)[memberIndex];
     }
   }
   const DeviceNode* node = found ? &s.devices[set.devices[*found]] : nullptr;
@@ -234,7 +244,7 @@ bool Machine::getDeviceInterfaceDetail(SimHandle setHandle,
   }
   const DeviceNode& node = *device->node;
   record.path = node.interfacePath;
-  record.index = interfaceMemberIndex(s, set, device->position);
+  record.index = set.interfaceMemberIndex[device->position];
 
   if (detail == nullptr && detailSize != 0) {
     return s.fail(record, kErrorInvalidUserBuffer);

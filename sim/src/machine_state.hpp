@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "device_tree.hpp"
@@ -69,6 +71,11 @@ inline constexpr std::size_t kRecordedInputBytes = 256;
 struct DeviceSetState {
   std::vector<std::size_t> devices;
   std::uintptr_t elementBase = 0;
+  // Interface enumeration without a device filter: per interface class, the
+  // set positions of its devices in set order (member i is positions[i]);
+  // and per set position, the device's member index within its class.
+  std::vector<std::pair<Guid, std::vector<std::size_t>>> interfaceMembers;
+  std::vector<std::uint32_t> interfaceMemberIndex;
 };
 // Element identifiers: elementBase + kDeviceElement + position, or
 // elementBase + kInterfaceElement + position.
@@ -116,6 +123,10 @@ class MachineState {
   std::optional<IntelControllerModel> intel;
   std::vector<DeviceNode> devices;
   std::vector<PathTarget> paths;
+  // Lookups of large machines in constant time: drives by id, and paths by
+  // their ASCII upper-case form (the first of paths that fold alike).
+  std::unordered_map<std::string, NvmeDrive*> driveIndex;
+  std::unordered_map<std::wstring, std::size_t> pathIndex;
 
   std::map<SimHandle, DeviceSetState> sets;
   std::map<SimHandle, OpenHandle> handles;

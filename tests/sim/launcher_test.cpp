@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -265,8 +267,8 @@ TEST_F(LauncherRun, MachineFileErrorIsOneLineAndStopsBeforeThePackage) {
   const std::wstring machine = write("bad.json", R"({"drives": [{"id": "a", "fwug": 300}]})");
   EXPECT_EQ(run({L"zev-sim", L"--machine", machine, L"/s"}), 2);
   EXPECT_EQ(console_, "");
-  EXPECT_EQ(errors_,
-            utf8FromWide(machine) + ": $.drives[0].fwug: must be from 0 to 255, not 300\n");
+  EXPECT_EQ(errors_, utf8FromWide(machine) +
+                         ": $.drives[0].fwug: too large: must be from 0 to 255, not 300\n");
 }
 
 TEST_F(LauncherRun, UnreadableMachineFileStopsBeforeThePackage) {
@@ -276,6 +278,26 @@ TEST_F(LauncherRun, UnreadableMachineFileStopsBeforeThePackage) {
   EXPECT_EQ(errors_.rfind(utf8FromWide(machine) + ": $: ", 0), 0u) << errors_;
   EXPECT_EQ(errors_.find('\n'), errors_.size() - 1);
 }
+
+#ifndef _WIN32
+// A file that never ends is refused once the limit is read, not read whole.
+TEST_F(LauncherRun, EndlessMachineFileStopsBeforeThePackage) {
+  EXPECT_EQ(run({L"zev-sim", L"--machine", L"/dev/zero"}), 2);
+  EXPECT_EQ(console_, "");
+  EXPECT_EQ(errors_, "/dev/zero: $: larger than 64 MiB, the most a machine file may hold\n");
+}
+
+// A report that cannot be written after the run: the reason, and status 2.
+TEST_F(LauncherRun, ReportThatCannotBeWrittenEndsWithStatusTwo) {
+  const std::wstring machine = write("empty.json", "{}");
+  EXPECT_EQ(run({L"zev-sim", L"--machine", machine, L"--report", L"/dev/full", L"--", L"/s",
+                 L"/log=" + path("install.log")}),
+            2);
+  EXPECT_NE(console_, "");  // the package ran
+  EXPECT_EQ(errors_, "zev-sim: cannot write the report /dev/full: " +
+                         std::string(std::strerror(ENOSPC)) + "\n");
+}
+#endif
 
 TEST_F(LauncherRun, UnwritableReportStopsBeforeThePackage) {
   const std::wstring machine = write("empty.json", "{}");
@@ -303,6 +325,63 @@ TEST_F(LauncherRun, RunsThePackageAndReportsItsStatus) {
       << text.str();
   EXPECT_NE(text.str().find("\"drives\": []"), std::string::npos);
 }
+
+// ---------------------------------------------------------------------------
+// Whole runs: what the report shows the package's verdict leads to.
+
+struct ReportCase {
+  const char* name;
+  const char* machine;
+  int exitStatus;
+  const char* drive;               // a drive of the report
+  const char* firmwareAfterReset;  // what that drive runs after the reset
+};
+
+class LauncherReport : public LauncherRun, public testing::WithParamInterface<ReportCase> {};
+
+TEST_P(LauncherReport, ShowsWhatEachDriveRunsAfterTheReset) {
+  const ReportCase& c = GetParam();
+  const std::wstring machine = write("machine.json", c.machine);
+  const std::wstring report = path("report.json");
+  EXPECT_EQ(run({L"zev-sim", L"--machine", machine, L"--report", report, L"--clock",
+                 L"2026-01-02T03:04:05", L"--", L"/s", L"/log=" + path("install.log")}),
+            c.exitStatus)
+      << console_;
+  std::ifstream in(directory_ / "report.json", std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string json = text.str();
+  const std::size_t drive = json.find("\"id\": \"" + std::string(c.drive) + "\"");
+  ASSERT_NE(drive, std::string::npos) << json;
+  const std::size_t after = json.find("\"firmwareAfterReset\": ", drive);
+  ASSERT_NE(after, std::string::npos) << json;
+  const std::string expected =
+      "\"firmwareAfterReset\": \"" + std::string(c.firmwareAfterReset) + "\"";
+  EXPECT_EQ(json.substr(after, expected.size()), expected) << json;
+}
+
+const ReportCase kReportCases[] = {
+    // ReturnCode 0x20 on an activation reports success: the drive commits.
+    {"InboxActivationPowerCycleReturnCode",
+     R"({"drives": [{"id": "a", "faults": [{"request": "activate", "returnCode": 32}]}], "inbox": [{"drive": "a"}]})",
+     0, "a", "KTW8LMZB"},
+    {"IrstActivationPowerCycleReturnCode",
+     R"({"drives": [{"id": "a", "faults": [{"request": "activate", "returnCode": 32}]}, {"id": "b"}], "intelController": {"raidVolumes": [{"members": [{"drive": "a", "port": 0}, {"drive": "b", "port": 1}]}]}})",
+     1602, "a", "KTW8LMZB"},
+    // Any other ReturnCode stops the activation before the drive acts.
+    {"InboxActivationReturnCode",
+     R"({"drives": [{"id": "a", "faults": [{"request": "activate", "returnCode": 7}]}], "inbox": [{"drive": "a"}]})",
+     1, "a", "KTW3LMZB"},
+    // A RAID volume whose members are all missing lists none.
+    {"IrstVolumeWithoutMembers",
+     R"({"drives": [{"id": "a"}], "inbox": [{"drive": "a"}], "intelController": {"raidVolumes": [{"members": []}]}})",
+     0, "a", "KTW8LMZB"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, LauncherReport, testing::ValuesIn(kReportCases),
+                         [](const testing::TestParamInfo<ReportCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace zevlauncher

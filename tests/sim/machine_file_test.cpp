@@ -63,6 +63,7 @@ const ErrorCase kErrorCases[] = {
     {"EmptyText", "", "$", "not valid JSON"},
     {"InvalidUtf8", "{\"description\": \"\xC3\x28\"}", "$", "not valid JSON"},
     {"ParseErrorAfterALineBreak", "{\n\"drives\": [\n}", "$", "line 3"},
+    {"NumberOverflowAtTheTop", "1e400", "$", "too large"},
     {"TopLevelArray", "[]", "$", "expected an object, found an array"},
     {"UnknownTopKey", R"({"drivez": []})", "$.drivez", "unknown key"},
     {"UnknownKeyWithBlank", R"({"dri ves": 1})", R"($["dri ves"])", "unknown key"},
@@ -91,8 +92,19 @@ const ErrorCase kErrorCases[] = {
     {"DuplicateDriveId", R"({"drives": [{"id": "a"}, {"id": "b"}, {"id": "a"}]})", "$.drives[2].id",
      "$.drives[0]"},
     {"FwugAbove255", R"({"drives": [{"id": "a"}, {"id": "b", "fwug": 256}]})", "$.drives[1].fwug",
-     "256"},
-    {"FwugNegative", R"({"drives": [{"id": "a", "fwug": -1}]})", "$.drives[0].fwug", "-1"},
+     "too large"},
+    {"FwugBeyond64Bits", R"({"drives": [{"id": "a", "fwug": 18446744073709551616}]})",
+     "$.drives[0].fwug", "too large"},
+    {"FwugWithExponent", R"({"drives": [{"id": "a", "fwug": 1e20}]})", "$.drives[0].fwug",
+     "too large"},
+    {"FwugOverflow", R"({"drives": [{"id": "a", "fwug": 1e400}]})", "$.drives[0].fwug",
+     "too large"},
+    {"NegativeOverflowInAList", R"({"drives": [{"id": "a", "faults": [-1e400]}]})",
+     "$.drives[0].faults[0]", "too small"},
+    {"DuplicateKeyInALargeObject",
+     R"({"drives": [{"id": "a", "model": "m", "serial": "s", "firmware": "f", "nvmeVersion": "1.3", "fwug": 0, "fwugStrict": false, "mdts": 0, "slots": 2, "slot1ReadOnly": true, "activeSlot": 1, "upgradeSupport": true, "imageSize": 2097152, "activation": "reset", "faults": [], "x": 0, "y": 0, "model": "n"}]})",
+     "$.drives[0].model", "twice"},
+    {"FwugNegative", R"({"drives": [{"id": "a", "fwug": -1}]})", "$.drives[0].fwug", "too small"},
     {"FwugFraction", R"({"drives": [{"id": "a", "fwug": 1.5}]})", "$.drives[0].fwug",
      "expected an integer"},
     {"FwugText", R"({"drives": [{"id": "a", "fwug": "1"}]})", "$.drives[0].fwug",
@@ -217,8 +229,9 @@ const ErrorCase kErrorCases[] = {
      "from 1 to 16"},
     {"ScsiPortsAbove16", R"({"intelController": {"scsiPorts": 17}})", "$.intelController.scsiPorts",
      "from 1 to 16"},
-    {"RaidVolumeWithoutMembers", R"({"intelController": {"raidVolumes": [{"members": []}]}})",
-     "$.intelController.raidVolumes[0].members", "at least one"},
+    {"RaidVolumeWithADriveTwice",
+     R"({"drives": [{"id": "a"}], "intelController": {"raidVolumes": [{"members": [{"drive": "a", "port": 0}, {"drive": "a", "port": 1}]}]}})",
+     "$.intelController.raidVolumes[0].members[1].drive", "already a member"},
     {"RaidVolumeMembersMissing", R"({"intelController": {"raidVolumes": [{}]}})",
      "$.intelController.raidVolumes[0].members", "missing"},
     {"RaidMemberWithoutPort",
@@ -271,6 +284,18 @@ const ErrorCase kErrorCases[] = {
     {"FaultNvmeStatusBeyond15Bits",
      R"({"drives": [{"id": "a", "faults": [{"request": "download", "nvmeStatus": 32768}]}], "intelController": {"driver": "vroc", "passThrough": [{"drive": "a", "busNumber": 0}]}})",
      "$.drives[0].faults[0].nvmeStatus", "32767"},
+    {"FaultReturnCodeOfSuccess",
+     R"({"drives": [{"id": "a", "faults": [{"request": "download", "returnCode": 0}]}], "inbox": [{"drive": "a"}]})",
+     "$.drives[0].faults[0].returnCode", "success"},
+    {"FaultNvmeStatusOfSuccess",
+     R"({"drives": [{"id": "a", "faults": [{"request": "download", "nvmeStatus": 0}]}], "intelController": {"driver": "vroc", "passThrough": [{"drive": "a", "busNumber": 0}]}})",
+     "$.drives[0].faults[0].nvmeStatus", "success"},
+    {"FaultCompletionOfSuccess",
+     R"({"drives": [{"id": "a", "faults": [{"request": "activate", "completion": 0}]}], "intelController": {"driver": "vroc", "passThrough": [{"drive": "a", "busNumber": 0}]}})",
+     "$.drives[0].faults[0].completion", "success"},
+    {"ControllerFaultReturnCodeOfSuccess",
+     R"({"intelController": {"faults": [{"request": "csmi", "returnCode": 0}]}})",
+     "$.intelController.faults[0].returnCode", "success"},
     {"FaultBufferOffsetOnDownload",
      R"({"drives": [{"id": "a", "faults": [{"request": "download", "dataBufferOffset": 8}]}], "inbox": [{"drive": "a"}]})",
      "$.drives[0].faults[0].dataBufferOffset", "getInfo"},
@@ -343,6 +368,8 @@ const FaultFitCase kFaultFitCases[] = {
      nullptr},
     {"InboxDownloadReturnCode", kInbox, R"({"request": "download", "nth": 3, "returnCode": 3})",
      nullptr},
+    {"InboxActivatePowerCycleReturnCode", kInbox, R"({"request": "activate", "returnCode": 32})",
+     nullptr},
     {"InboxIdentifyReturnCode", kInbox, R"({"request": "identify", "returnCode": 1})",
      "$.drives[0].faults[0].returnCode"},
     {"InboxOpenReturnCode", kInbox, R"({"request": "open", "returnCode": 1})",
@@ -376,6 +403,8 @@ const FaultFitCase kFaultFitCases[] = {
     {"VrocMemberNvmeStatus", kVrocMember, R"({"request": "download", "nvmeStatus": 2})", nullptr},
     {"VrocMemberCompletion", kVrocMember, R"({"request": "activate", "completion": 131072})",
      nullptr},
+    {"VrocMemberCompletionPhaseTagOnly", kVrocMember,
+     R"({"request": "download", "completion": 65536})", nullptr},
     {"VrocMemberIdentifyReturnCode", kVrocMember, R"({"request": "identify", "returnCode": 14})",
      nullptr},
     {"VrocPassThroughOpen", kVrocPassThrough, R"({"request": "open", "nth": 1, "error": 2})",
@@ -846,6 +875,16 @@ TEST(MachineFileIdentifiers, AnEmptyHardwareIdListIsKept) {
   EXPECT_TRUE(config.inbox[0].hardwareIds->empty());
 }
 
+TEST(MachineFileIdentifiers, ARaidVolumeMayHaveNoMembers) {
+  for (const char* driver : {"irst", "vroc"}) {
+    const MachineConfig config = parseOk(std::string(R"({"intelController": {"driver": ")") +
+                                         driver + R"(", "raidVolumes": [{"members": []}]}})");
+    ASSERT_TRUE(config.intelController.has_value());
+    ASSERT_EQ(config.intelController->raidVolumes.size(), 1u);
+    EXPECT_TRUE(config.intelController->raidVolumes[0].members.empty());
+  }
+}
+
 TEST(MachineFileIdentifiers, ADriveMayBeAttachedMoreThanOnce) {
   const MachineConfig config = parseOk(R"({"drives": [{"id": "a"}],
     "inbox": [{"drive": "a"}, {"drive": "a"}],
@@ -900,6 +939,27 @@ TEST_F(MachineFileOnDisk, MissingFileAndDirectoryAreUnreadable) {
     EXPECT_EQ(result.error.find('\n'), std::string::npos);
   }
 }
+
+TEST_F(MachineFileOnDisk, RefusesAFileLargerThanTheLimit) {
+  const std::filesystem::path path = directory_ / "large.json";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << "{\"description\": \"";
+  }
+  std::filesystem::resize_file(path, kMaxMachineFileBytes + 1);  // a sparse tail
+  const MachineFileResult result = loadMachineFile(path.string());
+  ASSERT_FALSE(result.config.has_value());
+  EXPECT_EQ(result.error,
+            path.string() + ": $: larger than 64 MiB, the most a machine file may hold");
+}
+
+#ifndef _WIN32
+TEST_F(MachineFileOnDisk, RefusesAFileThatNeverEnds) {
+  const MachineFileResult result = loadMachineFile("/dev/zero");
+  ASSERT_FALSE(result.config.has_value());
+  EXPECT_EQ(result.error, "/dev/zero: $: larger than 64 MiB, the most a machine file may hold");
+}
+#endif
 
 TEST_F(MachineFileOnDisk, AcceptsAByteOrderMark) {
   const std::string path = write("bom.json", "\xEF\xBB\xBF{\"drives\": []}");

@@ -184,10 +184,18 @@ int runLauncher(const std::vector<std::wstring>& args, std::ostream& errors) {
     const std::string text = zevsim::reportJson(machine, status);
     const bool written = std::fwrite(text.data(), 1, text.size(), report) == text.size();
     const int writeErrno = errno;
-    if (std::fclose(report) != 0 || !written) {
+    const bool flushed = std::fflush(report) == 0;
+    const int flushErrno = errno;
+    const bool closed = std::fclose(report) == 0;
+    const int closeErrno = errno;
+    if (!written || !flushed || !closed) {
       errors << "zev-sim: cannot write the report " << *options.reportPath << ": "
-             << std::strerror(written ? errno : writeErrno) << "\n"
+             << std::strerror(!written   ? writeErrno
+                              : !flushed ? flushErrno
+                                         : closeErrno)
+             << "\n"
              << std::flush;
+      return 2;
     }
   }
   return status;

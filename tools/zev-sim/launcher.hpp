@@ -49,7 +49,8 @@ std::string messageBoxLine(const zevsim::MessageBoxRecord& box);
 
 // Returns the process exit status: the package's status, or 2 for a machine
 // file, report file or launcher option that cannot be used (the package is
-// then not run). The launcher's own lines go to errors.
+// then not run) and for a report that cannot be written after the run. The
+// launcher's own lines go to errors.
 int runLauncher(const std::vector<std::wstring>& args, std::ostream& errors);
 // The same, with the launcher's lines on standard error.
 int runLauncher(const std::vector<std::wstring>& args);

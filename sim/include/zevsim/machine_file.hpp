@@ -3,6 +3,7 @@
 // unknown keys) and applies every default.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,10 @@ struct MachineFileResult {
   // When config is empty: "<file>: <JSON path>: <problem>", one line.
   std::string error;
 };
+
+// The largest machine file the loader reads: a larger one, or one that never
+// ends (a device such as /dev/zero), is refused without being read whole.
+inline constexpr std::size_t kMaxMachineFileBytes = std::size_t{64} << 20;
 
 MachineFileResult loadMachineFile(const std::string& path);
 MachineFileResult parseMachineFile(std::string_view text, const std::string& fileName);
