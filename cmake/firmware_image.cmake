@@ -14,6 +14,8 @@ if(ZEV_FIRMWARE_IMAGE)
     message(FATAL_ERROR "ZEV_FIRMWARE_IMAGE: ${ZEV_IMAGE_FILE} is ${ZEV_GIVEN_SIZE} bytes; "
                         "a firmware image must be exactly ${ZEV_IMAGE_SIZE} bytes")
   endif()
+  file(SHA256 "${ZEV_IMAGE_FILE}" ZEV_GIVEN_SHA256)
+  message(STATUS "ZEV_FIRMWARE_IMAGE: ${ZEV_IMAGE_FILE}, SHA-256 ${ZEV_GIVEN_SHA256}")
   set(ZEV_IMAGE_DEPENDS "${ZEV_IMAGE_FILE}")
 else()
   find_program(ZEV_PERL perl REQUIRED)
@@ -25,8 +27,6 @@ else()
     COMMENT "Generating the stand-in firmware image"
     VERBATIM)
   set(ZEV_IMAGE_DEPENDS "${ZEV_IMAGE_FILE}")
-  file(SHA256 "${ZEV_IMAGE_FILE}" ZEV_GIVEN_SHA256)
-  message(STATUS "ZEV_FIRMWARE_IMAGE: ${ZEV_IMAGE_FILE}, SHA-256 ${ZEV_GIVEN_SHA256}")
 endif()
 
 configure_file("${CMAKE_SOURCE_DIR}/cmake/firmware_image.S.in"
