@@ -14,62 +14,56 @@
 namespace zev {
 namespace {
 
-struct LocationCase {
-  const wchar_t* location;
-  std::int32_t busNumber;
-};
-
-class BusNumberFromLocation : public testing::TestWithParam<LocationCase> {};
-
-TEST_P(BusNumberFromLocation, FollowsTheLocationRule) {
-  EXPECT_EQ(busNumberFromLocation(GetParam().location), GetParam().busNumber)
-      << "location: " << testing::PrintToString(std::wstring(GetParam().location));
+TEST(BusNumberFromLocation, FollowsTheLocationRule) {
+  const struct {
+    const wchar_t* location;
+    std::int32_t busNumber;
+  } cases[] = {// The platform's usual form.
+               {L"Bus Number 2, Target Id 0, LUN 0", 2},
+               {L"Bus Number 0, Target Id 0, LUN 0", 0},
+               {L"Bus Number 15, Target Id 3, LUN 1", 15},
+               {L"Bus Number 3,Target Id 0", 3},
+               // No comma: the whole text is read.
+               {L"Bus Number 7", 7},
+               // Digits end at the first other character; blanks before them are skipped.
+               {L"Bus Number 12abc, Target Id 0", 12},
+               {L"Bus Number   4, Target Id 0", 4},
+               // No digit after the second blank reads as 0.
+               {L"Bus Number , Target Id 0", 0},
+               {L"Bus Number x", 0},
+               // A sign is read as the C runtime reads one; out-of-range values
+               // saturate as a 32-bit long does.
+               {L"Bus Number -4, Target Id 0", -4},
+               {L"Bus Number 2147483647", 2147483647},
+               {L"Bus Number 99999999999", 2147483647},
+               {L"Bus Number -99999999999", -2147483647 - 1},
+               // The rule reads the number after the second blank of the first field,
+               // wherever "Bus Number " stands.
+               {L"PCI 5 slot (Bus Number 2)", 0},
+               {L"On bus 6 Bus Number 2", 6},
+               // Without "Bus Number " (exact case, with its blank) there is none.
+               {L"Target Id 0, LUN 0", -1},
+               {L"", -1},
+               {L"bus number 2, Target Id 0", -1},
+               {L"Bus Number2", -1},
+               {L"Bus  Number 2", -1},
+               // A first field without the two blanks the rule steps over gives -1,
+               // never a read past the field or the text.
+               {L"Port_#0001.Hub_#0002, Bus Number 2", -1},
+               {L"Slot 1, Bus Number 4", -1},
+               {L"A ,Bus Number 4", -1}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(busNumberFromLocation(c.location), c.busNumber)
+        << "location: " << testing::PrintToString(std::wstring(c.location));
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, BusNumberFromLocation,
-    testing::Values(
-        // The platform's usual form.
-        LocationCase{L"Bus Number 2, Target Id 0, LUN 0", 2},
-        LocationCase{L"Bus Number 0, Target Id 0, LUN 0", 0},
-        LocationCase{L"Bus Number 15, Target Id 3, LUN 1", 15},
-        LocationCase{L"Bus Number 3,Target Id 0", 3},
-        // No comma: the whole text is read.
-        LocationCase{L"Bus Number 7", 7},
-        // Digits end at the first other character; blanks before them are skipped.
-        LocationCase{L"Bus Number 12abc, Target Id 0", 12},
-        LocationCase{L"Bus Number   4, Target Id 0", 4},
-        // No digit after the second blank reads as 0.
-        LocationCase{L"Bus Number , Target Id 0", 0}, LocationCase{L"Bus Number x", 0},
-        // A sign is read as the C runtime reads one; out-of-range values
-        // saturate as a 32-bit long does.
-        LocationCase{L"Bus Number -4, Target Id 0", -4},
-        LocationCase{L"Bus Number 2147483647", 2147483647},
-        LocationCase{L"Bus Number 99999999999", 2147483647},
-        LocationCase{L"Bus Number -99999999999", -2147483647 - 1},
-        // The rule reads the number after the second blank of the first field,
-        // wherever "Bus Number " stands.
-        LocationCase{L"PCI 5 slot (Bus Number 2)", 0}, LocationCase{L"On bus 6 Bus Number 2", 6},
-        // Without "Bus Number " (exact case, with its blank) there is none.
-        LocationCase{L"Target Id 0, LUN 0", -1}, LocationCase{L"", -1},
-        LocationCase{L"bus number 2, Target Id 0", -1}, LocationCase{L"Bus Number2", -1},
-        LocationCase{L"Bus  Number 2", -1},
-        // A first field without the two blanks the rule steps over gives -1,
-        // never a read past the field or the text.
-        LocationCase{L"Port_#0001.Hub_#0002, Bus Number 2", -1},
-        LocationCase{L"Slot 1, Bus Number 4", -1}, LocationCase{L"A ,Bus Number 4", -1}));
 
 using testsupport::BoundMachine;
+using testsupport::callFault;
+using testsupport::simKey;
+using testsupport::wide;
 using zevsim::CallFault;
 using zevsim::CallKind;
-
-zevsim::PropertyKey simKey(const platform::PropertyKey& key) {
-  return {{key.fmtid.data1, key.fmtid.data2, key.fmtid.data3, key.fmtid.data4}, key.pid};
-}
-
-std::wstring wide(const std::string& text) {
-  return std::wstring(text.begin(), text.end());
-}
 
 // An inbox drive, a RAID 1 volume and a pass-through drive on bus 3; extra
 // keys (each beginning with a comma) for the controller and the machine.
@@ -219,14 +213,9 @@ TEST_P(IntelDetectionFailure, EndsTheDetectionAndReleasesEverything) {
   // Only the Intel controller is a storage port here, so it is device 0.
   BoundMachine sim(R"({ "drives": [ { "id": "p" } ],
       "intelController": { "passThrough": [ { "drive": "p", "busNumber": 3 } ] } })");
-  CallFault fault;
-  fault.kind = GetParam().kind;
-  fault.nth = GetParam().nth;
-  fault.error = 1117;
-  if (GetParam().key) {
-    fault.propertyKey = simKey(*GetParam().key);
-  }
-  sim.machine().injectCallFault(fault);
+  const auto& key = GetParam().key;
+  sim.machine().injectCallFault(callFault(GetParam().kind, 1117, GetParam().nth, std::nullopt,
+                                          key ? std::optional(simKey(*key)) : std::nullopt));
   RaidControllerInfo controller;
   EXPECT_EQ(findIntelRaidController(controller), GetParam().found);
   EXPECT_EQ(controller.found, GetParam().markedFound);
@@ -285,9 +274,7 @@ WalkResult walk(BoundMachine& sim, const std::optional<CallFault>& fault = std::
 
 TEST(EnumerateIntelControllerDisks, ADiskSetThatCannotBeHadGives0) {
   BoundMachine sim(raidAndPassThrough());
-  CallFault fault;
-  fault.kind = CallKind::GetClassDevs;
-  const WalkResult result = walk(sim, fault);
+  const WalkResult result = walk(sim, callFault(CallKind::GetClassDevs));
   ASSERT_TRUE(result.found);
   EXPECT_EQ(result.result, 0);
   EXPECT_TRUE(result.candidates.empty());
@@ -398,13 +385,9 @@ TEST_P(IntelSkippedDisk, IsLeftOutAndTheWalkGoesOn) {
   // The fault hits the first call of its kind after detection: the first
   // pass-through disk's.
   BoundMachine sim(kThreePassThrough);
-  CallFault fault;
-  fault.kind = GetParam().kind;
-  fault.nth = 1;
-  if (GetParam().key) {
-    fault.propertyKey = simKey(*GetParam().key);
-  }
-  const WalkResult result = walk(sim, fault);
+  const auto& key = GetParam().key;
+  const WalkResult result = walk(sim, callFault(GetParam().kind, 1117, 1, std::nullopt,
+                                                key ? std::optional(simKey(*key)) : std::nullopt));
   ASSERT_TRUE(result.found);
   EXPECT_EQ(result.result, 1);
   ASSERT_EQ(result.candidates.size(), 2u);
@@ -426,11 +409,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(EnumerateIntelControllerDisks, AnUnreadableLocationGivesPathIdMinusOne) {
   BoundMachine sim(kThreePassThrough);
-  CallFault fault;
-  fault.kind = CallKind::GetDeviceProperty;
-  fault.propertyKey = simKey(platform::kDevpkeyDeviceLocationInfo);
-  fault.nth = 1;
-  const WalkResult result = walk(sim, fault);
+  const WalkResult result = walk(sim, callFault(CallKind::GetDeviceProperty, 1117, 1, std::nullopt,
+                                                simKey(platform::kDevpkeyDeviceLocationInfo)));
   ASSERT_EQ(result.candidates.size(), 3u);
   EXPECT_EQ(result.candidates[0].pathId, -1);
   EXPECT_EQ(result.candidates[1].pathId, 2);
@@ -481,9 +461,7 @@ TEST(ReadDiskBusNumber, NoDeviceSetGivesMinusOne) {
   BoundMachine sim(kThreePassThrough);
   const std::vector<std::uint32_t> handles = diskInstanceHandles();
   ASSERT_EQ(handles.size(), 3u);
-  CallFault fault;
-  fault.kind = CallKind::GetClassDevs;
-  sim.machine().injectCallFault(fault);
+  sim.machine().injectCallFault(callFault(CallKind::GetClassDevs));
   EXPECT_EQ(readDiskBusNumber(handles[0]), -1);
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/firmware_image.hpp"
+#include "platform/platform.hpp"
 #include "platform/sim/sim_binding.hpp"
 #include "report/console.hpp"
 #include "zevsim/machine.hpp"
@@ -158,7 +159,7 @@ inline std::string signatureOf(const zevsim::CallRecord& call) {
 }
 
 // A call fault of kind failing with error; the filters stay open unless given.
-inline zevsim::CallFault callFault(zevsim::CallKind kind, std::uint32_t error,
+inline zevsim::CallFault callFault(zevsim::CallKind kind, std::uint32_t error = 1117,
                                    std::optional<std::uint32_t> nth = std::nullopt,
                                    std::optional<std::uint32_t> deviceIndex = std::nullopt,
                                    std::optional<zevsim::PropertyKey> propertyKey = std::nullopt) {
@@ -169,6 +170,16 @@ inline zevsim::CallFault callFault(zevsim::CallKind kind, std::uint32_t error,
   fault.deviceIndex = deviceIndex;
   fault.propertyKey = propertyKey;
   return fault;
+}
+
+// A platform property key as the simulated machine spells it.
+inline zevsim::PropertyKey simKey(const platform::PropertyKey& key) {
+  return {{key.fmtid.data1, key.fmtid.data2, key.fmtid.data3, key.fmtid.data4}, key.pid};
+}
+
+// Machine-file text (ASCII) as the package holds a path: one wide character each.
+inline std::wstring wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
 }
 
 // Drive text as the package holds it: one wide character per byte.

@@ -310,92 +310,57 @@ TEST(IrstDownload, ATransferLongerThanTheImageIsNotSent) {
   EXPECT_TRUE(firmwareRequests(sim, 2).empty());
 }
 
-struct ActivationCase {
-  std::uint32_t returnCode;
-  const char* line;
-  int result;
-};
-
-class IrstActivationStatus : public testing::TestWithParam<ActivationCase> {};
-
-TEST_P(IrstActivationStatus, IsWordedAndCounted) {
-  BoundMachine sim(raid1(R"(, "faults": [ { "request": "activate", "returnCode": )" +
-                         std::to_string(GetParam().returnCode) + " } ]"));
-  std::uint32_t transferLength = kImageLength;
-  ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength),
-            GetParam().result);
-  EXPECT_EQ(console.text(),
-            targetBlock("Yes") + "\n  [PASS] Firmware download succeeded.\n" + GetParam().line);
-  EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, IrstActivationStatus,
-    testing::Values(
-        ActivationCase{1, "  [ERROR] Firmware activate failed: error returned\n\n", 1},
-        ActivationCase{16, "  [ERROR] Firmware activate failed: error returned\n\n", 1},
-        ActivationCase{
-            2, "  [ERROR] Firmware activate parameter error: srbControl->ReturnCode 2\n\n", 1},
-        ActivationCase{
-            3, "  [ERROR] Firmware activate parameter error: srbControl->ReturnCode 3\n\n", 1},
-        ActivationCase{
-            4, "  [ERROR] Firmware activate parameter error: srbControl->ReturnCode 4\n\n", 1},
-        ActivationCase{6, "  [ERROR] Firmware activate failed: invalid slot number\n\n", 1},
-        ActivationCase{7, "  [ERROR] Firmware activate failed: invalid firmware image\n\n", 1},
-        ActivationCase{32, "  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n\n\n",
-                       1602},
-        ActivationCase{
-            5, "  [ERROR] Firmware activate failed: unexpected error, srbControl->ReturnCode 5\n\n",
-            1},
-        ActivationCase{
-            8, "  [ERROR] Firmware activate failed: unexpected error, srbControl->ReturnCode 8\n\n",
-            1},
-        ActivationCase{
-            15,
-            "  [ERROR] Firmware activate failed: unexpected error, srbControl->ReturnCode 15\n\n",
-            1},
-        ActivationCase{
-            17,
-            "  [ERROR] Firmware activate failed: unexpected error, srbControl->ReturnCode 17\n\n",
-            1},
-        ActivationCase{
-            31,
-            "  [ERROR] Firmware activate failed: unexpected error, srbControl->ReturnCode 31\n\n",
-            1},
-        ActivationCase{
-            33,
-            "  [ERROR] Firmware activate failed: unexpected error, srbControl->ReturnCode 33\n\n",
-            1},
-        ActivationCase{
-            0x80000000u,
-            "  [ERROR] Firmware activate failed: unexpected error, srbControl->ReturnCode "
-            "-2147483648\n\n",
-            1}));
-
-TEST(IrstActivate, ADriveThatAsksForAPowerCycleGives1602) {
-  BoundMachine sim(raid1(R"(, "activation": "powerCycle")"));
-  std::uint32_t transferLength = kImageLength;
-  ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength), 1602);
-  EXPECT_EQ(console.text(), targetBlock("Yes") +
-                                "\n"
-                                "  [PASS] Firmware download succeeded.\n"
-                                "  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n"
-                                "\n\n");
-  const zevsim::DriveReport a = sim.drive("a");
-  EXPECT_EQ(a.firmwareAfterReset, "KTW8LMZB");
-}
-
-TEST(IrstActivate, AnUndeliveredActivationGives1) {
-  BoundMachine sim(raid1(R"(, "faults": [ { "request": "activate", "error": 1117 } ])"));
-  std::uint32_t transferLength = kImageLength;
-  ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength), 1);
-  EXPECT_EQ(console.text(), targetBlock("Yes") +
-                                "\n"
-                                "  [PASS] Firmware download succeeded.\n"
-                                "  [ERROR] Firmware activate IOCTL failed: 0x45D\n");
+// Every way the activation ends once the whole image is sent: the drive's
+// extra keys, the lines after the download's PASS line and the result.
+TEST(IrstActivate, EveryOutcomeIsWordedAndCounted) {
+  const auto returnCode = [](std::uint32_t code) {
+    return R"(, "faults": [ { "request": "activate", "returnCode": )" + std::to_string(code) +
+           " } ]";
+  };
+  const std::string failed = "  [ERROR] Firmware activate failed: ";
+  const std::string parameter = "  [ERROR] Firmware activate parameter error: ";
+  const std::string unexpected = failed + "unexpected error, srbControl->ReturnCode ";
+  const struct {
+    std::string driveKeys;
+    std::string printed;
+    int result;
+    const char* afterReset = nullptr;  // checked when given
+  } cases[] = {
+      {returnCode(1), failed + "error returned\n\n", 1},
+      {returnCode(16), failed + "error returned\n\n", 1},
+      {returnCode(2), parameter + "srbControl->ReturnCode 2\n\n", 1},
+      {returnCode(3), parameter + "srbControl->ReturnCode 3\n\n", 1},
+      {returnCode(4), parameter + "srbControl->ReturnCode 4\n\n", 1},
+      {returnCode(6), failed + "invalid slot number\n\n", 1},
+      {returnCode(7), failed + "invalid firmware image\n\n", 1},
+      {returnCode(32), "  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n\n\n",
+       1602},
+      {returnCode(5), unexpected + "5\n\n", 1},
+      {returnCode(8), unexpected + "8\n\n", 1},
+      {returnCode(15), unexpected + "15\n\n", 1},
+      {returnCode(17), unexpected + "17\n\n", 1},
+      {returnCode(31), unexpected + "31\n\n", 1},
+      {returnCode(33), unexpected + "33\n\n", 1},
+      {returnCode(0x80000000u), unexpected + "-2147483648\n\n", 1},
+      // A drive that asks for a power cycle gives 1602.
+      {R"(, "activation": "powerCycle")",
+       "  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n\n\n", 1602, "KTW8LMZB"},
+      {R"(, "faults": [ { "request": "activate", "error": 1117 } ])",
+       "  [ERROR] Firmware activate IOCTL failed: 0x45D\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.driveKeys);
+    BoundMachine sim(raid1(c.driveKeys));
+    std::uint32_t transferLength = kImageLength;
+    ConsoleCapture console;
+    EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength), c.result);
+    EXPECT_EQ(console.text(),
+              targetBlock("Yes") + "\n  [PASS] Firmware download succeeded.\n" + c.printed);
+    EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
+    if (c.afterReset) {
+      EXPECT_EQ(sim.drive("a").firmwareAfterReset, c.afterReset);
+    }
+  }
 }
 
 struct PathIdCase {
