@@ -1,6 +1,7 @@
 // The inbox update path (slot information, download pieces, activation and
 // the FIRMWARE ReturnCode checks) on a disk identified by the real driver,
-// then updated with a hostile inbox driver.
+// then updated with a hostile inbox driver; then the check's slot read on the
+// same hostile driver.
 #include "core/disk_info.hpp"
 #include "core/firmware_image.hpp"
 #include "discovery/inbox_identify.hpp"
@@ -26,5 +27,6 @@ int zevFuzzInboxUpdate(const std::uint8_t* data, std::size_t size) {
   const int result =
       zev::updateThroughInbox(identified.front(), zev::packageImage(), transferLength);
   zevfuzz::checkUpdateOutcome(sim, result);
+  zevfuzz::checkSlotRead(sim, zev::readInboxSlots(identified.front()));
   return 0;
 }

@@ -1,6 +1,8 @@
 // The IRST ("IntelFw " download and activate, ReturnCode) and VROC (NVMe
 // pass-through download and commit, ReturnCode and CplEntry[3]) update paths
-// on disks identified by the real driver, then updated with a hostile one.
+// on disks identified by the real driver, then updated with a hostile one;
+// then the check's slot read ("IntelFw " GET_INFO, the Firmware Slot
+// Information log) on the same hostile driver.
 #include <string>
 #include <string_view>
 
@@ -47,5 +49,6 @@ int zevFuzzIntelUpdate(const std::uint8_t* data, std::size_t size) {
   const int result = vroc ? zev::updateThroughVroc(disk, zev::packageImage(), transferLength, port)
                           : zev::updateThroughIrst(disk, zev::packageImage(), transferLength);
   zevfuzz::checkUpdateOutcome(sim, result);
+  zevfuzz::checkSlotRead(sim, vroc ? zev::readVrocSlots(disk, port) : zev::readIrstSlots(disk));
   return 0;
 }

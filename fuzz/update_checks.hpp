@@ -1,11 +1,15 @@
 // The checks every update-path fuzz target makes after an update: no drive
 // commits after one of its downloads was reported failed, a failed download
-// or activation never comes back as success, and no handle stays open.
+// or activation never comes back as success, and no handle stays open; and
+// after the check's slot read on the same hostile driver.
 #pragma once
 
 #include <algorithm>
 
+#include <optional>
+
 #include "fuzz_machine.hpp"
+#include "update/slot_reads.hpp"
 
 namespace zevfuzz {
 
@@ -25,6 +29,18 @@ inline void checkUpdateOutcome(FuzzMachine& sim, int result) {
   }
   if (sim.machine().handlesLeftOpen() != 0) {
     invariantBroken("handles left open");
+  }
+}
+
+// After a read-only slot read of the check on the hostile driver: nothing
+// stays open, and a slot it reports lies among the NVMe slots 1 to 7.
+inline void checkSlotRead(FuzzMachine& sim, const std::optional<zev::SlotState>& slots) {
+  if (sim.machine().handlesLeftOpen() != 0) {
+    invariantBroken("handles left open by a slot read");
+  }
+  if (slots && ((slots->pendingSlot && (*slots->pendingSlot < 1 || *slots->pendingSlot > 7)) ||
+                slots->revisions.size() > 7)) {
+    invariantBroken("a slot read reports a slot outside 1 to 7");
   }
 }
 

@@ -6,9 +6,9 @@ namespace zev {
 SlotState slotStateOf(const fw::FirmwareInfo& info) {
   SlotState state;
   state.activeSlot = info.activeSlot;
-  // Slots are numbered from 1; 0 and STORAGE_FIRMWARE_INFO_INVALID_SLOT mean
-  // that no slot waits for activation.
-  if (info.pendingActivateSlot != 0 && info.pendingActivateSlot != fw::kInvalidSlot) {
+  // NVMe slots are numbered 1 to 7; 0, STORAGE_FIRMWARE_INFO_INVALID_SLOT and
+  // any other value mean that no slot waits for activation.
+  if (info.pendingActivateSlot >= 1 && info.pendingActivateSlot <= fw::kMaxSlots) {
     state.pendingSlot = info.pendingActivateSlot;
   }
   for (const fw::FirmwareSlotInfo& slot : info.slots) {
