@@ -1,7 +1,8 @@
 // The whole package (zev::packageMain) on a machine with an inbox TQ270c, a
 // drive of another maker, and an IRST controller (RAID 1 and a pass-through
 // drive) or a VROC controller (RAID 1, or pass-through drives), every driver answering through the
-// hostile endpoint.
+// hostile endpoint; an update run, or a check ("/c") that must send no
+// download, activation or commit whatever the drivers answer.
 #include <algorithm>
 #include <vector>
 
@@ -20,7 +21,26 @@ int zevFuzzPackageMain(const std::uint8_t* data, std::size_t size) {
   if ((choice & 0x40) != 0) {
     argv.push_back(L"/s");
   }
+  const bool check = (choice & 0x20) != 0;
+  if (check) {
+    argv.push_back(L"/c");
+  }
   const std::int32_t status = zev::packageMain(static_cast<int>(argv.size()), argv.data());
+  if (check) {
+    if (status != 0 && status != 1 && status != 2) {
+      zevfuzz::invariantBroken("check exit status outside 0, 1, 2");
+    }
+    for (const zevsim::DriveReport& drive : sim.machine().driveReports()) {
+      if (drive.requests[static_cast<int>(zevsim::FaultRequest::Download)] != 0 ||
+          drive.requests[static_cast<int>(zevsim::FaultRequest::Activate)] != 0) {
+        zevfuzz::invariantBroken("a check sent a download, activation or commit");
+      }
+    }
+    if (sim.machine().handlesLeftOpen() != 0) {
+      zevfuzz::invariantBroken("handles left open");
+    }
+    return 0;
+  }
   if (status != 0 && status != 1 && status != 1602) {
     zevfuzz::invariantBroken("exit status outside 0, 1, 1602");
   }
