@@ -67,11 +67,12 @@ std::int32_t packageMain(int argc, const wchar_t* const* argv) {
       // One run at a time: two runs could interleave requests to one drive.
       const bool guarded = platform::acquireRunGuard();
       beginLog(context);
+      // The fingerprint goes into the results file whatever becomes of the run.
+      context.imageSha256 = imageSha256Hex();
       if (!guarded) {
         failRun(context, kGuardHeld);
       } else {
         // The image is checked before any drive is touched.
-        context.imageSha256 = imageSha256Hex();
         if (context.checkOnly) {
           narrowOut << " Image SHA-256 : " << context.imageSha256 << endLine << endLine;
         }

@@ -198,6 +198,7 @@ TEST(RunGuard, HeldByAnotherRunRefusesTheRun) {
   EXPECT_NE(run.log.find("Result Details : Another firmware update is running.\n"),
             std::string::npos);
   EXPECT_EQ(run.results["error"], "Another firmware update is running.");
+  EXPECT_EQ(run.results["imageSha256"].get<std::string>().size(), 64u);
   // The guard a run takes is released at its end: the next run proceeds.
   CapturedMachine free(R"({ "drives": [] })");
   EXPECT_EQ(runPackage(free, {L"/c"}).exitStatus, 2);
