@@ -15,15 +15,17 @@
 # are compared as they are. Exits 1 when any scenario differs, 2 when none ran.
 use strict;
 use warnings;
+use File::Basename qw(dirname);
 use File::Temp qw(tempdir);
 use JSON::PP;
 use Time::HiRes qw(time);
+use lib dirname(__FILE__) . '/../win32';
+use GoldenCompare qw(slurp windowsPath firstDifference subsetMismatch runTo);
 
 my ($source) = @ARGV;
 die "usage: $0 SOURCE_DIR\n" unless defined $source;
 
 my $clock = '2027-02-01T09:05:03';
-my $json = JSON::PP->new->canonical->allow_nonref;
 
 # Scenarios whose outcome depends on what Wine cannot give the executable.
 my %notShown = (
@@ -38,69 +40,6 @@ my %notShown = (
   module_handle_fails =>
       'GetModuleHandleW(NULL) cannot be made to fail under Wine without changing the executable',
 );
-
-sub slurp {
-  my ($path) = @_;
-  open(my $fh, '<:raw', $path) or return undef;
-  local $/;
-  my $bytes = <$fh>;
-  close $fh;
-  return $bytes // '';
-}
-
-sub windowsPath { 'Z:' . ($_[0] =~ s{/}{\\}gr) }
-
-sub firstDifference {
-  my ($expected, $actual) = @_;
-  my @e = split /\n/, $expected, -1;
-  my @a = split /\n/, $actual, -1;
-  for my $i (0 .. ($#e > $#a ? $#e : $#a)) {
-    my $el = $e[$i] // '<end>';
-    my $al = $a[$i] // '<end>';
-    next if $el eq $al;
-    s/([^\x20-\x7e])/sprintf('\\x%02x', ord $1)/ge for $el, $al;
-    return sprintf("line %d:\n    expected: [%s]\n    actual:   [%s]", $i + 1, $el, $al);
-  }
-  return 'texts differ in length only';
-}
-
-sub subsetMismatch {
-  my ($expected, $actual, $where) = @_;
-  if (ref $expected eq 'HASH') {
-    return "$where is not an object" unless ref $actual eq 'HASH';
-    for my $key (sort keys %$expected) {
-      return "$where.$key missing" unless exists $actual->{$key};
-      my $m = subsetMismatch($expected->{$key}, $actual->{$key}, "$where.$key");
-      return $m if defined $m;
-    }
-    return undef;
-  }
-  if (ref $expected eq 'ARRAY') {
-    return "$where is not an array" unless ref $actual eq 'ARRAY';
-    return "$where has " . @$actual . ' elements, expected ' . @$expected
-        unless @$actual == @$expected;
-    for my $i (0 .. $#$expected) {
-      my $m = subsetMismatch($expected->[$i], $actual->[$i], "$where\[$i\]");
-      return $m if defined $m;
-    }
-    return undef;
-  }
-  my ($e, $a) = ($json->encode($expected), $json->encode($actual));
-  return $e eq $a ? undef : "$where is $a, expected $e";
-}
-
-sub runTo {
-  my ($stdout, $stderr, @command) = @_;
-  my $pid = fork // die "fork: $!\n";
-  if ($pid == 0) {
-    open(STDIN, '<', '/dev/null') or die;
-    open(STDOUT, '>:raw', $stdout) or die;
-    open(STDERR, '>', $stderr) or die;
-    exec(@command) or die "exec $command[0]: $!\n";
-  }
-  waitpid($pid, 0);
-  return $?;
-}
 
 my $golden = "$source/tests/golden";
 opendir(my $dh, $golden) or die "$golden: $!\n";
