@@ -7,7 +7,7 @@ use warnings;
 use Exporter qw(import);
 use JSON::PP;
 
-our @EXPORT_OK = qw(slurp windowsPath firstDifference subsetMismatch runTo);
+our @EXPORT_OK = qw(slurp windowsPath firstDifference subsetMismatch runTo outputProblems);
 
 my $json = JSON::PP->new->canonical->allow_nonref;
 
@@ -78,6 +78,36 @@ sub runTo {
   }
   waitpid($pid, 0);
   return $?;
+}
+
+# A run of the scenario against its golden files: the exit status (its low 8
+# bits, as a POSIX process status keeps them), standard output and, when the
+# scenario has one, the log byte for byte ("{log}" standing for the run's log
+# path $log). $wait is the run's wait status; the run's standard output is
+# $work/stdout, its log $work/install.log. Returns the problems found.
+sub outputProblems {
+  my ($scenario, $wait, $dir, $work, $log) = @_;
+  my @problems;
+  my $expectedStatus = $scenario->{exitStatus} & 0xFF;
+  my $status = $wait >> 8;
+  push @problems, "exit status $status, expected $expectedStatus (of $scenario->{exitStatus})"
+      unless ($wait & 0x7F) == 0 && $status == $expectedStatus;
+
+  my $expectedOut = slurp("$dir/stdout.txt");
+  my $out = slurp("$work/stdout") // '';
+  push @problems, "standard output differs at " . firstDifference($expectedOut, $out)
+      unless $out eq $expectedOut;
+
+  if (-f "$dir/log.txt") {
+    my $expectedLog = slurp("$dir/log.txt") =~ s/\{log\}/$log/gr;
+    my $actualLog = slurp("$work/install.log");
+    if (!defined $actualLog) {
+      push @problems, 'no log file';
+    } elsif ($actualLog ne $expectedLog) {
+      push @problems, "log differs at " . firstDifference($expectedLog, $actualLog);
+    }
+  }
+  return @problems;
 }
 
 1;

@@ -15,7 +15,7 @@ use File::Basename qw(dirname);
 use File::Temp qw(tempdir);
 use JSON::PP;
 use lib dirname(__FILE__);
-use GoldenCompare qw(slurp windowsPath firstDifference subsetMismatch runTo);
+use GoldenCompare qw(slurp windowsPath subsetMismatch runTo outputProblems);
 
 my ($sim, $source) = @ARGV;
 die "usage: $0 zev-sim.exe SOURCE_DIR\n" unless defined $source;
@@ -45,26 +45,7 @@ for my $name (@scenarios) {
   push @command, '--', map { s/\{log\}/$log/gr } @{ $scenario->{args} // [] };
 
   my $wait = runTo("$work/stdout", "$work/stderr", @command);
-  my @problems;
-  my $expectedStatus = $scenario->{exitStatus} & 0xFF;
-  my $status = $wait >> 8;
-  push @problems, "exit status $status, expected $expectedStatus (of $scenario->{exitStatus})"
-      unless ($wait & 0x7F) == 0 && $status == $expectedStatus;
-
-  my $expectedOut = slurp("$dir/stdout.txt");
-  my $out = slurp("$work/stdout") // '';
-  push @problems, "standard output differs at " . firstDifference($expectedOut, $out)
-      unless $out eq $expectedOut;
-
-  if (-f "$dir/log.txt") {
-    my $expectedLog = slurp("$dir/log.txt") =~ s/\{log\}/$log/gr;
-    my $actualLog = slurp("$work/install.log");
-    if (!defined $actualLog) {
-      push @problems, 'no log file';
-    } elsif ($actualLog ne $expectedLog) {
-      push @problems, "log differs at " . firstDifference($expectedLog, $actualLog);
-    }
-  }
+  my @problems = outputProblems($scenario, $wait, $dir, $work, $log);
 
   if (-f "$dir/report.json") {
     my $report = slurp("$work/report.json");

@@ -20,7 +20,7 @@ use File::Temp qw(tempdir);
 use JSON::PP;
 use Time::HiRes qw(time);
 use lib dirname(__FILE__) . '/../win32';
-use GoldenCompare qw(slurp windowsPath firstDifference subsetMismatch runTo);
+use GoldenCompare qw(slurp windowsPath subsetMismatch runTo outputProblems);
 
 my ($source) = @ARGV;
 die "usage: $0 SOURCE_DIR\n" unless defined $source;
@@ -67,26 +67,7 @@ for my $name (@scenarios) {
   $slowest = $seconds if $seconds > $slowest;
   $ran++;
 
-  my @problems;
-  my $expectedStatus = $scenario->{exitStatus} & 0xFF;
-  my $status = $wait >> 8;
-  push @problems, "exit status $status, expected $expectedStatus (of $scenario->{exitStatus})"
-      unless ($wait & 0x7F) == 0 && $status == $expectedStatus;
-
-  my $expectedOut = slurp("$dir/stdout.txt");
-  my $out = slurp("$work/stdout") // '';
-  push @problems, "standard output differs at " . firstDifference($expectedOut, $out)
-      unless $out eq $expectedOut;
-
-  if (-f "$dir/log.txt") {
-    my $expectedLog = slurp("$dir/log.txt") =~ s/\{log\}/$log/gr;
-    my $actualLog = slurp("$work/install.log");
-    if (!defined $actualLog) {
-      push @problems, 'no log file';
-    } elsif ($actualLog ne $expectedLog) {
-      push @problems, "log differs at " . firstDifference($expectedLog, $actualLog);
-    }
-  }
+  my @problems = outputProblems($scenario, $wait, $dir, $work, $log);
 
   my $reportText = slurp("$work/report.json");
   if (!defined $reportText || $reportText eq '') {
