@@ -404,7 +404,8 @@ class FaultMatrixBaselineTest : public ::testing::TestWithParam<PieceCountRow> {
 
 TEST_P(FaultMatrixBaselineTest, FaultFreeRunUpdatesEveryDriveInTheExpectedPieces) {
   CapturedMachine sim(machineFor(GetParam().stack, "", ""));
-  const RunOutcome run = runPackage(sim, "baseline");
+  const RunOutcome run =
+      runPackage(sim, "baseline" + std::to_string(static_cast<int>(GetParam().stack)));
   EXPECT_EQ(run.exitStatus, 0) << run.console;
   EXPECT_EQ(loggedResult(run.log, "KD27V0002"), 0) << run.log;
   const zevsim::DriveReport victim = sim.drive(victimId(GetParam().stack));
