@@ -157,7 +157,7 @@ void BM_DiscoveryAndIdentification(benchmark::State& state) {
   if (!config) {
     return;
   }
-  zev::buildPackageIdentity();
+  const zev::PackageIdentity identity = zev::buildPackageIdentity();
   zevsim::Machine machine(*config, packageImage());
   machine.setRecording(false);
   zev::platform::sim::bindMachine(&machine);
@@ -167,8 +167,9 @@ void BM_DiscoveryAndIdentification(benchmark::State& state) {
     QuietStandardOutput quiet;
     for (auto _ : state) {
       zev::UpdateContext context;
-      zev::runSequence(*context.inventory, context);
-      identified = context.inventory->identified.size();
+      context.identity = identity;
+      zev::runSequence(context.inventory, context);
+      identified = context.inventory.identified.size();
       selected = context.updateList.size();
     }
   }

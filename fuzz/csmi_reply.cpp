@@ -39,7 +39,7 @@ int zevFuzzCsmiReply(const std::uint8_t* data, std::size_t size) {
   raid.devicePath.assign(path.begin(), path.end());
   raid.driverKind = zev::DriverKind::IrstRaid;
   zev::DiskList identified;
-  const int raidResult = zev::queryCsmiRaidConfig(raid, identified, source.byte() % 3);
+  const int raidResult = zev::queryCsmiRaidConfig(raid, identified, source.byte() % 3).code;
   if (raidResult != 0 && raidResult != 5) {
     zevfuzz::invariantBroken("queryCsmiRaidConfig result outside 0, 5");
   }
@@ -50,7 +50,7 @@ int zevFuzzCsmiReply(const std::uint8_t* data, std::size_t size) {
   passThrough.driverKind = zev::DriverKind::IrstNonRaid;
   passThrough.pathId = source.byte() % 5;
   const std::size_t before = identified.size();
-  const int ptResult = zev::identifyIntelPassThroughDisk(passThrough, identified);
+  const int ptResult = zev::identifyIntelPassThroughDisk(passThrough, identified).code;
   if ((ptResult != 0 && ptResult != 5 && ptResult != 8) ||
       identified.size() != before + (ptResult == 0 ? 1 : 0)) {
     zevfuzz::invariantBroken("identifyIntelPassThroughDisk result against its record");

@@ -188,7 +188,6 @@ FuzzMachine::FuzzMachine(std::string_view machineFile, ByteSource& source) : sou
     std::fprintf(stderr, "%s\n", loaded.error.c_str());
     std::abort();
   }
-  zev::resetPackageIdentity();
   zev::buildPackageIdentity();
   const auto image = zev::firmwareImage();
   machine_ = std::make_unique<zevsim::Machine>(
@@ -199,14 +198,12 @@ FuzzMachine::FuzzMachine(std::string_view machineFile, ByteSource& source) : sou
     return std::unique_ptr<zevsim::Endpoint>(new HostileEndpoint(*this, std::move(real)));
   };
   zev::platform::sim::bindMachine(machine_.get());
-  zev::narrowOut.reset();
   capture_ = std::make_unique<zev::ConsoleCapture>();
 }
 
 FuzzMachine::~FuzzMachine() {
   capture_.reset();
   zev::platform::sim::bindMachine(nullptr);
-  zev::narrowOut.reset();
 }
 
 bool FuzzMachine::activationFollowedFailedDownload() const {

@@ -49,7 +49,7 @@ int zevFuzzIdentifyText(const std::uint8_t* data, std::size_t size) {
     candidate.devicePath = path;
     candidate.driverKind = zev::DriverKind::Inbox;
     const std::size_t before = identified.size();
-    const int result = zev::identifyInboxDisk(candidate, identified);
+    const int result = zev::identifyInboxDisk(candidate, identified).code;
     if (result != 0 && result != 2 && result != 5) {
       zevfuzz::invariantBroken("identifyInboxDisk result outside 0, 2, 5");
     }

@@ -19,13 +19,14 @@ int zevFuzzInboxUpdate(const std::uint8_t* data, std::size_t size) {
   candidate.devicePath = L"\\\\.\\PHYSICALDRIVE0";
   candidate.driverKind = zev::DriverKind::Inbox;
   zev::DiskList identified;
-  if (zev::identifyInboxDisk(candidate, identified) != 0) {
+  if (zev::identifyInboxDisk(candidate, identified).code != 0) {
     zevfuzz::invariantBroken("the healthy inbox drive was not identified");
   }
   sim.setHostile(true);
   std::uint32_t transferLength = 0x200000;
-  const int result =
-      zev::updateThroughInbox(identified.front(), zev::packageImage(), transferLength);
+  const int result = zev::updateThroughInbox(identified.front(), transferLength,
+                                             zev::packageImage(), zev::buildPackageIdentity())
+                         .code;
   zevfuzz::checkUpdateOutcome(sim, result);
   zevfuzz::checkSlotRead(sim, zev::readInboxSlots(identified.front()));
   return 0;

@@ -46,8 +46,12 @@ int zevFuzzIntelUpdate(const std::uint8_t* data, std::size_t size) {
   const zev::DiskInfo& disk = identified[(choice >> 4) % identified.size()];
   sim.setHostile(true);
   std::uint32_t transferLength = 0x200000;
-  const int result = vroc ? zev::updateThroughVroc(disk, zev::packageImage(), transferLength, port)
-                          : zev::updateThroughIrst(disk, zev::packageImage(), transferLength);
+  const int result = vroc ? zev::updateThroughVroc(disk, transferLength, port, zev::packageImage(),
+                                                   zev::buildPackageIdentity())
+                                .code
+                          : zev::updateThroughIrst(disk, transferLength, zev::packageImage(),
+                                                   zev::buildPackageIdentity())
+                                .code;
   zevfuzz::checkUpdateOutcome(sim, result);
   zevfuzz::checkSlotRead(sim, vroc ? zev::readVrocSlots(disk, port) : zev::readIrstSlots(disk));
   return 0;

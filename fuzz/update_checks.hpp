@@ -34,7 +34,8 @@ inline void checkUpdateOutcome(FuzzMachine& sim, int result) {
 
 // After a read-only slot read of the check on the hostile driver: nothing
 // stays open, and a slot it reports lies among the NVMe slots 1 to 7.
-inline void checkSlotRead(FuzzMachine& sim, const std::optional<zev::SlotState>& slots) {
+inline void checkSlotRead(FuzzMachine& sim, const zev::SlotRead& read) {
+  const std::optional<zev::SlotState>& slots = read.slots;
   if (sim.machine().handlesLeftOpen() != 0) {
     invariantBroken("handles left open by a slot read");
   }

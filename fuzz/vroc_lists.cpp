@@ -48,7 +48,7 @@ int zevFuzzVrocLists(const std::uint8_t* data, std::size_t size) {
       source.byte() % 2 == 0 ? zev::DriverKind::IrstRaid : zev::DriverKind::IrstNonRaid;
   zev::DiskList identified;
   std::int32_t port = -1;
-  const int result = zev::scanVrocDisks(candidate, identified, port);
+  const int result = zev::scanVrocDisks(candidate, identified, port).code;
   if (result != 0 && result != -1) {
     zevfuzz::invariantBroken("scanVrocDisks result outside 0, -1");
   }

@@ -265,7 +265,8 @@ bool Machine::getDeviceInterfaceDetail(SimHandle setHandle,
   CallSubject subject{CallKind::GetInterfaceDetail};
   subject.path = &node.interfacePath;
   subject.deviceIndex = record.index;
-  if (const auto error = s.injectedFailure(subject)) {
+  const std::optional<std::uint32_t> error = s.injectedFailure(subject);
+  if (error && *error != kErrorSuccess) {
     return s.fail(record, *error);
   }
 
@@ -273,6 +274,10 @@ bool Machine::getDeviceInterfaceDetail(SimHandle setHandle,
   const auto needed = static_cast<std::uint32_t>(kDetailPathOffset + path.size());
   if (requiredSize != nullptr) {
     *requiredSize = needed;
+  }
+  // An injected success: a sizing call that succeeds and reports the size.
+  if (error && detail == nullptr) {
+    return s.succeed(record);
   }
   if (detail == nullptr || detailSize < needed) {
     return s.fail(record, kErrorInsufficientBuffer);

@@ -35,6 +35,8 @@ bool sameFileName(std::wstring_view a, std::wstring_view b) {
                     [&](wchar_t x, wchar_t y) { return lower(x) == lower(y); });
 }
 
+constexpr std::wstring_view kSilentOption = L"/s";
+constexpr std::wstring_view kLogOption = L"/log";
 constexpr std::wstring_view kCheckSwitch = L"/c";
 constexpr std::wstring_view kJsonOption = L"/json";
 
@@ -87,12 +89,12 @@ int parseCommandLine(UpdateContext& context, int argc, const wchar_t* const* arg
       context.checkOnly = true;
       continue;
     }
-    if (isSilentSwitch(argument, context.silentOption)) {
+    if (isSilentSwitch(argument, kSilentOption)) {
       silentMode = true;
       continue;
     }
-    if (isPathOption(argument, context.logOption)) {
-      if (!acceptPath(argument, context.logOption.size(),
+    if (isPathOption(argument, kLogOption)) {
+      if (!acceptPath(argument, kLogOption.size(),
                       context.jsonRequested ? &context.jsonPath : nullptr, context.logPath)) {
         return 0;
       }

@@ -2,13 +2,14 @@
 // the image check, run sequence or check, results, teardown.
 #include "app/entry_point.hpp"
 
-#include <cstdio>
 #include <string>
 
 #include "app/command_line.hpp"
 #include "app/run_sequence.hpp"
 #include "core/firmware_image.hpp"
+#include "core/run_result.hpp"
 #include "core/silent_mode.hpp"
+#include "core/text.hpp"
 #include "core/update_context.hpp"
 #include "platform/platform.hpp"
 #include "platform/sha256.hpp"
@@ -27,16 +28,7 @@ constexpr const char* kImageDamaged = "The firmware image is damaged.";
 // platform's library cannot compute it.
 std::string imageSha256Hex() {
   const auto digest = platform::sha256(packageImage());
-  if (!digest) {
-    return {};
-  }
-  std::string hex;
-  for (std::uint8_t byte : *digest) {
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned>(byte));
-    hex += digits;
-  }
-  return hex;
+  return digest ? hexBytes(*digest) : std::string();
 }
 
 // Ends the run before any drive is touched, after its error line.
@@ -48,11 +40,8 @@ void failRun(UpdateContext& context, const char* text) {
 }  // namespace
 
 std::int32_t packageMain(int argc, const wchar_t* const* argv) {
-  // Process-wide state starts fresh on every run, also for in-process runs.
+  // The silent flag starts fresh on every run, also for in-process runs.
   silentMode = false;
-  narrowOut.reset();
-  takeErrorLine();
-  resetPackageIdentity();
 
   if (!platform::getModuleHandle()) {
     printWide(L"Fatal Error: GetModuleHandle failed\n");
@@ -61,8 +50,8 @@ std::int32_t packageMain(int argc, const wchar_t* const* argv) {
   std::int32_t exitStatus = 1;
   {
     UpdateContext context;
-    buildPackageIdentity();
-    printBanner();
+    context.identity = buildPackageIdentity();
+    printBanner(context.identity);
     if (parseCommandLine(context, argc, argv) != 0) {
       // One run at a time: two runs could interleave requests to one drive.
       const bool guarded = platform::acquireRunGuard();
@@ -79,14 +68,14 @@ std::int32_t packageMain(int argc, const wchar_t* const* argv) {
         if (context.imageSha256 != expectedImageSha256()) {
           failRun(context, kImageDamaged);
         } else if (context.checkOnly) {
-          runCheck(*context.inventory, context);
+          runCheck(context.inventory, context);
         } else {
-          runSequence(*context.inventory, context);
-          collectUpdateOutcomes(*context.inventory, context);
+          runSequence(context.inventory, context);
         }
       }
-      exitStatus = context.checkOnly ? writeCheckResults(context, checkExitStatus(context))
-                                     : writeResults(context);
+      exitStatus =
+          writeResults(context, runResultOf(context.checkOnly ? RunMode::Check : RunMode::Update,
+                                            context.outcomes, context.runError));
       if (guarded) {
         platform::releaseRunGuard();
       }

@@ -4,10 +4,11 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <optional>
 #include <span>
 
+#include "core/driver_kind_row.hpp"
 #include "core/firmware_image.hpp"
+#include "core/result_codes.hpp"
 #include "discovery/inbox_enumeration.hpp"
 #include "discovery/inbox_identify.hpp"
 #include "discovery/intel_controller.hpp"
@@ -16,8 +17,8 @@
 #include "report/console.hpp"
 #include "report/install_log.hpp"
 #include "update/check_verdict.hpp"
+#include "update/driver_kinds.hpp"
 #include "update/revision_gate.hpp"
-#include "update/slot_reads.hpp"
 #include "update/update_paths.hpp"
 
 namespace zev {
@@ -26,11 +27,36 @@ namespace {
 
 constexpr std::uint32_t kImageTransferLength = 0x200000;
 
+// The enumerations' not-examined entries, handed out in discovery order: each
+// before the candidate that followed it.
+class EnumeratedUnexamined {
+ public:
+  explicit EnumeratedUnexamined(UnexaminedList entries) : entries_(std::move(entries)) {}
+  // Moves to out every entry met before candidate `position` was appended.
+  void takeUpTo(std::size_t position, UnexaminedList& out) {
+    while (next_ < entries_.size() && entries_[next_].candidatesBefore <= position) {
+      out.push_back(std::move(entries_[next_++]));
+    }
+  }
+
+ private:
+  UnexaminedList entries_;
+  std::size_t next_ = 0;
+};
+
 void identifyCandidates(DiskInventory& inventory, std::int32_t& vrocScsiPort) {
+  EnumeratedUnexamined enumerated(std::move(inventory.unexamined));
+  inventory.unexamined.clear();
   // The k-th RAID volume disk queries RAID set k, so that every volume's
   // members are identified once.
   std::uint32_t raidSetIndex = 0;
-  for (const DiskInfo& candidate : inventory.candidates) {
+  for (std::size_t position = 0; position < inventory.candidates.size(); ++position) {
+    enumerated.takeUpTo(position, inventory.unexamined);
+    const DiskInfo& candidate = inventory.candidates[position];
+    const auto setAside = [&](const StepOutcome& failed, bool raidVolume) {
+      inventory.unexamined.push_back(
+          {candidate.devicePath, failed.systemError, raidVolume, failed.diagnostic, position});
+    };
     switch (candidate.driverKind) {
       case DriverKind::IrstNonRaid:
       case DriverKind::IrstRaid:
@@ -38,26 +64,26 @@ void identifyCandidates(DiskInventory& inventory, std::int32_t& vrocScsiPort) {
         // not counted: a SATA disk or another maker's drive fails it by design.
         if (candidate.driverKind == DriverKind::IrstNonRaid) {
           identifyIntelPassThroughDisk(candidate, inventory.identified);
-        } else {
-          takeErrorLine();
-          if (queryCsmiRaidConfig(candidate, inventory.identified, raidSetIndex++) != 0) {
-            inventory.unexamined.push_back({candidate.devicePath, 0, true, takeErrorLine()});
-          }
+        } else if (const StepOutcome queried =
+                       queryCsmiRaidConfig(candidate, inventory.identified, raidSetIndex++);
+                   queried.code != 0) {
+          setAside(queried, true);
         }
         if (inventory.identified.empty()) {
           scanVrocDisks(candidate, inventory.identified, vrocScsiPort);
         }
         break;
       case DriverKind::Inbox:
-        takeErrorLine();
-        if (identifyInboxDisk(candidate, inventory.identified) != 0) {
-          inventory.unexamined.push_back({candidate.devicePath, 0, false, takeErrorLine()});
+        if (const StepOutcome identified = identifyInboxDisk(candidate, inventory.identified);
+            identified.code != 0) {
+          setAside(identified, false);
         }
         break;
       default:
         break;
     }
   }
+  enumerated.takeUpTo(inventory.candidates.size(), inventory.unexamined);
   // Under the VROC driver the CSMI query fails by design and the scan finds
   // the volumes' members instead: then no volume went unexamined.
   const bool vrocFoundMembers =
@@ -83,27 +109,19 @@ std::int32_t discoverAndIdentify(DiskInventory& inventory) {
   return vrocScsiPort;
 }
 
-std::optional<SlotState> readSlots(const DiskInfo& disk, std::int32_t vrocScsiPort) {
-  switch (disk.driverKind) {
-    case DriverKind::Inbox:
-      return readInboxSlots(disk);
-    case DriverKind::VrocRaid:
-    case DriverKind::VrocNonRaid:
-      return readVrocSlots(disk, vrocScsiPort);
-    default:
-      return readIrstSlots(disk);
+Decision updateDecision(std::int32_t resultCode) {
+  if (resultCode == kResultSuccess) {
+    return Decision::Updated;
   }
+  return resultCode == kResultRebootRequired ? Decision::UpdatedNeedsPowerCycle : Decision::Failed;
 }
 
-Decision updateDecision(std::int32_t resultCode) {
-  switch (resultCode) {
-    case kResultSuccess:
-      return Decision::Updated;
-    case kResultRebootRequired:
-      return Decision::UpdatedNeedsPowerCycle;
-    default:
-      return Decision::Failed;
-  }
+DriveOutcome identifiedOutcome(const DiskInfo& disk, Decision decision) {
+  DriveOutcome outcome;
+  outcome.disk = disk;
+  outcome.row = &driverKindRow(disk.driverKind);
+  outcome.decision = decision;
+  return outcome;
 }
 
 void appendUnexamined(const DiskInventory& inventory, UpdateContext& context) {
@@ -116,92 +134,63 @@ void appendUnexamined(const DiskInventory& inventory, UpdateContext& context) {
   }
 }
 
-}  // namespace
-
-void runSequence(DiskInventory& inventory, UpdateContext& context) {
-  const std::int32_t vrocScsiPort = discoverAndIdentify(inventory);
-  if (inventory.candidates.empty()) {
-    return;
-  }
-
-  selectUpdateDisks(inventory.identified, context.updateList);
-  if (context.updateList.empty()) {
-    return;
+// The gate and the update of every selected drive. Every identified drive has
+// its outcome in identified-list order; a selected drive's is recorded when
+// its update returns.
+void updateSelected(const DiskInventory& inventory, UpdateContext& context,
+                    std::int32_t vrocScsiPort) {
+  const std::vector<std::size_t> selected =
+      selectUpdateDisks(inventory.identified, context.identity.imageRevision, context.updateList);
+  const std::size_t first = context.outcomes.size();
+  for (const DiskInfo& disk : inventory.identified) {
+    context.outcomes.push_back(identifiedOutcome(disk, Decision::NotAccepted));
   }
 
   const std::span<const std::uint8_t> image = packageImage();
   std::uint32_t transferLength = 0;
-  for (DiskInfo& disk : context.updateList) {
+  for (std::size_t k = 0; k < context.updateList.size(); ++k) {
+    DiskInfo& disk = context.updateList[k];
     transferLength = kImageTransferLength;
-    takeErrorLine();
-    switch (disk.driverKind) {
-      case DriverKind::Inbox:
-        disk.resultCode = updateThroughInbox(disk, image, transferLength);
-        break;
-      case DriverKind::VrocRaid:
-      case DriverKind::VrocNonRaid:
-        disk.resultCode = updateThroughVroc(disk, image, transferLength, vrocScsiPort);
-        break;
-      default:
-        disk.resultCode = updateThroughIrst(disk, image, transferLength);
-        break;
-    }
-    disk.detail = takeErrorLine();
+    const StepOutcome result =
+        driverKindRow(disk.driverKind)
+            .update(disk, {image, transferLength, vrocScsiPort, context.identity});
+    disk.resultCode = result.code;
+    DriveOutcome& outcome = context.outcomes[first + selected[k]];
+    outcome = identifiedOutcome(disk, updateDecision(result.code));
+    outcome.resultCode = result.code;
+    outcome.detail = result.diagnostic;
   }
 }
 
-void collectUpdateOutcomes(const DiskInventory& inventory, UpdateContext& context) {
-  // The update list holds the accepted drives in identified-list order.
-  std::size_t next = 0;
-  for (const DiskInfo& disk : inventory.identified) {
-    DriveOutcome outcome;
-    if (revisionAccepted(disk.firmwareRevision) && next < context.updateList.size()) {
-      const DiskInfo& updated = context.updateList[next++];
-      outcome.disk = updated;
-      outcome.decision = updateDecision(updated.resultCode);
-      outcome.resultCode = updated.resultCode;
-      outcome.detail = updated.detail;
-    } else {
-      outcome.disk = disk;
-      outcome.decision = Decision::NotAccepted;
-    }
-    context.outcomes.push_back(std::move(outcome));
+}  // namespace
+
+void runSequence(DiskInventory& inventory, UpdateContext& context) {
+  const std::int32_t vrocScsiPort = discoverAndIdentify(inventory);
+  if (!inventory.candidates.empty()) {
+    updateSelected(inventory, context, vrocScsiPort);
   }
   appendUnexamined(inventory, context);
 }
 
 void runCheck(DiskInventory& inventory, UpdateContext& context) {
   const std::int32_t vrocScsiPort = discoverAndIdentify(inventory);
+  const PackageIdentity& identity = context.identity;
   for (const DiskInfo& disk : inventory.identified) {
-    printTargetDiskBlockOf(disk);
-    const bool accepted = revisionAccepted(disk.firmwareRevision);
+    printTargetDiskBlock(disk, identity);
+    const bool accepted = revisionAccepted(disk.firmwareRevision, identity.imageRevision);
+    const DriverKindRow& row = driverKindRow(disk.driverKind);
     // A slot read that fails leaves the verdict to the revision alone: a
     // check is never less usable than the update it stands for.
-    const std::optional<SlotState> slots = accepted ? readSlots(disk, vrocScsiPort) : std::nullopt;
-    DriveOutcome outcome;
-    outcome.disk = disk;
-    outcome.decision = checkVerdict(disk, accepted, slots, imageRevision);
-    if (accepted && !slots) {
+    const SlotRead read = accepted ? row.readSlots(disk, vrocScsiPort) : SlotRead{};
+    DriveOutcome outcome =
+        identifiedOutcome(disk, checkVerdict(disk, accepted, read.slots, identity.imageRevision));
+    if (accepted && !read.slots) {
       outcome.detail = "Firmware slots could not be read.";
     }
-    narrowOut << "  [CHECK] " << checkVerdictText(outcome.decision) << endLine << endLine;
+    narrowOut << "  [CHECK] " << checkVerdictText(outcome.decision, identity) << endLine << endLine;
     context.outcomes.push_back(std::move(outcome));
   }
   appendUnexamined(inventory, context);
-}
-
-std::int32_t checkExitStatus(const UpdateContext& context) {
-  if (context.runError) {
-    return kResultFailure;
-  }
-  bool available = false;
-  for (const DriveOutcome& outcome : context.outcomes) {
-    if (outcome.decision == Decision::NotExamined) {
-      return kResultFailure;
-    }
-    available = available || outcome.decision == Decision::UpdateAvailable;
-  }
-  return available ? kResultSuccess : kNoUpdateNeeded;
 }
 
 }  // namespace zev

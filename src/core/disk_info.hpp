@@ -4,6 +4,7 @@
 // duplicates.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,9 +34,6 @@ struct DiskInfo {
   std::int32_t updateGranularity = 1;
   std::uint32_t vrocDiskId = 0;
   std::int32_t resultCode = 0;
-  // The drive's diagnostic line of its update, without "  [ERROR] " and the
-  // line end; empty when it printed none.
-  std::string detail;
 };
 
 using DiskList = std::vector<DiskInfo>;
@@ -53,6 +51,10 @@ struct UnexaminedDisk {
   bool raidVolume = false;
   // The error line printed for it, without "  [ERROR] " and the line end.
   std::string detail;
+  // How many candidates discovery had appended when it met this disk: an
+  // entry of the enumerations stands before that candidate in discovery
+  // order. Identification's entries stand with their own candidate.
+  std::size_t candidatesBefore = 0;
   friend bool operator==(const UnexaminedDisk&, const UnexaminedDisk&) = default;
 };
 
@@ -70,8 +72,12 @@ enum class Decision {
   AlreadyCurrent,      // check: it runs the image's revision
 };
 
+struct DriverKindRow;
+
 struct DriveOutcome {
   DiskInfo disk;  // for a disk not examined: its device path only
+  // The row of the drive's driver kind; null for a disk not examined.
+  const DriverKindRow* row = nullptr;
   Decision decision = Decision::NotExamined;
   std::optional<std::int32_t> resultCode;  // only when an update was attempted
   std::string detail;                      // empty: none
@@ -80,7 +86,8 @@ struct DriveOutcome {
 struct DiskInventory {
   DiskList candidates;
   DiskList identified;
-  // In the order the disks were met.
+  // After identification: in discovery order, each entry where its device
+  // (in the enumerations) or its candidate (in identification) stands.
   UnexaminedList unexamined;
 };
 

@@ -1,35 +1,30 @@
 // core/: what the whole run shares: the disk records and lists, this
-// context, the firmware image and its revision, the result codes, the silent
-// flag and the zero-filled buffer. Includes nothing of the package above it.
+// context, the firmware image and the package identity, the steps' outcomes,
+// the result codes and the run's result rule, the text rules, the silent flag
+// and the zero-filled buffer. Includes nothing of the package above it.
 //
 // The run's shared state, created on entry and destroyed just before the entry
 // point returns.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/disk_info.hpp"
+#include "core/firmware_image.hpp"
 #include "platform/platform.hpp"
 
 namespace zev {
 
 struct UpdateContext {
-  UpdateContext() : inventory(std::make_unique<DiskInventory>()) {}
-  ~UpdateContext() {
-    // The discovery lists go first (identified, then candidates).
-    inventory.reset();
-  }
+  UpdateContext() = default;
   UpdateContext(const UpdateContext&) = delete;
   UpdateContext& operator=(const UpdateContext&) = delete;
 
   DiskList updateList;
-  std::unique_ptr<DiskInventory> inventory;
-  std::wstring silentOption = L"/s";
-  std::wstring logOption = L"/log";
+  DiskInventory inventory;
   std::wstring logPath = L"test.txt";
   std::wstring inputCommand;
   std::wstring startTime;
@@ -38,6 +33,8 @@ struct UpdateContext {
   // True once a log option named logPath; a run without one writes no log.
   bool logRequested = false;
 
+  // The package title and the image's revision.
+  PackageIdentity identity;
   // "/c": discovery, identification, the gate and read-only slot reads only.
   bool checkOnly = false;
   // "/json=<FILEPATH>": the run's results for programs.
@@ -53,9 +50,8 @@ struct UpdateContext {
   // another run holding the guard): its text, as the log's and the results
   // file's error.
   std::optional<std::string> runError;
-  // Every drive's outcome, for the check log and the results file: the
-  // identified drives in identified-list order, then the disks that could not
-  // be examined.
+  // Every drive's outcome, recorded as the run goes: the identified drives in
+  // identified-list order, then the disks that could not be examined.
   std::vector<DriveOutcome> outcomes;
 };
 

@@ -1,5 +1,4 @@
-// Device properties through the growing-buffer protocol, and the bounded wide
-// formatter the discovery paths build device paths with.
+// Device properties through the growing-buffer protocol.
 #pragma once
 
 #include <cstddef>
@@ -11,12 +10,10 @@
 
 namespace zev {
 
-// Reads one string-typed device property into out (replacing its content);
-// true when out was filled. narrowBufferSize is the form's narrow buffer
-// (356 bytes for the parent identifier, 256 otherwise).
+// Reads one string-typed device property into out (replacing its content),
+// as ASCII of at most 256 characters; true when out was filled.
 bool readDeviceStringProperty(platform::DeviceSet set, const platform::DeviceInfoData& device,
-                              const platform::PropertyKey& key, std::wstring& out,
-                              std::size_t narrowBufferSize = 256);
+                              const platform::PropertyKey& key, std::wstring& out);
 // Reads one string-typed device property whole, every wide character up to
 // its terminator, whatever its length (a driver description may hold "®" or
 // run past 256 characters); true when out was filled.
@@ -27,9 +24,5 @@ bool readParentInstanceId(platform::DeviceSet set, const platform::DeviceInfoDat
                           std::wstring& out);
 bool readInstanceId(platform::DeviceSet set, const platform::DeviceInfoData& device,
                     std::wstring& out);
-
-// Formats into buffer (capacity wide characters, terminator included);
-// returns the characters written or -1 when formatting fails.
-int formatWide(wchar_t* buffer, std::size_t capacity, const wchar_t* format, ...);
 
 }  // namespace zev

@@ -9,11 +9,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/text.hpp"
 #include "discovery/device_property.hpp"
 #include "discovery/device_walk.hpp"
 #include "discovery/growing_buffer.hpp"
@@ -21,6 +22,7 @@
 #include "platform/platform_constants.hpp"
 #include "records/storage_query_records.hpp"
 #include "report/console.hpp"
+#include "report/open_or_report.hpp"
 
 namespace zev {
 
@@ -28,33 +30,6 @@ namespace {
 
 constexpr std::wstring_view kVendorMatch = L"VEN_1D9B";
 constexpr std::wstring_view kNvmeMatch = L"NVMe";
-constexpr std::size_t kDevicePathCapacity = 260;
-
-// The NUL-terminated wide strings of a REG_MULTI_SZ value, in order, read
-// within the reported size; the list ends at the first empty string.
-std::vector<std::wstring> multiStrings(const GrownValue& value) {
-  const std::size_t bytes = std::min<std::size_t>(value.size, value.buffer.size());
-  const std::size_t units = bytes / sizeof(wchar_t);
-  std::vector<std::wstring> strings;
-  std::wstring current;
-  for (std::size_t i = 0; i < units; ++i) {
-    wchar_t unit = 0;
-    std::memcpy(&unit, value.buffer.data() + i * sizeof(wchar_t), sizeof(wchar_t));
-    if (unit != 0) {
-      current.push_back(unit);
-      continue;
-    }
-    if (current.empty()) {
-      return strings;
-    }
-    strings.push_back(std::move(current));
-    current.clear();
-  }
-  if (!current.empty()) {
-    strings.push_back(std::move(current));
-  }
-  return strings;
-}
 
 enum class DiskOutcome { NextDevice, NextString };
 
@@ -73,11 +48,10 @@ DiskOutcome tryDiskInterface(platform::DeviceSet set, const platform::DeviceInfo
   if (!detail) {
     return DiskOutcome::NextString;
   }
-  const OpenOutcome opened = openDevice(detail->devicePath, platform::kFileShareReadWrite, 0);
+  const OpenedDevice opened = openOrReport(detail->devicePath, platform::kFileShareReadWrite, 0, 0);
   if (!opened.ok()) {
-    printErrorLine("Failed to get disk handle: 0x", opened.lastError);
-    unexamined.push_back({detail->devicePath, opened.lastError, false,
-                          errorText("Failed to get disk handle: 0x", opened.lastError)});
+    unexamined.push_back({detail->devicePath, opened.failure.systemError, false,
+                          opened.failure.diagnostic, candidates.size()});
     return DiskOutcome::NextDevice;
   }
 
@@ -86,19 +60,16 @@ DiskOutcome tryDiskInterface(platform::DeviceSet set, const platform::DeviceInfo
       sendDeviceRequest(opened.handle.get(), platform::kIoctlStorageGetDeviceNumber, number, 0,
                         storage::kDeviceNumberSize);
   if (!numbered.delivered) {
-    printErrorLine("Get device number failed: 0x", numbered.lastError);
-    unexamined.push_back({detail->devicePath, numbered.lastError, false,
-                          errorText("Get device number failed: 0x", numbered.lastError)});
+    const StepOutcome failed = failedStep(
+        0, "Get device number failed: 0x" + lowerHex(numbered.lastError), numbered.lastError);
+    unexamined.push_back(
+        {detail->devicePath, failed.systemError, false, failed.diagnostic, candidates.size()});
     return DiskOutcome::NextDevice;
   }
-  wchar_t path[kDevicePathCapacity] = {};
   const auto deviceNumber =
       static_cast<std::int32_t>(loadLe32(number, storage::kDeviceNumberOffset));
-  if (formatWide(path, kDevicePathCapacity, L"\\\\.\\PHYSICALDRIVE%d", deviceNumber) < 0) {
-    return DiskOutcome::NextDevice;
-  }
   DiskInfo candidate;
-  candidate.devicePath = path;
+  candidate.devicePath = L"\\\\.\\PHYSICALDRIVE" + std::to_wstring(deviceNumber);
   candidate.pathId = -1;
   candidate.driverKind = DriverKind::Inbox;
   candidates.push_back(candidate);
@@ -127,7 +98,10 @@ int enumerateInboxNvmeDisks(DiskList& candidates, UnexaminedList& unexamined) {
         if (!hardwareIds || hardwareIds->size == 0) {
           return WalkStep::Next;
         }
-        for (const std::wstring& hardwareId : multiStrings(*hardwareIds)) {
+        const std::size_t idBytes =
+            std::min<std::size_t>(hardwareIds->size, hardwareIds->buffer.size());
+        for (const std::wstring& hardwareId :
+             wideMultiStrings(std::span<const std::uint8_t>(hardwareIds->buffer).first(idBytes))) {
           if (hardwareId.find(kNvmeMatch) == std::wstring::npos) {
             continue;
           }

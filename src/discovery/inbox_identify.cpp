@@ -6,11 +6,13 @@
 
 #include <vector>
 
+#include "core/text.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
 #include "records/identify_fields.hpp"
 #include "records/storage_query_records.hpp"
 #include "report/console.hpp"
+#include "report/open_or_report.hpp"
 
 namespace zev {
 
@@ -20,11 +22,11 @@ constexpr int kOpenFailed = 2;
 constexpr int kQueryFailed = 5;
 }  // namespace
 
-int identifyInboxDisk(DiskInfo candidate, DiskList& identified) {
-  const OpenOutcome opened = openDevice(candidate.devicePath, platform::kFileShareReadWrite, 0);
+StepOutcome identifyInboxDisk(DiskInfo candidate, DiskList& identified) {
+  const OpenedDevice opened =
+      openOrReport(candidate.devicePath, platform::kFileShareReadWrite, 0, kOpenFailed);
   if (!opened.ok()) {
-    printErrorLine("Failed to get disk handle: 0x", opened.lastError);
-    return kOpenFailed;
+    return opened.failure;
   }
 
   std::vector<std::uint8_t> buffer(storage::kIdentifyQuerySize, 0);
@@ -32,8 +34,8 @@ int identifyInboxDisk(DiskInfo candidate, DiskList& identified) {
   const RequestOutcome outcome =
       sendDeviceRequest(opened.handle.get(), platform::kIoctlStorageQueryProperty, buffer);
   if (!outcome.delivered) {
-    printErrorLine("Identify failed: 0x", outcome.lastError);
-    return kQueryFailed;
+    return failedStep(kQueryFailed, "Identify failed: 0x" + lowerHex(outcome.lastError),
+                      outcome.lastError);
   }
 
   const auto data = storage::identifyDataOf(buffer);
@@ -46,7 +48,7 @@ int identifyInboxDisk(DiskInfo candidate, DiskList& identified) {
   candidate.updateGranularity = identify::granularityFromIdentify(data);
   candidate.pathId = -1;
   identified.push_back(candidate);
-  return kIdentified;
+  return {kIdentified, {}, 0};
 }
 
 }  // namespace zev

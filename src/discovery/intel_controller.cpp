@@ -14,7 +14,7 @@
 #include "discovery/interface_detail.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
-#include "report/console.hpp"
+#include "report/open_or_report.hpp"
 
 namespace zev {
 
@@ -108,7 +108,7 @@ bool findIntelRaidController(RaidControllerInfo& controller) {
         if (!port) {
           return WalkStep::Next;
         }
-        const auto detail = readInterfaceDetail(set, *port);
+        const auto detail = readInterfaceDetailSizedOnce(set, *port);
         if (!detail) {
           return WalkStep::Stop;  // one unreadable interface ends the detection
         }
@@ -173,12 +173,12 @@ int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList
           return WalkStep::Next;
         }
         // The handle only proves that the disk opens.
-        const OpenOutcome opened = openDevice(detail->devicePath, platform::kFileShareReadWrite, 0);
+        const OpenedDevice opened =
+            openOrReport(detail->devicePath, platform::kFileShareReadWrite, 0, 0);
         if (!opened.ok()) {
           // Set aside as not examined; the disks after it are still looked at.
-          printErrorLine("Failed to get disk handle: 0x", opened.lastError);
-          unexamined.push_back({detail->devicePath, opened.lastError, false,
-                                errorText("Failed to get disk handle: 0x", opened.lastError)});
+          unexamined.push_back({detail->devicePath, opened.failure.systemError, false,
+                                opened.failure.diagnostic, candidates.size()});
           return WalkStep::Next;
         }
         DiskInfo passThrough;

@@ -10,11 +10,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/text.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
 #include "records/identify_fields.hpp"
 #include "records/intel_requests.hpp"
 #include "report/console.hpp"
+#include "report/open_or_report.hpp"
 
 namespace zev {
 
@@ -27,40 +29,39 @@ constexpr int kControllerOpenFailed = 2;
 
 // Sends one CSMI RAID configuration request on the open controller; prints
 // the error line of a request that was not delivered or that the driver
-// refused. True when the reply may be read.
-bool sendCsmiRequest(platform::Handle controller, std::vector<std::uint8_t>& request) {
+// refused. Code 0 when the reply may be read.
+StepOutcome sendCsmiRequest(platform::Handle controller, std::vector<std::uint8_t>& request) {
   const RequestOutcome outcome =
       sendDeviceRequest(controller, platform::kIoctlScsiMiniport, request);
   if (!outcome.delivered) {
-    printWide(L"  [ERROR] CSMI GET RAID CONFIG IOCTL failed: 0x%X\n\n",
-              static_cast<unsigned>(outcome.lastError));
-    return false;
+    return failedStep(kCsmiFailed,
+                      "CSMI GET RAID CONFIG IOCTL failed: 0x" + upperHex(outcome.lastError),
+                      outcome.lastError);
   }
   const std::uint32_t returnCode = intel::CsmiRaidConfigReply(request).returnCode();
   if (returnCode != 0) {
-    printErrorLine("CSMI GET RAID CONFIG ReturnCode: 0x", returnCode);
-    return false;
+    return failedStep(kCsmiFailed, "CSMI GET RAID CONFIG ReturnCode: 0x" + lowerHex(returnCode));
   }
-  return true;
+  return {};
 }
 
 }  // namespace
 
-int queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified, std::uint32_t raidSetIndex) {
+StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
+                                std::uint32_t raidSetIndex) {
   std::vector<std::uint8_t> request(
       intel::csmiRaidConfigRequestSize(intel::kCsmiFirstRequestMembers), 0);
   intel::writeCsmiRaidConfigRequest(request, raidSetIndex);
 
-  const OpenOutcome opened = openDevice(candidate.devicePath, 0, 0);
+  const OpenedDevice opened = openOrReport(candidate.devicePath, 0, 0, kControllerOpenFailed);
   if (!opened.ok()) {
-    printErrorLine("Failed to get disk handle: 0x", opened.lastError);
-    return kControllerOpenFailed;
+    return opened.failure;
   }
   // Held exclusively while the members are identified through their own
   // shared opens of the same path.
 
-  if (!sendCsmiRequest(opened.handle.get(), request)) {
-    return kCsmiFailed;
+  if (StepOutcome sent = sendCsmiRequest(opened.handle.get(), request); sent.code != 0) {
+    return sent;
   }
   // The driver reports the set's true bDriveCount even when the request had
   // room for fewer entries: ask once more with room for all of them, so that
@@ -70,8 +71,8 @@ int queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified, std::uint32_t 
     // At most 255 entries of 136 bytes.
     request.assign(intel::csmiRaidConfigRequestSize(driveCount), 0);
     intel::writeCsmiRaidConfigRequest(request, raidSetIndex);
-    if (!sendCsmiRequest(opened.handle.get(), request)) {
-      return kCsmiFailed;
+    if (StepOutcome sent = sendCsmiRequest(opened.handle.get(), request); sent.code != 0) {
+      return sent;
     }
   }
 
@@ -84,27 +85,28 @@ int queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified, std::uint32_t 
     member.driverKind = DriverKind::IrstRaid;
     identifyIntelPassThroughDisk(member, identified);
   }
-  return 0;
+  return {};
 }
 
-int identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified) {
+StepOutcome identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified) {
   auto request = zeroFilledBuffer(intel::kIntelNvmRequestSize);
   if (!request) {
-    return kIdentifyNoDevice;
+    return {kIdentifyNoDevice, {}, 0};
   }
   intel::writeIntelNvmIdentifyRequest(*request, intel::pathIdByte(disk.pathId));
 
   const OpenOutcome opened =
       openDevice(disk.devicePath, platform::kFileShareReadWrite, platform::kFileAttributeNormal);
   if (!opened.ok()) {
-    return kIdentifyNoDevice;
+    return {kIdentifyNoDevice, {}, opened.lastError};
   }
 
-  // The last error of an undelivered request is read by the choke point and
-  // dropped here: this step is silent on failure. The header's ReturnCode is
-  // not looked at.
-  if (!sendDeviceRequest(opened.handle.get(), platform::kIoctlScsiMiniport, *request).delivered) {
-    return kIdentifyRequestFailed;
+  // This step is silent on failure: the last error of an undelivered request
+  // travels in the outcome only. The header's ReturnCode is not looked at.
+  const RequestOutcome sent =
+      sendDeviceRequest(opened.handle.get(), platform::kIoctlScsiMiniport, *request);
+  if (!sent.delivered) {
+    return {kIdentifyRequestFailed, {}, sent.lastError};
   }
   const std::span<const std::uint8_t> data = intel::intelNvmIdentifyData(*request);
   disk.serialNumber +=
@@ -115,7 +117,7 @@ int identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified) {
       identify::textWholeField(data.subspan(identify::kFrOffset, identify::kFrSize));
   disk.updateGranularity = identify::granularityFromIdentify(data);
   identified.push_back(disk);
-  return 0;
+  return {};
 }
 
 }  // namespace zev

@@ -30,4 +30,12 @@ std::optional<platform::DeviceInterfaceData> enumInterface(platform::DeviceSet s
 std::optional<InterfaceDetail> readInterfaceDetail(
     platform::DeviceSet set, const platform::DeviceInterfaceData& interfaceData);
 
+// The controller detection's form: asked once without a buffer, then once
+// with a zero-filled buffer of exactly the size reported. nullopt when the
+// reported size is 0 (or cannot hold cbSize), the sizing call fails with an
+// error other than ERROR_INSUFFICIENT_BUFFER, or the second call fails; a
+// sizing call that succeeds with a size goes on to the second call.
+std::optional<InterfaceDetail> readInterfaceDetailSizedOnce(
+    platform::DeviceSet set, const platform::DeviceInterfaceData& interfaceData);
+
 }  // namespace zev

@@ -136,7 +136,7 @@ PortOutcome scanPort(platform::Handle port, DiskInfo& record, DiskList& identifi
 
 }  // namespace
 
-int scanVrocDisks(DiskInfo candidate, DiskList& identified, std::int32_t& vrocScsiPort) {
+StepOutcome scanVrocDisks(DiskInfo candidate, DiskList& identified, std::int32_t& vrocScsiPort) {
   for (std::int32_t port = 0; port < vroc::kScsiPortCount; ++port) {
     const OpenOutcome opened = openDevice(vroc::scsiPortPath(port), platform::kFileShareReadWrite,
                                           platform::kFileAttributeNormal);
@@ -148,12 +148,12 @@ int scanVrocDisks(DiskInfo candidate, DiskList& identified, std::int32_t& vrocSc
         break;
       case PortOutcome::Listed:
         vrocScsiPort = port;
-        return 0;
+        return {};
       case PortOutcome::AllocationFailed:
-        return -1;
+        return {-1, {}, 0};
     }
   }
-  return 0;
+  return {};
 }
 
 }  // namespace zev

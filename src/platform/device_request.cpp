@@ -13,7 +13,6 @@ RequestOutcome sendDeviceRequest(platform::Handle handle, std::uint32_t controlC
   outcome.delivered = platform::deviceIoControl(handle, controlCode, buffer.data(), inSize,
                                                 buffer.data(), outSize, &returned);
   outcome.lastError = platform::getLastError();
-  outcome.bytesReturned = returned;
   return outcome;
 }
 

@@ -14,7 +14,6 @@ namespace zev {
 struct RequestOutcome {
   bool delivered = false;       // the platform call returned nonzero
   std::uint32_t lastError = 0;  // GetLastError right after the call (stale on success)
-  std::uint32_t bytesReturned = 0;
 };
 
 // Sends one request whose buffer serves as input (inSize bytes) and output

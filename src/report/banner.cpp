@@ -9,10 +9,10 @@
 
 namespace zev {
 
-void printBanner() {
+void printBanner(const PackageIdentity& identity) {
   const std::wstring rule(96, L'=');
   wideOut << rule << endLine;
-  wideOut << PackageTitle << endLine;
+  wideOut << identity.title << endLine;
   wideOut << L"Copyright (C) KELDORA. All rights reserved." << endLine;
   wideOut << rule << endLine;
 }

@@ -1,8 +1,10 @@
 // The banner that opens every run.
 #pragma once
 
+#include "core/firmware_image.hpp"
+
 namespace zev {
 
-void printBanner();
+void printBanner(const PackageIdentity& identity);
 
 }  // namespace zev

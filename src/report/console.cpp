@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "core/text.hpp"
 #include "platform/platform.hpp"
 
 namespace zev {
@@ -16,26 +17,6 @@ WideOut wideOut;
 
 namespace {
 ConsoleCapture* activeCapture = nullptr;
-
-// The line being written and the first error line since the last take.
-constexpr std::string_view kErrorPrefix = "  [ERROR] ";
-std::string currentLine;
-std::string firstErrorLine;
-bool errorLineSeen = false;
-
-void noteLines(std::string_view bytes) {
-  for (char c : bytes) {
-    if (c != '\n') {
-      currentLine.push_back(c);
-      continue;
-    }
-    if (!errorLineSeen && currentLine.starts_with(kErrorPrefix)) {
-      firstErrorLine = currentLine.substr(kErrorPrefix.size());
-      errorLineSeen = true;
-    }
-    currentLine.clear();
-  }
-}
 }  // namespace
 
 ConsoleCapture::ConsoleCapture() : previous_(activeCapture) {
@@ -46,7 +27,6 @@ ConsoleCapture::~ConsoleCapture() {
 }
 
 void writeConsoleBytes(std::string_view bytes) {
-  noteLines(bytes);
   if (activeCapture != nullptr) {
     activeCapture->text_.append(bytes);
     return;
@@ -60,46 +40,16 @@ void flushConsole() {
   }
 }
 
-std::string takeErrorLine() {
-  std::string line = errorLineSeen ? std::move(firstErrorLine) : std::string();
-  firstErrorLine.clear();
-  errorLineSeen = false;
-  return line;
-}
-
-void printErrorLine(std::string_view text) {
-  narrowOut << "  [ERROR] " << text << endLine << endLine;
-}
-
-void printErrorLine(std::string_view text, std::uint32_t code) {
-  printErrorLine(errorText(text, code));
-}
-
-std::string errorText(std::string_view text, std::uint32_t code) {
-  char digits[16];
-  std::snprintf(digits, sizeof digits, "%lx", static_cast<unsigned long>(code));
-  return std::string(text) + digits;
-}
-
-std::string narrowText(std::wstring_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (wchar_t c : text) {
-    // Up to U+00FF a character is its own byte; above it, the low 8 bits
-    // would be a different character (or a zero byte), so it becomes "?".
-    const auto code = static_cast<std::uint32_t>(c);
-    out.push_back(code <= 0xFFu ? static_cast<char>(code) : '?');
+void printErrorLine(std::string_view text, int lineEnds) {
+  narrowOut << "  [ERROR] " << text;
+  for (int i = 0; i < lineEnds; ++i) {
+    narrowOut << endLine;
   }
-  return out;
 }
 
-std::wstring widenBytes(std::string_view bytes) {
-  std::wstring out;
-  out.reserve(bytes.size());
-  for (char c : bytes) {
-    out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-  }
-  return out;
+StepOutcome failedStep(int code, std::string text, std::uint32_t systemError, int lineEnds) {
+  printErrorLine(text, lineEnds);
+  return {code, std::move(text), systemError};
 }
 
 NarrowOut& NarrowOut::operator<<(std::string_view text) {
@@ -108,10 +58,6 @@ NarrowOut& NarrowOut::operator<<(std::string_view text) {
 }
 
 NarrowOut& NarrowOut::operator<<(std::int64_t value) {
-  if (base_ == NumberBase::Hex) {
-    // Like a C++ stream in hexadecimal: the value's bits, no sign.
-    return *this << static_cast<std::uint64_t>(value);
-  }
   char text[32];
   std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
   return *this << std::string_view(text);
@@ -119,14 +65,8 @@ NarrowOut& NarrowOut::operator<<(std::int64_t value) {
 
 NarrowOut& NarrowOut::operator<<(std::uint64_t value) {
   char text[32];
-  std::snprintf(text, sizeof text, base_ == NumberBase::Hex ? "%llx" : "%llu",
-                static_cast<unsigned long long>(value));
+  std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(value));
   return *this << std::string_view(text);
-}
-
-NarrowOut& NarrowOut::operator<<(NumberBase base) {
-  base_ = base;
-  return *this;
 }
 
 NarrowOut& NarrowOut::operator<<(EndLine) {

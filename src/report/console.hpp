@@ -12,11 +12,9 @@
 #include <string>
 #include <string_view>
 
-namespace zev {
+#include "core/step_outcome.hpp"
 
-// Number base of narrowOut; a caller that switches to Hex for one value switches
-// back to Dec right after it.
-enum class NumberBase { Dec, Hex };
+namespace zev {
 
 struct EndLine {};
 inline constexpr EndLine endLine{};
@@ -30,16 +28,10 @@ class NarrowOut {
   NarrowOut& operator<<(std::uint64_t value);
   NarrowOut& operator<<(std::int32_t value) { return *this << static_cast<std::int64_t>(value); }
   NarrowOut& operator<<(std::uint32_t value) { return *this << static_cast<std::uint64_t>(value); }
-  NarrowOut& operator<<(NumberBase base);
   NarrowOut& operator<<(EndLine);
   // Writes text left-adjusted in a field of width characters, padded with
   // blanks (the usage block's option column).
   NarrowOut& leftAdjusted(std::string_view text, std::size_t width);
-  NumberBase base() const { return base_; }
-  void reset() { base_ = NumberBase::Dec; }
-
- private:
-  NumberBase base_ = NumberBase::Dec;
 };
 
 // The wide output stream: wide text, signed 32-bit decimal numbers.
@@ -64,23 +56,12 @@ void printNarrow(const char* format, ...)
 #endif
     ;
 
-// A drive's error line on narrowOut: two blanks, "[ERROR] ", text, then the
-// code in lower-case hexadecimal when one is given (text then ends in "0x"),
-// a line end and an empty line.
-void printErrorLine(std::string_view text);
-void printErrorLine(std::string_view text, std::uint32_t code);
-// The text of such a line with a code: text + the code in lower-case
-// hexadecimal.
-std::string errorText(std::string_view text, std::uint32_t code);
-// The first line written since the last call that began with "  [ERROR] ",
-// without that prefix; empty when there was none. Tells the results file
-// which diagnostic a drive's step printed.
-std::string takeErrorLine();
-
-// Narrows wide text: a character up to U+00FF is its own byte, any other "?".
-std::string narrowText(std::wstring_view text);
-// Widens bytes one per character, zero-extended.
-std::wstring widenBytes(std::string_view bytes);
+// An error line on narrowOut: two blanks, "[ERROR] ", text, then lineEnds
+// line ends (2: the line and an empty line).
+void printErrorLine(std::string_view text, int lineEnds = 2);
+// A failed step: prints its error line and returns its outcome, which carries
+// the line's text as the step's diagnostic.
+StepOutcome failedStep(int code, std::string text, std::uint32_t systemError = 0, int lineEnds = 2);
 
 // Test hook: while a capture is active, the sink appends to it instead of
 // writing to standard output.

@@ -1,15 +1,14 @@
 // The installation log and the final result.
 #include "report/install_log.hpp"
 
-#include "report/results_json.hpp"
-
 #include <cstdio>
 
-#include "core/firmware_image.hpp"
 #include "core/result_codes.hpp"
 #include "core/silent_mode.hpp"
+#include "core/text.hpp"
 #include "platform/platform.hpp"
 #include "report/console.hpp"
+#include "report/results_json.hpp"
 
 namespace zev {
 
@@ -22,6 +21,64 @@ constexpr std::string_view kPatchFailed = "Patch Failed.\n";
 
 std::string decimal(std::int32_t value) {
   return std::to_string(value);
+}
+
+std::string header(const UpdateContext& context) {
+  return "Start Time : " + narrowText(context.startTime) + "\n" +  //
+         "End Time : " + narrowText(context.endTime) + "\n" +      //
+         "Input Command : " + narrowText(context.inputCommand) + "\n";
+}
+
+void appendDriveBlock(std::string& log, int number, const DiskInfo& disk, std::int32_t returnCode,
+                      std::string_view details, const PackageIdentity& identity) {
+  log += "\n[Disk #" + decimal(number) + "]\n";
+  log += "Model Number : " + narrowText(disk.modelNumber) + "\n";
+  log += "Serial Number : " + narrowText(disk.serialNumber) + "\n";
+  log += "Current Firmware Version : " + narrowText(disk.firmwareRevision) + "\n";
+  log += "Updated Firmware Version : " + narrowText(identity.imageRevision) + "\n";
+  log += "Return Code : " + decimal(returnCode) + "\n";
+  log += "Result Details : ";
+  log += details;
+}
+
+// One block per disk that could not be examined, numbered on from number; a
+// disk the run could not examine is never taken for a success.
+void appendUnexaminedBlocks(std::string& log, int number, const UpdateContext& context) {
+  for (const DriveOutcome& outcome : context.outcomes) {
+    if (outcome.decision == Decision::NotExamined) {
+      appendDriveBlock(
+          log, number++, DiskInfo{}, kResultFailure,
+          "Disk could not be examined (" + narrowText(outcome.disk.devicePath) + ").\n",
+          context.identity);
+    }
+  }
+}
+
+void appendFinalResult(std::string& log, const RunResult& result) {
+  log += "\n[Final Result]\n";
+  log += "Return Code : " + decimal(result.exitStatus) + "\n";
+  log += "Result Details : " + result.details + "\n";
+}
+
+// A drive's update result code in words: 0 and 1602 are their own, every
+// other code (1; 5, a drive or port that could not be opened or a failed
+// request) a failure.
+std::string_view updateDetails(std::int32_t resultCode) {
+  if (resultCode == kResultSuccess) {
+    return kPatchCompleted;
+  }
+  return resultCode == kResultRebootRequired ? kRebootRequired : kPatchFailed;
+}
+
+const wchar_t* messageBoxText(std::int32_t exitStatus) {
+  if (exitStatus == kResultSuccess) {
+    return L"Patch completed\n";
+  }
+  if (exitStatus == kResultRebootRequired) {
+    return L"Result Details : Downloaded firmware successfully, \nbut firmware activation "
+           L"requires reboot.\n";
+  }
+  return L"Patch Failed.\n";
 }
 
 }  // namespace
@@ -45,45 +102,64 @@ void beginLog(UpdateContext& context) {
   wideOut << endLine;
 }
 
-namespace {
-
-std::string header(const UpdateContext& context) {
-  return "Start Time : " + narrowText(context.startTime) + "\n" +  //
-         "End Time : " + narrowText(context.endTime) + "\n" +      //
-         "Input Command : " + narrowText(context.inputCommand) + "\n";
+std::string composeLog(const UpdateContext& context, const RunResult& result) {
+  std::string log = header(context);
+  if (!context.runError) {
+    if (result.noDiskSelected) {
+      log += "[No Disk]\n";
+      log += "Updated Firmware Version : " + narrowText(context.identity.imageRevision) + "\n";
+      log += "Return Code : " + decimal(kResultFailure) + "\n";
+      log += "Result Details : No disks are available for download.\n";
+    }
+    int number = 1;
+    for (const DriveOutcome& outcome : context.outcomes) {
+      if (outcome.resultCode) {
+        appendDriveBlock(log, number++, outcome.disk, *outcome.resultCode,
+                         updateDetails(*outcome.resultCode), context.identity);
+      }
+    }
+    appendUnexaminedBlocks(log, number, context);
+  }
+  appendFinalResult(log, result);
+  return log;
 }
 
-void appendDriveBlock(std::string& log, int number, const DiskInfo& disk, std::int32_t returnCode,
-                      std::string_view details) {
-  log += "\n[Disk #" + decimal(number) + "]\n";
-  log += "Model Number : " + narrowText(disk.modelNumber) + "\n";
-  log += "Serial Number : " + narrowText(disk.serialNumber) + "\n";
-  log += "Current Firmware Version : " + narrowText(disk.firmwareRevision) + "\n";
-  log += "Updated Firmware Version : " + narrowText(imageRevision) + "\n";
-  log += "Return Code : " + decimal(returnCode) + "\n";
-  log += "Result Details : ";
-  log += details;
-}
-
-// One block per disk that could not be examined, numbered on from number; a
-// disk the run could not examine is never taken for a success.
-void appendUnexaminedBlocks(std::string& log, int number, const UnexaminedList& unexamined) {
-  for (const UnexaminedDisk& disk : unexamined) {
-    DiskInfo shown;
-    appendDriveBlock(log, number++, shown, kResultFailure,
-                     "Disk could not be examined (" + narrowText(disk.devicePath) + ").\n");
+std::string checkVerdictText(Decision decision, const PackageIdentity& identity) {
+  switch (decision) {
+    case Decision::UpdatePendingReset:
+      return "Update pending reset.";
+    case Decision::AlreadyCurrent:
+      return "Already at " + narrowText(identity.imageRevision) + ".";
+    case Decision::NotAccepted:
+      return "Revision not accepted.";
+    default:
+      return "Update available.";
   }
 }
 
-void appendFinalResult(std::string& log, std::int32_t result, std::string_view details) {
-  log += "\n[Final Result]\n";
-  log += "Return Code : " + decimal(result) + "\n";
-  log += "Result Details : ";
-  log += details;
-  log += "\n";
+std::string composeCheckLog(const UpdateContext& context, const RunResult& result) {
+  std::string log = header(context);
+  if (!context.runError) {
+    int number = 1;
+    for (const DriveOutcome& outcome : context.outcomes) {
+      if (outcome.decision != Decision::NotExamined) {
+        appendDriveBlock(log, number++, outcome.disk, kResultSuccess,
+                         checkVerdictText(outcome.decision, context.identity) + "\n",
+                         context.identity);
+      }
+    }
+    appendUnexaminedBlocks(log, number, context);
+  }
+  appendFinalResult(log, result);
+  return log;
 }
 
-void writeLogAndResults(UpdateContext& context, const std::string& log) {
+std::int32_t writeResults(UpdateContext& context, const RunResult& result) {
+  context.endClock = platform::localTime();
+  context.endTime = widenBytes(timeStamp(context.endClock));
+  context.finalResult = result.exitStatus;
+  const std::string log =
+      context.checkOnly ? composeCheckLog(context, result) : composeLog(context, result);
   if (context.logRequested && !platform::writeWholeFile(context.logPath, log)) {
     wideOut << L"[ERROR] " << context.logPath << L" could not be written." << endLine;
   }
@@ -94,113 +170,9 @@ void writeLogAndResults(UpdateContext& context, const std::string& log) {
   wideOut << endLine;
   wideOut << L" >> ZEV Ended (Return Code : " << context.finalResult << L")" << endLine;
   wideOut << endLine;
-}
-
-}  // namespace
-
-std::string composeLog(UpdateContext& context) {
-  std::string log = header(context);
-  if (context.runError) {
-    context.finalResult = kResultFailure;
-    appendFinalResult(log, context.finalResult, *context.runError);
-    return log;
-  }
-  if (context.updateList.empty()) {
-    log += "[No Disk]\n";
-    log += "Updated Firmware Version : " + narrowText(imageRevision) + "\n";
-    log += "Return Code : " + decimal(kResultFailure) + "\n";
-    log += "Result Details : No disks are available for download.\n";
-    context.finalResult = kResultFailure;
-  }
-  int number = 1;
-  for (const DiskInfo& disk : context.updateList) {
-    if (disk.resultCode == kResultSuccess) {
-      appendDriveBlock(log, number++, disk, disk.resultCode, kPatchCompleted);
-    } else if (disk.resultCode == kResultRebootRequired) {
-      appendDriveBlock(log, number++, disk, disk.resultCode, kRebootRequired);
-      if (context.finalResult != kResultFailure) {
-        context.finalResult = kResultRebootRequired;
-      }
-    } else {
-      // 1, and every other code (5: a drive or port that could not be
-      // opened, a failed request) is a failure.
-      appendDriveBlock(log, number++, disk, disk.resultCode, kPatchFailed);
-      context.finalResult = kResultFailure;
-    }
-  }
-  appendUnexaminedBlocks(log, number, context.inventory->unexamined);
-  if (!context.inventory->unexamined.empty()) {
-    context.finalResult = kResultFailure;
-  }
-  log += "\n[Final Result]\n";
-  log += "Return Code : " + decimal(context.finalResult) + "\n";
-  if (context.finalResult == kResultSuccess) {
-    log += "Result Details : Patch completed\n";
-  } else if (context.finalResult == kResultRebootRequired) {
-    log += "Result Details : " + std::string(kRebootRequired);
-  } else {
-    log += "Result Details : Patch Failed..\n";
-  }
-  return log;
-}
-
-std::string checkVerdictText(Decision decision) {
-  switch (decision) {
-    case Decision::UpdatePendingReset:
-      return "Update pending reset.";
-    case Decision::AlreadyCurrent:
-      return "Already at " + narrowText(imageRevision) + ".";
-    case Decision::NotAccepted:
-      return "Revision not accepted.";
-    default:
-      return "Update available.";
-  }
-}
-
-std::string composeCheckLog(const UpdateContext& context) {
-  std::string log = header(context);
-  if (!context.runError) {
-    int number = 1;
-    for (const DriveOutcome& outcome : context.outcomes) {
-      if (outcome.decision != Decision::NotExamined) {
-        appendDriveBlock(log, number++, outcome.disk, kResultSuccess,
-                         checkVerdictText(outcome.decision) + "\n");
-      }
-    }
-    appendUnexaminedBlocks(log, number, context.inventory->unexamined);
-  }
-  std::string details = context.finalResult == kResultSuccess    ? "Update available."
-                        : context.finalResult == kNoUpdateNeeded ? "No update needed."
-                                                                 : "Check failed.";
-  appendFinalResult(log, context.finalResult, context.runError ? *context.runError : details);
-  return log;
-}
-
-std::int32_t writeCheckResults(UpdateContext& context, std::int32_t exitStatus) {
-  context.endClock = platform::localTime();
-  context.endTime = widenBytes(timeStamp(context.endClock));
-  context.finalResult = exitStatus;
-  writeLogAndResults(context, composeCheckLog(context));
-  return context.finalResult;
-}
-
-std::int32_t writeResults(UpdateContext& context) {
-  context.endClock = platform::localTime();
-  context.endTime = widenBytes(timeStamp(context.endClock));
-  const std::string log = composeLog(context);
-  writeLogAndResults(context, log);
-  if (!silentMode) {
-    std::wstring text;
-    if (context.finalResult == kResultSuccess) {
-      text = L"Patch completed\n";
-    } else if (context.finalResult == kResultRebootRequired) {
-      text =
-          L"Result Details : Downloaded firmware successfully, \nbut firmware activation "
-          L"requires reboot.\n";
-    } else {
-      text = L"Patch Failed.\n";
-    }
-    platform::showMessageBox(text, L"KELDORA " + PackageTitle);
+  if (!context.checkOnly && !silentMode) {
+    platform::showMessageBox(messageBoxText(context.finalResult),
+                             L"KELDORA " + context.identity.title);
   }
   return context.finalResult;
 }

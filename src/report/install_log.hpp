@@ -1,10 +1,12 @@
 // The visible record of a run: the started line, the installation log, the
-// final result, the ended line and the final message box.
+// results file, the ended line and the final message box. Each renders the
+// run's result (core/run_result.hpp); none decides it.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "core/run_result.hpp"
 #include "core/update_context.hpp"
 
 namespace zev {
@@ -14,21 +16,20 @@ std::string timeStamp();
 std::string timeStamp(const platform::LocalTime& time);
 
 void beginLog(UpdateContext& context);
-// Composes the log text from updateList and sets context.finalResult.
-std::string composeLog(UpdateContext& context);
-// Composes and writes the log (and the results file), prints the ended line,
-// shows the message box unless silent; returns finalResult.
-std::int32_t writeResults(UpdateContext& context);
+// The update's log: the header, one block per drive an update was attempted
+// on, the not-examined blocks and the final result.
+std::string composeLog(const UpdateContext& context, const RunResult& result);
+// The check's log: the header, one block per identified drive with its
+// verdict, the not-examined blocks and the final result.
+std::string composeCheckLog(const UpdateContext& context, const RunResult& result);
+// Takes the end time, sets finalResult to the result's exit status, writes the
+// log (an update's or a check's) and the results file, prints the ended line
+// and, after an update and unless silent, shows the message box. Returns
+// finalResult.
+std::int32_t writeResults(UpdateContext& context, const RunResult& result);
 
 // A check verdict's text as the console prints it after "  [CHECK] " and the
 // log after "Result Details : ".
-std::string checkVerdictText(Decision decision);
-
-// The check's log: the header, one block per identified drive with its
-// verdict, the not-examined blocks and the final result (context.finalResult).
-std::string composeCheckLog(const UpdateContext& context);
-// Sets finalResult to exitStatus, writes the check's log and results file and
-// prints the ended line; no message box. Returns exitStatus.
-std::int32_t writeCheckResults(UpdateContext& context, std::int32_t exitStatus);
+std::string checkVerdictText(Decision decision, const PackageIdentity& identity);
 
 }  // namespace zev

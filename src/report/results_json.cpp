@@ -4,35 +4,14 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "core/firmware_image.hpp"
-#include "report/console.hpp"
+#include "core/driver_kind_row.hpp"
+#include "core/text.hpp"
 
 namespace zev {
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-void appendUtf8(std::string& out, std::uint32_t code) {
-  if ((code >= 0xD800 && code < 0xE000) || code > 0x10FFFF) {
-    code = 0xFFFD;
-  }
-  if (code < 0x80) {
-    out.push_back(static_cast<char>(code));
-  } else if (code < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else if (code < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  }
-}
 
 // Drive text without its trailing blanks; null when the drive was not
 // examined.
@@ -42,21 +21,6 @@ Json driveText(const DriveOutcome& outcome, const std::wstring& text) {
   }
   const std::size_t end = text.find_last_not_of(L' ');
   return utf8FromWide(end == std::wstring::npos ? std::wstring() : text.substr(0, end + 1));
-}
-
-Json driverName(const DriveOutcome& outcome) {
-  if (outcome.decision == Decision::NotExamined) {
-    return nullptr;
-  }
-  switch (outcome.disk.driverKind) {
-    case DriverKind::Inbox:
-      return "inbox";
-    case DriverKind::VrocRaid:
-    case DriverKind::VrocNonRaid:
-      return "vroc";
-    default:
-      return "irst";
-  }
 }
 
 const char* decisionName(Decision decision) {
@@ -84,10 +48,9 @@ const char* decisionName(Decision decision) {
 Json driveJson(const DriveOutcome& outcome) {
   const DiskInfo& disk = outcome.disk;
   Json drive = Json::object();
-  drive["driver"] = driverName(outcome);
-  drive["raid"] =
-      outcome.decision != Decision::NotExamined &&
-      (disk.driverKind == DriverKind::IrstRaid || disk.driverKind == DriverKind::VrocRaid);
+  drive["driver"] =
+      outcome.row != nullptr ? Json(std::string(outcome.row->resultsDriver)) : Json(nullptr);
+  drive["raid"] = outcome.row != nullptr && outcome.row->raid;
   drive["devicePath"] = utf8FromWide(disk.devicePath);
   drive["model"] = driveText(outcome, disk.modelNumber);
   drive["serial"] = driveText(outcome, disk.serialNumber);
@@ -101,22 +64,6 @@ Json driveJson(const DriveOutcome& outcome) {
 
 }  // namespace
 
-std::string utf8FromWide(std::wstring_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    auto code = static_cast<std::uint32_t>(text[i]);
-    if (sizeof(wchar_t) == 2 && code >= 0xD800 && code < 0xDC00 && i + 1 < text.size()) {
-      const auto low = static_cast<std::uint32_t>(text[i + 1]);
-      if (low >= 0xDC00 && low < 0xE000) {
-        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-        ++i;
-      }
-    }
-    appendUtf8(out, code);
-  }
-  return out;
-}
-
 std::string isoTime(const platform::LocalTime& t) {
   const int offset = t.utcOffsetMinutes < 0 ? -t.utcOffsetMinutes : t.utcOffsetMinutes;
   char text[40];
@@ -129,8 +76,8 @@ std::string isoTime(const platform::LocalTime& t) {
 std::string composeResultsJson(const UpdateContext& context) {
   Json results = Json::object();
   results["schemaVersion"] = 1;
-  results["package"] = utf8FromWide(PackageTitle);
-  results["imageRevision"] = utf8FromWide(imageRevision);
+  results["package"] = utf8FromWide(context.identity.title);
+  results["imageRevision"] = utf8FromWide(context.identity.imageRevision);
   results["imageSha256"] = context.imageSha256;
   results["computerName"] = utf8FromWide(platform::computerName());
   results["mode"] = context.checkOnly ? "check" : "update";

@@ -13,10 +13,6 @@ namespace zev {
 // UTF-8 JSON text.
 std::string composeResultsJson(const UpdateContext& context);
 
-// Wide text as UTF-8 (a surrogate pair is one character; a character that is
-// not a Unicode scalar value becomes U+FFFD).
-std::string utf8FromWide(std::wstring_view text);
-
 // A local time as YYYY-MM-DDThh:mm:ss±hh:mm.
 std::string isoTime(const platform::LocalTime& time);
 

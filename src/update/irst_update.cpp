@@ -3,41 +3,79 @@
 // storage-port path, then the driver is asked to activate it in slot 2. The
 // download and the activation each print a verdict line.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
+#include "core/text.hpp"
 #include "core/zero_filled_buffer.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
 #include "records/intel_requests.hpp"
 #include "records/irst_records.hpp"
 #include "report/console.hpp"
+#include "report/open_or_report.hpp"
 #include "update/piece_loop.hpp"
 #include "update/slot_reads.hpp"
 #include "update/update_paths.hpp"
 
 namespace zev {
 
-int updateThroughIrst(const DiskInfo& disk, std::span<const std::uint8_t> image,
-                      std::uint32_t& transferLength) {
-  printTargetDiskBlock(disk, L"IRST Driver", true);
+namespace {
 
-  const OpenOutcome opened = openDevice(disk.devicePath, 0, 0);
-  if (!opened.ok()) {
-    printErrorLine("Failed to get disk handle: 0x", opened.lastError);
-    return kResultRequestFailed;
-  }
+// The activation's verdict for each firmware status the driver answers with.
+struct ActivationLine {
+  std::uint32_t returnCode;
+  int result;
+  const char* text;  // after "  [ERROR] "; null: the PASS line of that status
+  bool showsCode;    // the text ends with the ReturnCode in decimal
+};
 
-  if (irstDownload(opened.handle.get(), disk, image, transferLength) != 0) {
-    return kResultFailure;
-  }
-  return irstActivate(opened.handle.get(), static_cast<std::uint32_t>(disk.pathId));
+constexpr std::array<ActivationLine, 9> kActivationLines{{
+    {fw::kStatusSuccess, kResultSuccess, nullptr, false},
+    {fw::kStatusError, kResultFailure, "Firmware activate failed: error returned", false},
+    {fw::kStatusControllerError, kResultFailure, "Firmware activate failed: error returned", false},
+    {fw::kStatusIllegalRequest, kResultFailure,
+     "Firmware activate parameter error: srbControl->ReturnCode ", true},
+    {fw::kStatusInvalidParameter, kResultFailure,
+     "Firmware activate parameter error: srbControl->ReturnCode ", true},
+    {fw::kStatusInputBufferTooBig, kResultFailure,
+     "Firmware activate parameter error: srbControl->ReturnCode ", true},
+    {fw::kStatusInvalidSlot, kResultFailure, "Firmware activate failed: invalid slot number",
+     false},
+    {fw::kStatusInvalidImage, kResultFailure, "Firmware activate failed: invalid firmware image",
+     false},
+    {fw::kStatusPowerCycleRequired, kResultRebootRequired, nullptr, false},
+}};
+
+// The ReturnCode as the driver's signed 32-bit value in decimal.
+std::string signedDecimal(std::uint32_t returnCode) {
+  return std::to_string(static_cast<std::int32_t>(returnCode));
 }
 
-int irstDownload(platform::Handle handle, const DiskInfo& disk, std::span<const std::uint8_t> image,
-                 std::uint32_t transferLength) {
+}  // namespace
+
+StepOutcome updateThroughIrst(const DiskInfo& disk, std::uint32_t& transferLength,
+                              std::span<const std::uint8_t> image,
+                              const PackageIdentity& identity) {
+  printTargetDiskBlock(disk, identity);
+
+  const OpenedDevice controller = openOrReport(disk.devicePath, 0, 0, kResultRequestFailed);
+  if (!controller.ok()) {
+    return controller.failure;
+  }
+  const StepOutcome downloaded = irstDownload(controller.handle.get(), disk, image, transferLength);
+  if (downloaded.code != 0) {
+    return {kResultFailure, downloaded.diagnostic, downloaded.systemError};
+  }
+  return irstActivate(controller.handle.get(), static_cast<std::uint32_t>(disk.pathId));
+}
+
+StepOutcome irstDownload(platform::Handle handle, const DiskInfo& disk,
+                         std::span<const std::uint8_t> image, std::uint32_t transferLength) {
   // Every byte of the image goes out: when the piece size does not divide the
   // transfer, the last request carries only the remaining bytes and is sized
   // from them. A refused plan sends nothing, so no activation follows an
@@ -47,94 +85,90 @@ int irstDownload(platform::Handle handle, const DiskInfo& disk, std::span<const 
   const std::uint8_t pathId = intel::pathIdByte(disk.pathId);
   auto buffer =
       pieces ? zeroFilledBuffer(irst::downloadRequestSize(pieces->longest())) : std::nullopt;
-  const bool accepted = buffer && pieces->sendEach([&](const ImagePiece& piece) {
-    const std::span<std::uint8_t> request(buffer->data(),
-                                          irst::downloadRequestSize(piece.bytes.size()));
-    std::fill(buffer->begin(), buffer->end(), std::uint8_t{0});
-    irst::writeDownloadRequest(request, pathId, piece.offset, piece.bytes);
-    const RequestOutcome outcome = sendDeviceRequest(handle, platform::kIoctlScsiMiniport, request);
-    if (!outcome.delivered) {
-      printWide(L"  [ERROR] Firmware download IOCTL failed: 0x%X\n",
-                static_cast<unsigned>(outcome.lastError));
-      return false;
-    }
-    const std::uint32_t returnCode = srb::readReturnCode(request);
-    if (returnCode != 0) {
-      printWide(L"  [ERROR] Firmware download failed: srbControl->ReturnCode %d\n",
-                static_cast<int>(static_cast<std::int32_t>(returnCode)));
-      return false;
-    }
-    return true;
-  });
-
-  narrowOut << endLine;
-  if (!accepted) {
-    narrowOut << "  [FAIL] Firmware download failed." << endLine;
-    return 1;
+  StepOutcome sent{buffer ? 0 : 1, {}, 0};
+  if (buffer) {
+    pieces->sendEach([&](const ImagePiece& piece) {
+      const std::span<std::uint8_t> request(buffer->data(),
+                                            irst::downloadRequestSize(piece.bytes.size()));
+      std::fill(buffer->begin(), buffer->end(), std::uint8_t{0});
+      irst::writeDownloadRequest(request, pathId, piece.offset, piece.bytes);
+      const RequestOutcome outcome =
+          sendDeviceRequest(handle, platform::kIoctlScsiMiniport, request);
+      if (!outcome.delivered) {
+        sent = failedStep(1, "Firmware download IOCTL failed: 0x" + upperHex(outcome.lastError),
+                          outcome.lastError, 1);
+        return false;
+      }
+      const std::uint32_t returnCode = srb::readReturnCode(request);
+      if (returnCode != 0) {
+        sent = failedStep(
+            1, "Firmware download failed: srbControl->ReturnCode " + signedDecimal(returnCode), 0,
+            1);
+        return false;
+      }
+      return true;
+    });
   }
-  narrowOut << "  [PASS] Firmware download succeeded." << endLine;
-  return 0;
+  return downloadVerdict(std::move(sent));
 }
 
-std::optional<SlotState> readIrstSlots(const DiskInfo& disk) {
+SlotRead readIrstSlots(const DiskInfo& disk) {
   const OpenOutcome opened = openDevice(disk.devicePath, 0, 0);
   if (!opened.ok()) {
-    return std::nullopt;
+    return slotReadFailed(kResultRequestFailed, opened.lastError);
   }
   std::vector<std::uint8_t> request(irst::kGetInfoRequestSize, 0);
   irst::writeGetInfoRequest(request, intel::pathIdByte(disk.pathId));
   const RequestOutcome outcome =
       sendDeviceRequest(opened.handle.get(), platform::kIoctlScsiMiniport, request);
-  if (!outcome.delivered || srb::readReturnCode(request) != fw::kStatusSuccess) {
-    return std::nullopt;
+  if (!outcome.delivered) {
+    return slotReadFailed(kResultRequestFailed, outcome.lastError);
+  }
+  if (srb::readReturnCode(request) != fw::kStatusSuccess) {
+    return slotReadFailed(kResultFailure);
   }
   const auto dataOffset = fw::readDataBufferOffset(request, irst::kRequestBlockOffset);
   const auto info = dataOffset ? fw::readFirmwareInfoV2(request, *dataOffset) : std::nullopt;
-  return info ? std::optional(slotStateOf(*info)) : std::nullopt;
+  if (!info) {
+    return slotReadFailed(kResultFailure);
+  }
+  return {slotStateOf(*info), {}};
 }
 
-int irstActivate(platform::Handle handle, std::uint32_t pathId) {
+StepOutcome irstActivate(platform::Handle handle, std::uint32_t pathId) {
   std::vector<std::uint8_t> request(irst::kActivateRequestSize, 0);
   irst::writeActivateRequest(request, static_cast<std::uint8_t>(pathId & 0xFFu));
   const RequestOutcome outcome = sendDeviceRequest(handle, platform::kIoctlScsiMiniport, request);
   if (!outcome.delivered) {
-    printWide(L"  [ERROR] Firmware activate IOCTL failed: 0x%X\n",
-              static_cast<unsigned>(outcome.lastError));
-    return kResultFailure;
+    return failedStep(kResultFailure,
+                      "Firmware activate IOCTL failed: 0x" + upperHex(outcome.lastError),
+                      outcome.lastError, 1);
   }
 
   // The driver answers with the Windows firmware status codes.
   const std::uint32_t returnCode = srb::readReturnCode(request);
-  const int printed = static_cast<int>(static_cast<std::int32_t>(returnCode));
-  switch (returnCode) {
-    case fw::kStatusSuccess:
-      printWide(L"  [PASS] Firmware activation succeeded.\n\n");
-      return kResultSuccess;
-    case fw::kStatusError:
-    case fw::kStatusControllerError:
-      printWide(L"  [ERROR] Firmware activate failed: error returned\n\n");
-      return kResultFailure;
-    case fw::kStatusIllegalRequest:
-    case fw::kStatusInvalidParameter:
-    case fw::kStatusInputBufferTooBig:
-      printWide(L"  [ERROR] Firmware activate parameter error: srbControl->ReturnCode %d\n\n",
-                printed);
-      return kResultFailure;
-    case fw::kStatusInvalidSlot:
-      printWide(L"  [ERROR] Firmware activate failed: invalid slot number\n\n");
-      return kResultFailure;
-    case fw::kStatusInvalidImage:
-      printWide(L"  [ERROR] Firmware activate failed: invalid firmware image\n\n");
-      return kResultFailure;
-    case fw::kStatusPowerCycleRequired:
-      printWide(L"  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n\n\n");
-      return kResultRebootRequired;
-    default:
-      printWide(
-          L"  [ERROR] Firmware activate failed: unexpected error, srbControl->ReturnCode %d\n\n",
-          printed);
-      return kResultFailure;
+  const auto line =
+      std::find_if(kActivationLines.begin(), kActivationLines.end(),
+                   [&](const ActivationLine& l) { return l.returnCode == returnCode; });
+  if (line == kActivationLines.end()) {
+    return failedStep(kResultFailure,
+                      "Firmware activate failed: unexpected error, srbControl->ReturnCode " +
+                          signedDecimal(returnCode),
+                      0, 2);
   }
+  if (line->result == kResultSuccess) {
+    narrowOut << "  [PASS] Firmware activation succeeded." << endLine << endLine;
+    return {};
+  }
+  if (line->result == kResultRebootRequired) {
+    narrowOut << "  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER." << endLine
+              << endLine << endLine;
+    return {kResultRebootRequired, {}, 0};
+  }
+  return failedStep(
+      line->result,
+      std::string(line->text) + (line->showsCode ? signedDecimal(returnCode) : std::string()), 0,
+      2);
 }
 
 }  // namespace zev

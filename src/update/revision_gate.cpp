@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <string_view>
 
-#include "core/firmware_image.hpp"
-
 namespace zev {
 
 namespace {
@@ -16,7 +14,7 @@ constexpr std::size_t kFamilyCharacterIndex = 5;
 
 }  // namespace
 
-bool revisionAccepted(std::wstring_view revision) {
+bool revisionAccepted(std::wstring_view revision, std::wstring_view imageRevision) {
   const bool inTable = std::find(acceptedRevisions.begin(), acceptedRevisions.end(), revision) !=
                        acceptedRevisions.end();
   if (!inTable) {
@@ -28,13 +26,16 @@ bool revisionAccepted(std::wstring_view revision) {
          revision[kFamilyCharacterIndex] == imageRevision[kFamilyCharacterIndex];
 }
 
-int selectUpdateDisks(const DiskList& identified, DiskList& updateList) {
-  for (const DiskInfo& disk : identified) {
-    if (revisionAccepted(disk.firmwareRevision)) {
-      updateList.push_back(disk);
+std::vector<std::size_t> selectUpdateDisks(const DiskList& identified,
+                                           std::wstring_view imageRevision, DiskList& updateList) {
+  std::vector<std::size_t> selected;
+  for (std::size_t i = 0; i < identified.size(); ++i) {
+    if (revisionAccepted(identified[i].firmwareRevision, imageRevision)) {
+      updateList.push_back(identified[i]);
+      selected.push_back(i);
     }
   }
-  return 1;
+  return selected;
 }
 
 }  // namespace zev

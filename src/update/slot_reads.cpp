@@ -23,4 +23,8 @@ SlotState slotStateOf(const fw::FirmwareInfo& info) {
   return state;
 }
 
+SlotRead slotReadFailed(int code, std::uint32_t systemError) {
+  return {std::nullopt, {code, {}, systemError}};
+}
+
 }  // namespace zev

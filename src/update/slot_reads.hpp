@@ -6,29 +6,24 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <vector>
 
 #include "core/disk_info.hpp"
+#include "core/slot_state.hpp"
 #include "records/firmware_records.hpp"
 
 namespace zev {
 
-struct SlotState {
-  std::uint8_t activeSlot = 0;
-  std::optional<std::uint8_t> pendingSlot;  // the slot active after the next reset
-  // The revision bytes of slots 1, 2, ... (8 bytes, or 16 from the Intel
-  // interface); a slot the reply does not describe is absent.
-  std::vector<std::optional<std::vector<std::uint8_t>>> revisions;
-};
-
 // The slots a STORAGE_FIRMWARE_INFO (version 1 or 2) describes.
 SlotState slotStateOf(const fw::FirmwareInfo& info);
 
-// nullopt when the drive or port cannot be opened, the request fails or the
-// reply does not describe the slots.
-std::optional<SlotState> readInboxSlots(const DiskInfo& disk);
-std::optional<SlotState> readIrstSlots(const DiskInfo& disk);
-std::optional<SlotState> readVrocSlots(const DiskInfo& disk, std::int32_t vrocScsiPort);
+// No slots when the drive or port cannot be opened or the request is not
+// delivered (code 5 and the error), or when the request is refused or the
+// reply does not describe the slots (code 1).
+SlotRead readInboxSlots(const DiskInfo& disk);
+SlotRead readIrstSlots(const DiskInfo& disk);
+SlotRead readVrocSlots(const DiskInfo& disk, std::int32_t vrocScsiPort);
+
+// The outcome of a slot read that failed.
+SlotRead slotReadFailed(int code, std::uint32_t systemError = 0);
 
 }  // namespace zev

@@ -6,12 +6,16 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
+#include "core/text.hpp"
 #include "core/zero_filled_buffer.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
 #include "records/vroc_records.hpp"
 #include "report/console.hpp"
+#include "report/open_or_report.hpp"
 #include "update/piece_loop.hpp"
 #include "update/slot_reads.hpp"
 #include "update/update_paths.hpp"
@@ -21,41 +25,42 @@ namespace zev {
 namespace {
 
 // The driver's pass-through status codes 1 to 15, as the commit reports them.
-constexpr std::array<const wchar_t*, 15> kPassThroughErrorLines = {
-    L"  [ERROR] NVME_IOCTL_INVALID_IOCTL_CODE\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_SIGNATURE\n\n",
-    L"  [ERROR] NVME_IOCTL_INSUFFICIENT_IN_BUFFER\n\n",
-    L"  [ERROR] NVME_IOCTL_INSUFFICIENT_OUT_BUFFER\n\n",
-    L"  [ERROR] NVME_IOCTL_UNSUPPORTED_ADMIN_CMD\n\n",
-    L"  [ERROR] NVME_IOCTL_UNSUPPORTED_NVM_CMD\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_ADMIN_VENDOR_SPECIFIC_OPCODE\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_NVM_VENDOR_SPECIFIC_OPCODE\n\n",
-    L"  [ERROR] NVME_IOCTL_ADMIN_VENDOR_SPECIFIC_NOT_SUPPORTED\n\n",
-    L"  [ERROR] NVME_IOCTL_NVM_VENDOR_SPECIFIC_NOT_SUPPORTED\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_DIRECTION_SPECIFIED\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_META_BUFFER_LENGTH\n\n",
-    L"  [ERROR] NVME_IOCTL_PRP_TRANSLATION_ERROR\n\n",
-    L"  [ERROR] NVME_IOCTL_INVALID_PATH_TARGET_ID\n\n",
-    L"  [ERROR] NVME_IOCTL_FORMAT_NVM_PENDING\n\n",
+constexpr std::array<const char*, 15> kPassThroughErrorNames = {
+    "NVME_IOCTL_INVALID_IOCTL_CODE",
+    "NVME_IOCTL_INVALID_SIGNATURE",
+    "NVME_IOCTL_INSUFFICIENT_IN_BUFFER",
+    "NVME_IOCTL_INSUFFICIENT_OUT_BUFFER",
+    "NVME_IOCTL_UNSUPPORTED_ADMIN_CMD",
+    "NVME_IOCTL_UNSUPPORTED_NVM_CMD",
+    "NVME_IOCTL_INVALID_ADMIN_VENDOR_SPECIFIC_OPCODE",
+    "NVME_IOCTL_INVALID_NVM_VENDOR_SPECIFIC_OPCODE",
+    "NVME_IOCTL_ADMIN_VENDOR_SPECIFIC_NOT_SUPPORTED",
+    "NVME_IOCTL_NVM_VENDOR_SPECIFIC_NOT_SUPPORTED",
+    "NVME_IOCTL_INVALID_DIRECTION_SPECIFIED",
+    "NVME_IOCTL_INVALID_META_BUFFER_LENGTH",
+    "NVME_IOCTL_PRP_TRANSLATION_ERROR",
+    "NVME_IOCTL_INVALID_PATH_TARGET_ID",
+    "NVME_IOCTL_FORMAT_NVM_PENDING",
 };
 
-// Sends every piece of the plan; false at the first piece that is not
+// Sends every piece of the plan; code 1 at the first piece that is not
 // delivered, refused or completed with an NVMe status, after its error line.
-bool sendPieces(platform::Handle port, const DiskInfo& disk, std::span<const std::uint8_t> image,
-                std::uint32_t transferLength) {
+StepOutcome sendPieces(platform::Handle port, const DiskInfo& disk,
+                       std::span<const std::uint8_t> image, std::uint32_t transferLength) {
   const auto pieces = ImagePieces::plan(image, transferLength, pieceSizeFor(disk.updateGranularity),
                                         static_cast<std::uint32_t>(vroc::kDownloadFixedSize));
   if (!pieces) {
-    return false;
+    return {1, {}, 0};
   }
   if (pieces->empty()) {
-    return true;  // nothing to send
+    return {};  // nothing to send
   }
   auto buffer = zeroFilledBuffer(std::uint64_t{pieces->longest()} + vroc::kDownloadFixedSize);
   if (!buffer) {
-    return false;
+    return {1, {}, 0};
   }
-  return pieces->sendEach([&](const ImagePiece& piece) {
+  StepOutcome sent;
+  pieces->sendEach([&](const ImagePiece& piece) {
     // A short last piece goes out in a request of its own length. The
     // builder zeroes the whole request before filling it; bytes of the buffer
     // beyond a short request are never sent.
@@ -66,74 +71,73 @@ bool sendPieces(platform::Handle port, const DiskInfo& disk, std::span<const std
         sendDeviceRequest(port, platform::kIoctlScsiMiniport, request,
                           static_cast<std::uint32_t>(request.size()), vroc::kPassThroughOutputSize);
     if (!outcome.delivered) {
-      printWide(L"  [ERROR] Firmware download IOCTL failed: 0x%X\n",
-                static_cast<unsigned int>(outcome.lastError));
+      sent = failedStep(1, "Firmware download IOCTL failed: 0x" + upperHex(outcome.lastError),
+                        outcome.lastError, 1);
       return false;
     }
     const std::uint32_t returnCode = srb::readReturnCode(request);
     if (returnCode != 0) {
-      printWide(L"  [ERROR] Firmware download failed: srbControl->ReturnCode %d\n",
-                static_cast<int>(returnCode));
+      sent = failedStep(1,
+                        "Firmware download failed: srbControl->ReturnCode " +
+                            std::to_string(static_cast<int>(returnCode)),
+                        0, 1);
       return false;
     }
     const std::uint32_t completion = vroc::readCompletionDword3(request);
     if (vroc::completionFailed(completion)) {
-      printWide(
-          L"  [ERROR] Firmware download failed: (nvmePassThroughIoctl->CplEntry[3]) >> 17: "
-          L"0x%08x\n",
-          static_cast<unsigned int>(completion >> vroc::kCompletionStatusShift));
+      sent = failedStep(1,
+                        "Firmware download failed: (nvmePassThroughIoctl->CplEntry[3]) >> 17: 0x" +
+                            eightDigitHex(completion >> vroc::kCompletionStatusShift),
+                        0, 1);
       return false;
     }
     return true;
   });
+  return sent;
 }
 
 }  // namespace
 
-int updateThroughVroc(const DiskInfo& disk, std::span<const std::uint8_t> image,
-                      std::uint32_t& transferLength, std::int32_t vrocScsiPort) {
-  printTargetDiskBlock(disk, L"VROC Driver", false);
+StepOutcome updateThroughVroc(const DiskInfo& disk, std::uint32_t& transferLength,
+                              std::int32_t vrocScsiPort, std::span<const std::uint8_t> image,
+                              const PackageIdentity& identity) {
+  printTargetDiskBlock(disk, identity);
   // The port is held exclusively (share mode 0) for this drive's update.
-  const OpenOutcome opened = openDevice(vroc::scsiPortPath(vrocScsiPort), 0, 0);
-  if (!opened.ok()) {
-    printErrorLine("Failed to get disk handle: 0x", opened.lastError);
-    return kResultRequestFailed;
+  const OpenedDevice port =
+      openOrReport(vroc::scsiPortPath(vrocScsiPort), 0, 0, kResultRequestFailed);
+  if (!port.ok()) {
+    return port.failure;
   }
-  const int result = vrocDownload(opened.handle.get(), disk, image, transferLength);
-  if (result != 0) {
-    return result;
+  const StepOutcome downloaded = vrocDownload(port.handle.get(), disk, image, transferLength);
+  if (downloaded.code != 0) {
+    return downloaded;
   }
-  return vrocActivate(opened.handle.get(), disk.vrocDiskId);
+  return vrocActivate(port.handle.get(), disk.vrocDiskId);
 }
 
-int vrocDownload(platform::Handle handle, const DiskInfo& disk, std::span<const std::uint8_t> image,
-                 std::uint32_t transferLength) {
-  const bool accepted = sendPieces(handle, disk, image, transferLength);
-  narrowOut << endLine;
-  if (accepted) {
-    narrowOut << "  [PASS] Firmware download succeeded." << endLine;
-    return 0;
-  }
-  narrowOut << "  [FAIL] Firmware download failed." << endLine;
-  return 1;
+StepOutcome vrocDownload(platform::Handle handle, const DiskInfo& disk,
+                         std::span<const std::uint8_t> image, std::uint32_t transferLength) {
+  return downloadVerdict(sendPieces(handle, disk, image, transferLength));
 }
 
-std::optional<SlotState> readVrocSlots(const DiskInfo& disk, std::int32_t vrocScsiPort) {
+SlotRead readVrocSlots(const DiskInfo& disk, std::int32_t vrocScsiPort) {
   const OpenOutcome opened = openDevice(vroc::scsiPortPath(vrocScsiPort), 0, 0);
   if (!opened.ok()) {
-    return std::nullopt;
+    return slotReadFailed(kResultRequestFailed, opened.lastError);
   }
   std::vector<std::uint8_t> request(vroc::kSlotLogRequestSize, 0);
   vroc::buildSlotLogRequest(request, disk.vrocDiskId);
   const RequestOutcome outcome =
       sendDeviceRequest(opened.handle.get(), platform::kIoctlScsiMiniport, request);
-  if (!outcome.delivered || srb::readReturnCode(request) != 0 ||
-      vroc::completionFailed(vroc::readCompletionDword3(request))) {
-    return std::nullopt;
+  if (!outcome.delivered) {
+    return slotReadFailed(kResultRequestFailed, outcome.lastError);
   }
-  const auto log = vroc::readSlotLog(request);
+  const auto log = srb::readReturnCode(request) != 0 ||
+                           vroc::completionFailed(vroc::readCompletionDword3(request))
+                       ? std::nullopt
+                       : vroc::readSlotLog(request);
   if (!log) {
-    return std::nullopt;
+    return slotReadFailed(kResultFailure);
   }
   SlotState state;
   state.activeSlot = log->activeSlot;
@@ -143,38 +147,38 @@ std::optional<SlotState> readVrocSlots(const DiskInfo& disk, std::int32_t vrocSc
   for (const auto& revision : log->revisions) {
     state.revisions.emplace_back(revision);
   }
-  return state;
+  return {std::move(state), {}};
 }
 
-int vrocActivate(platform::Handle handle, std::uint32_t vrocDiskId) {
+StepOutcome vrocActivate(platform::Handle handle, std::uint32_t vrocDiskId) {
   std::array<std::uint8_t, vroc::kCommitRequestSize> request{};
   vroc::buildCommitRequest(request, vrocDiskId);
   const RequestOutcome outcome = sendDeviceRequest(handle, platform::kIoctlScsiMiniport, request);
   if (!outcome.delivered) {
-    printWide(L"  [ERROR] Firmware activate IOCTL failed: 0x%X\n",
-              static_cast<unsigned int>(outcome.lastError));
-    return kResultFailure;
+    return failedStep(kResultFailure,
+                      "Firmware activate IOCTL failed: 0x" + upperHex(outcome.lastError),
+                      outcome.lastError, 1);
   }
   const std::uint32_t returnCode = srb::readReturnCode(request);
   if (returnCode == 0) {
     const std::uint32_t completion = vroc::readCompletionDword3(request);
     if (vroc::completionFailed(completion)) {
-      printWide(
-          L"  [ERROR] Firmware activation failed: Completion Queue Entry Status Value: 0x%08x\n",
-          static_cast<unsigned int>(completion >> vroc::kCompletionStatusShift));
-      return kResultRequestFailed;
+      return failedStep(kResultRequestFailed,
+                        "Firmware activation failed: Completion Queue Entry Status Value: 0x" +
+                            eightDigitHex(completion >> vroc::kCompletionStatusShift),
+                        0, 1);
     }
-    printWide(L"  [PASS] Firmware activation succeeded. Please reboot computer.\n\n");
-    return kResultSuccess;
+    narrowOut << "  [PASS] Firmware activation succeeded. Please reboot computer." << endLine
+              << endLine;
+    return {};
   }
-  if (returnCode <= kPassThroughErrorLines.size()) {
-    printWide(L"%ls", kPassThroughErrorLines[returnCode - 1]);
-  } else {
-    printWide(
-        L"  [ERROR] Firmware activate failed: unexpected error, srbControl->ReturnCode %d\n\n",
-        static_cast<int>(returnCode));
+  if (returnCode <= kPassThroughErrorNames.size()) {
+    return failedStep(kResultFailure, kPassThroughErrorNames[returnCode - 1]);
   }
-  return kResultFailure;
+  return failedStep(kResultFailure,
+                    "Firmware activate failed: unexpected error, srbControl->ReturnCode " +
+                        std::to_string(static_cast<int>(returnCode)),
+                    0, 2);
 }
 
 }  // namespace zev

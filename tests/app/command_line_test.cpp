@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/text.hpp"
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>

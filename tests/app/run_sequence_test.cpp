@@ -68,9 +68,10 @@ TEST(RunSequence, DispatchesIdentificationAndTheVrocScan) {
   for (const DispatchCase& c : kCases) {
     BoundMachine sim(c.machine, {}, true);
     UpdateContext context;
-    runSequence(*context.inventory, context);
+    context.identity = sim.identity();
+    runSequence(context.inventory, context);
     EXPECT_EQ(scansStarted(sim), c.scans) << c.name;
-    EXPECT_EQ(context.inventory->identified.size(), c.identified) << c.name;
+    EXPECT_EQ(context.inventory.identified.size(), c.identified) << c.name;
     ASSERT_EQ(context.updateList.size(), c.updated) << c.name;
     if (c.updated > 0) {
       EXPECT_EQ(context.updateList.front().driverKind, c.firstKind) << c.name;
@@ -85,9 +86,10 @@ TEST(RunSequence, DispatchesIdentificationAndTheVrocScan) {
 TEST(RunSequence, CandidatesAreNeverChangedByIdentification) {
   BoundMachine sim(R"({"drives": [{"id": "n"}], "inbox": [{"drive": "n"}]})", {}, true);
   UpdateContext context;
-  runSequence(*context.inventory, context);
-  ASSERT_EQ(context.inventory->candidates.size(), 1u);
-  const DiskInfo& candidate = context.inventory->candidates.front();
+  context.identity = sim.identity();
+  runSequence(context.inventory, context);
+  ASSERT_EQ(context.inventory.candidates.size(), 1u);
+  const DiskInfo& candidate = context.inventory.candidates.front();
   EXPECT_EQ(candidate.devicePath, L"\\\\.\\PHYSICALDRIVE0");
   EXPECT_TRUE(candidate.modelNumber.empty());
   EXPECT_TRUE(candidate.firmwareRevision.empty());

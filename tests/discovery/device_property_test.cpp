@@ -88,8 +88,8 @@ TEST(GrowingBuffer, EndsWithoutAValue) {
 }
 
 // Reads the string property key of the first disk of the disk-interface set.
-bool readFirstDisk(const platform::PropertyKey& key, std::wstring& out, std::size_t narrowSize,
-                   bool parentForm = false, bool instanceForm = false) {
+bool readFirstDisk(const platform::PropertyKey& key, std::wstring& out, bool parentForm = false,
+                   bool instanceForm = false) {
   const platform::DeviceSet set = platform::getClassDevs(
       platform::kGuidDevinterfaceDisk, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
   platform::DeviceInfoData device;
@@ -101,7 +101,7 @@ bool readFirstDisk(const platform::PropertyKey& key, std::wstring& out, std::siz
     } else if (instanceForm) {
       ok = readInstanceId(set, device, out);
     } else {
-      ok = readDeviceStringProperty(set, device, key, out, narrowSize);
+      ok = readDeviceStringProperty(set, device, key, out);
     }
   }
   platform::destroyDeviceInfoList(set);
@@ -117,7 +117,7 @@ std::string diskWith(const std::string& keys) {
 TEST(DeviceProperty, ReadsAndReplacesTheOutput) {
   InboxMachine sim(diskWith(R"(, "instanceId": "SCSI\\DISK&VEN_NVME&PROD_X\\5&1&0&000000")"));
   std::wstring out = L"old content that is longer than the value";
-  ASSERT_TRUE(readFirstDisk(platform::kDevpkeyDeviceInstanceId, out, 256));
+  ASSERT_TRUE(readFirstDisk(platform::kDevpkeyDeviceInstanceId, out));
   EXPECT_EQ(out, L"SCSI\\DISK&VEN_NVME&PROD_X\\5&1&0&000000");
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }
@@ -125,7 +125,7 @@ TEST(DeviceProperty, ReadsAndReplacesTheOutput) {
 TEST(DeviceProperty, AbsentPropertyLeavesTheOutput) {
   InboxMachine sim(diskWith(R"(, "instanceId": null)"));
   std::wstring out = L"unchanged";
-  EXPECT_FALSE(readFirstDisk(platform::kDevpkeyDeviceInstanceId, out, 256));
+  EXPECT_FALSE(readFirstDisk(platform::kDevpkeyDeviceInstanceId, out));
   EXPECT_EQ(out, L"unchanged");
 }
 
@@ -135,33 +135,19 @@ TEST(DeviceProperty, ConversionIsBoundedTo256Bytes) {
                             R"(", "parentInstanceId": "PCI\\VEN_1D9B)" + std::string(390, 'P') +
                             R"(")"));
   std::wstring out;
-  ASSERT_TRUE(readFirstDisk(platform::kDevpkeyDeviceInstanceId, out, 256, false, true));
+  ASSERT_TRUE(readFirstDisk(platform::kDevpkeyDeviceInstanceId, out, false, true));
   EXPECT_EQ(out, std::wstring(longId.begin(), longId.begin() + 256));
-  ASSERT_TRUE(readFirstDisk(platform::kDevpkeyDeviceParent, out, 356, true));
+  ASSERT_TRUE(readFirstDisk(platform::kDevpkeyDeviceParent, out, true));
   EXPECT_EQ(out.size(), 256u);
   EXPECT_EQ(out.substr(0, 12), L"PCI\\VEN_1D9B");
-  // A smaller narrow buffer bounds the conversion further.
-  ASSERT_TRUE(readFirstDisk(platform::kDevpkeyDeviceInstanceId, out, 10));
-  EXPECT_EQ(out, L"SCSI_QQQQQ");
 }
 
 TEST(DeviceProperty, FailedPropertyCall) {
   InboxMachine sim(diskWith(""));
   sim.machine().injectCallFault(testsupport::callFault(zevsim::CallKind::GetDeviceProperty, 13));
   std::wstring out = L"unchanged";
-  EXPECT_FALSE(readFirstDisk(platform::kDevpkeyDeviceInstanceId, out, 256));
+  EXPECT_FALSE(readFirstDisk(platform::kDevpkeyDeviceInstanceId, out));
   EXPECT_EQ(out, L"unchanged");
-}
-
-TEST(FormatWide, FormatsWithinTheCapacity) {
-  wchar_t buffer[260];
-  EXPECT_EQ(formatWide(buffer, 260, L"\\\\.\\PHYSICALDRIVE%d", 3), 18);
-  EXPECT_EQ(std::wstring(buffer), L"\\\\.\\PHYSICALDRIVE3");
-  EXPECT_EQ(formatWide(buffer, 260, L"%d", -12), 3);
-  EXPECT_EQ(std::wstring(buffer), L"-12");
-  wchar_t small[5];
-  EXPECT_EQ(formatWide(small, 5, L"\\\\.\\PHYSICALDRIVE%d", 3), -1);
-  EXPECT_EQ(formatWide(buffer, 0, L"x"), -1);
 }
 
 }  // namespace

@@ -146,7 +146,7 @@ TEST(InboxEnumeration, UnopenableDiskIsSetAsideAndTheWalkGoesOn) {
   EXPECT_EQ(candidates[1].devicePath, L"\\\\.\\PHYSICALDRIVE2");
   EXPECT_EQ(
       unexamined,
-      (UnexaminedList{{sim.inboxInterfacePath(1), 5, false, "Failed to get disk handle: 0x5"}}));
+      (UnexaminedList{{sim.inboxInterfacePath(1), 5, false, "Failed to get disk handle: 0x5", 1}}));
   EXPECT_EQ(sim.calls(zevsim::CallKind::DestroyDeviceInfoList).size(), 1u);
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
   EXPECT_EQ(sim.console(), "  [ERROR] Failed to get disk handle: 0x5\n\n");

@@ -205,6 +205,7 @@ struct DetectionFault {
   bool found;        // the result
   bool markedFound;  // RaidControllerInfo.found afterwards
   bool controllerOpened;
+  std::uint32_t error = 1117;  // 0: the call succeeds instead
 };
 
 class IntelDetectionFailure : public testing::TestWithParam<DetectionFault> {};
@@ -214,7 +215,8 @@ TEST_P(IntelDetectionFailure, EndsTheDetectionAndReleasesEverything) {
   BoundMachine sim(R"({ "drives": [ { "id": "p" } ],
       "intelController": { "passThrough": [ { "drive": "p", "busNumber": 3 } ] } })");
   const auto& key = GetParam().key;
-  sim.machine().injectCallFault(callFault(GetParam().kind, 1117, GetParam().nth, std::nullopt,
+  sim.machine().injectCallFault(callFault(GetParam().kind, GetParam().error, GetParam().nth,
+                                          std::nullopt,
                                           key ? std::optional(simKey(*key)) : std::nullopt));
   RaidControllerInfo controller;
   EXPECT_EQ(findIntelRaidController(controller), GetParam().found);
@@ -239,6 +241,11 @@ INSTANTIATE_TEST_SUITE_P(
             "DetailSizeUnreadable", CallKind::GetInterfaceDetail, 1, {}, false, false, false},
         DetectionFault{
             "DetailUnreadable", CallKind::GetInterfaceDetail, 2, {}, false, false, false},
+        // A sizing call that succeeds still reports the size: the detection
+        // asks again with the buffer (a disk's detail reader skips the disk).
+        DetectionFault{
+            "DetailSizingCallSucceeds", CallKind::GetInterfaceDetail, 1, {}, true, true, true, 0},
+
         DetectionFault{"DescriptionUnreadable", CallKind::GetDeviceProperty, 1,
                        platform::kDevpkeyDeviceDriverDesc, false, false, false},
         DetectionFault{"ControllerDoesNotOpen", CallKind::CreateFile, 1, {}, false, false, false},
@@ -366,9 +373,8 @@ TEST(EnumerateIntelControllerDisks, ADiskThatDoesNotOpenIsSetAsideAndTheWalkGoes
   ASSERT_EQ(result.candidates.size(), 2u);
   EXPECT_EQ(result.candidates[0].pathId, 1);
   EXPECT_EQ(result.candidates[1].pathId, 3);
-  EXPECT_EQ(
-      result.unexamined,
-      (UnexaminedList{{wide(pass[1].interfacePath), 5, false, "Failed to get disk handle: 0x5"}}));
+  EXPECT_EQ(result.unexamined, (UnexaminedList{{wide(pass[1].interfacePath), 5, false,
+                                                "Failed to get disk handle: 0x5", 1}}));
   EXPECT_EQ(sim.console(), "  [ERROR] Failed to get disk handle: 0x5\n\n");
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }
@@ -377,6 +383,7 @@ struct SkipCase {
   const char* name;
   CallKind kind;
   std::optional<platform::PropertyKey> key;
+  std::uint32_t error = 1117;  // 0: the call succeeds instead
 };
 
 class IntelSkippedDisk : public testing::TestWithParam<SkipCase> {};
@@ -386,7 +393,7 @@ TEST_P(IntelSkippedDisk, IsLeftOutAndTheWalkGoesOn) {
   // pass-through disk's.
   BoundMachine sim(kThreePassThrough);
   const auto& key = GetParam().key;
-  const WalkResult result = walk(sim, callFault(GetParam().kind, 1117, 1, std::nullopt,
+  const WalkResult result = walk(sim, callFault(GetParam().kind, GetParam().error, 1, std::nullopt,
                                                 key ? std::optional(simKey(*key)) : std::nullopt));
   ASSERT_TRUE(result.found);
   EXPECT_EQ(result.result, 1);
@@ -404,7 +411,8 @@ INSTANTIATE_TEST_SUITE_P(
                     SkipCase{"InstanceIdUnreadable", CallKind::GetDeviceProperty,
                              platform::kDevpkeyDeviceInstanceId},
                     SkipCase{"NoInterface", CallKind::EnumDeviceInterfaces, {}},
-                    SkipCase{"DetailUnreadable", CallKind::GetInterfaceDetail, {}}),
+                    SkipCase{"DetailUnreadable", CallKind::GetInterfaceDetail, {}},
+                    SkipCase{"DetailSizingCallSucceeds", CallKind::GetInterfaceDetail, {}, 0}),
     [](const testing::TestParamInfo<SkipCase>& info) { return info.param.name; });
 
 TEST(EnumerateIntelControllerDisks, AnUnreadableLocationGivesPathIdMinusOne) {

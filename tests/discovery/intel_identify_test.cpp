@@ -97,7 +97,7 @@ TEST(QueryCsmiRaidConfig, IdentifiesBothMembersOfARaid1InMemberOrder) {
   BoundMachine sim(raid1());
   DiskList identified;
   ConsoleCapture console;
-  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0), 0);
+  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0).code, 0);
 
   ASSERT_EQ(identified.size(), 2u);
   const std::int64_t ports[] = {4, 1};
@@ -142,7 +142,7 @@ TEST(QueryCsmiRaidConfig, IdentifiesBothMembersOfARaid1InMemberOrder) {
 TEST(QueryCsmiRaidConfig, AsksAgainWithRoomForEveryMemberOfALargerSet) {
   BoundMachine sim(raid5());
   DiskList identified;
-  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0), 0);
+  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0).code, 0);
 
   const auto csmi = csmiRequests(sim);
   ASSERT_EQ(csmi.size(), 2u);
@@ -163,7 +163,7 @@ TEST(QueryCsmiRaidConfig, AsksAgainWithRoomForEveryMemberOfALargerSet) {
 TEST(QueryCsmiRaidConfig, QueriesTheRaidSetItIsGiven) {
   BoundMachine sim(kTwoVolumes);
   DiskList identified;
-  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 1), 0);
+  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 1).code, 0);
   const auto csmi = csmiRequests(sim);
   ASSERT_EQ(csmi.size(), 1u);
   EXPECT_EQ(le32At(csmi[0], 28), 1u);
@@ -178,7 +178,7 @@ TEST(QueryCsmiRaidConfig, ASetWithoutMembersIdentifiesNothing) {
   BoundMachine sim(raid1());
   DiskList identified;
   ConsoleCapture console;
-  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 1), 5);
+  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 1).code, 5);
   EXPECT_TRUE(identified.empty());
   EXPECT_EQ(console.text(), "  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0x3\n\n");
 }
@@ -187,7 +187,7 @@ TEST(QueryCsmiRaidConfig, ACsmiStatusIsPrintedInLowerCaseHexAndTheStreamGoesBack
   BoundMachine sim(raid1("", R"(, "faults": [ { "request": "csmi", "returnCode": 26 } ])"));
   DiskList identified;
   ConsoleCapture console;
-  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0), 5);
+  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0).code, 5);
   narrowOut << 26 << endLine;
   EXPECT_EQ(console.text(), "  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0x1a\n\n26\n");
   EXPECT_TRUE(identified.empty());
@@ -204,7 +204,7 @@ TEST(QueryCsmiRaidConfig, AnUndeliveredRequestPrintsTheSystemErrorInUpperCaseHex
   sim.machine().injectCallFault(fault);
   DiskList identified;
   ConsoleCapture console;
-  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0), 5);
+  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0).code, 5);
   EXPECT_EQ(console.text(), "  [ERROR] CSMI GET RAID CONFIG IOCTL failed: 0x45D\n\n");
   EXPECT_TRUE(identified.empty());
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
@@ -214,7 +214,7 @@ TEST(QueryCsmiRaidConfig, AFailedSecondQueryIdentifiesNoMember) {
   BoundMachine sim(raid5(R"(, "faults": [ { "request": "csmi", "nth": 2, "returnCode": 4 } ])"));
   DiskList identified;
   ConsoleCapture console;
-  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0), 5);
+  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0).code, 5);
   EXPECT_EQ(console.text(), "  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0x4\n\n");
   EXPECT_EQ(csmiRequests(sim).size(), 2u);
   EXPECT_TRUE(identified.empty());
@@ -229,7 +229,7 @@ TEST(QueryCsmiRaidConfig, AControllerThatDoesNotOpenIsReportedAndFails) {
   sim.machine().injectCallFault(fault);
   DiskList identified;
   ConsoleCapture console;
-  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0), 2);
+  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0).code, 2);
   EXPECT_EQ(console.text(), "  [ERROR] Failed to get disk handle: 0x5\n\n");
   EXPECT_TRUE(identified.empty());
   EXPECT_TRUE(csmiRequests(sim).empty());
@@ -238,7 +238,7 @@ TEST(QueryCsmiRaidConfig, AControllerThatDoesNotOpenIsReportedAndFails) {
 TEST(QueryCsmiRaidConfig, AMemberThatFailsIdentifyIsLeftOutAndTheOthersStay) {
   BoundMachine sim(raid1(R"(, "faults": [ { "request": "identify", "error": 1117 } ])"));
   DiskList identified;
-  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0), 0);
+  EXPECT_EQ(queryCsmiRaidConfig(raidCandidate(sim), identified, 0).code, 0);
   ASSERT_EQ(identified.size(), 1u);
   EXPECT_EQ(identified[0].pathId, 1);
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
@@ -255,7 +255,7 @@ std::string passThrough(const std::string& drivePKeys = "") {
 TEST(IdentifyIntelPassThroughDisk, IdentifiesTheDriveAtItsPathId) {
   BoundMachine sim(passThrough());
   DiskList identified;
-  EXPECT_EQ(identifyIntelPassThroughDisk(passThroughCandidate(sim, 3), identified), 0);
+  EXPECT_EQ(identifyIntelPassThroughDisk(passThroughCandidate(sim, 3), identified).code, 0);
   ASSERT_EQ(identified.size(), 1u);
   EXPECT_EQ(identified[0].pathId, 3);
   EXPECT_EQ(identified[0].driverKind, DriverKind::IrstNonRaid);
@@ -279,7 +279,7 @@ TEST_P(IntelPassThroughPathId, SendsTheLowByteAndKeepsTheRecordsPathId) {
   DiskList identified;
   ConsoleCapture console;
   const int result =
-      identifyIntelPassThroughDisk(passThroughCandidate(sim, GetParam().pathId), identified);
+      identifyIntelPassThroughDisk(passThroughCandidate(sim, GetParam().pathId), identified).code;
   const auto identify = identifyRequests(sim);
   ASSERT_EQ(identify.size(), 1u);
   EXPECT_EQ(identify[0].inputHead[29], GetParam().sent);
@@ -306,7 +306,7 @@ TEST(IdentifyIntelPassThroughDisk, AControllerThatDoesNotOpenGives8) {
   fault.kind = CallKind::CreateFile;
   sim.machine().injectCallFault(fault);
   DiskList identified;
-  EXPECT_EQ(identifyIntelPassThroughDisk(passThroughCandidate(sim, 3), identified), 8);
+  EXPECT_EQ(identifyIntelPassThroughDisk(passThroughCandidate(sim, 3), identified).code, 8);
   EXPECT_TRUE(identified.empty());
   EXPECT_TRUE(identifyRequests(sim).empty());
 }
@@ -316,7 +316,7 @@ TEST(IdentifyIntelPassThroughDisk, IgnoresTheHeadersReturnCode) {
   // still yields a record, whose zero texts no revision row can match.
   BoundMachine sim(passThrough(R"(, "faults": [ { "request": "identify", "returnCode": 1 } ])"));
   DiskList identified;
-  EXPECT_EQ(identifyIntelPassThroughDisk(passThroughCandidate(sim, 3), identified), 0);
+  EXPECT_EQ(identifyIntelPassThroughDisk(passThroughCandidate(sim, 3), identified).code, 0);
   ASSERT_EQ(identified.size(), 1u);
   EXPECT_EQ(identified[0].firmwareRevision.size(), 8u);
   EXPECT_NE(identified[0].firmwareRevision, L"KTW2LMZB");
@@ -336,7 +336,7 @@ TEST_P(IntelPassThroughIdentity, TakesEveryByteOfTheFieldsAndTheGranularityRule)
                            "busNumber": 2 } ] } })";
   BoundMachine sim(file);
   DiskList identified;
-  ASSERT_EQ(identifyIntelPassThroughDisk(passThroughCandidate(sim, 2), identified), 0);
+  ASSERT_EQ(identifyIntelPassThroughDisk(passThroughCandidate(sim, 2), identified).code, 0);
   ASSERT_EQ(identified.size(), 1u);
   EXPECT_EQ(identified[0].updateGranularity, GetParam().granularity);
   EXPECT_EQ(identified[0].firmwareRevision, GetParam().firmware);

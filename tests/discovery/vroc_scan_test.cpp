@@ -75,7 +75,7 @@ struct ScanRun {
 ScanRun runScan(const DiskInfo& candidate = raidCandidate()) {
   ScanRun run;
   ConsoleCapture capture;
-  run.result = scanVrocDisks(candidate, run.identified, run.port);
+  run.result = scanVrocDisks(candidate, run.identified, run.port).code;
   run.output = capture.text();
   return run;
 }
@@ -416,7 +416,7 @@ TEST(VrocScan, AppendsAfterWhatTheListAlreadyHolds) {
   identified[0].serialNumber = L"earlier";
   std::int32_t port = 7;
   ConsoleCapture capture;
-  EXPECT_EQ(scanVrocDisks(raidCandidate(), identified, port), 0);
+  EXPECT_EQ(scanVrocDisks(raidCandidate(), identified, port).code, 0);
   ASSERT_EQ(identified.size(), 3u);
   EXPECT_EQ(identified[0].serialNumber, L"earlier");
   EXPECT_EQ(port, 4);

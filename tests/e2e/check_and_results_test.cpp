@@ -184,6 +184,27 @@ TEST(ResultsFile, AfterAnUpdateRunSaysWhatBecameOfEveryDrive) {
   EXPECT_EQ(drives[3]["detail"], "Failed to get disk handle: 0x5");
 }
 
+// Disks that could not be examined are listed in discovery order: an
+// identification failure of an earlier disk before an enumeration failure of
+// a later one, in the results file and in the log.
+TEST(ResultsFile, DisksNotExaminedAreListedInDiscoveryOrder) {
+  CapturedMachine sim(R"({ "drives": [
+      { "id": "a", "faults": [ { "request": "identify", "error": 1117 } ] },
+      { "id": "b", "faults": [ { "request": "open", "error": 5 } ] }, { "id": "c" } ],
+    "inbox": [ { "drive": "a" }, { "drive": "b" }, { "drive": "c" } ] })");
+  const PackageRun run = runPackage(sim, {});
+  EXPECT_EQ(run.exitStatus, 1);
+  const nlohmann::json& drives = run.results["drives"];
+  ASSERT_EQ(drives.size(), 3u) << run.results.dump(2);
+  EXPECT_EQ(drives[0]["decision"], "updated");
+  EXPECT_EQ(drives[1]["detail"], "Identify failed: 0x45d");
+  EXPECT_EQ(drives[1]["devicePath"], "\\\\.\\PHYSICALDRIVE0");
+  EXPECT_EQ(drives[2]["detail"], "Failed to get disk handle: 0x5");
+  EXPECT_LT(
+      run.log.find("Disk could not be examined (\\\\.\\PHYSICALDRIVE0)"),
+      run.log.find("Disk could not be examined (" + drives[2]["devicePath"].get<std::string>()));
+}
+
 // Another run holds the guard: nothing is touched, and the run fails.
 TEST(RunGuard, HeldByAnotherRunRefusesTheRun) {
   CapturedMachine sim(

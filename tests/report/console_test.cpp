@@ -1,6 +1,8 @@
-// The console channels: one sink in call order, the narrow stream's number
-// base, and the narrowing of wide text.
+// The console channels: one sink in call order, the error lines of failed
+// steps, and the narrowing of wide text.
 #include "report/console.hpp"
+
+#include "core/text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,13 +20,15 @@ TEST(Console, ChannelsWriteInCallOrder) {
   EXPECT_EQ(capture.text(), "abc1d2e\nf\n");
 }
 
-TEST(Console, HexadecimalSwitchAppliesUntilSwitchedBack) {
+TEST(Console, NumbersInDecimalAndAFailedStepsLine) {
   ConsoleCapture capture;
-  narrowOut << "0x" << NumberBase::Hex << 0x45dU << NumberBase::Dec << endLine;
   narrowOut << 26U << " " << std::int32_t{-5} << endLine;
-  narrowOut << NumberBase::Hex << 0xFFFFFFFFu << NumberBase::Dec << endLine;
-  EXPECT_EQ(capture.text(), "0x45d\n26 -5\nffffffff\n");
-  EXPECT_EQ(narrowOut.base(), NumberBase::Dec);
+  const StepOutcome failed = failedStep(5, "Identify failed: 0x1f", 31);
+  printErrorLine("one line end", 1);
+  EXPECT_EQ(capture.text(), "26 -5\n  [ERROR] Identify failed: 0x1f\n\n  [ERROR] one line end\n");
+  EXPECT_EQ(failed.code, 5);
+  EXPECT_EQ(failed.diagnostic, "Identify failed: 0x1f");
+  EXPECT_EQ(failed.systemError, 31u);
 }
 
 TEST(Console, WideTextIsNarrowedToItsLowBytes) {

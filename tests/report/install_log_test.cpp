@@ -19,7 +19,6 @@ class InstallLog : public testing::Test {
  protected:
   InstallLog() : machine_(zevsim::MachineConfig{}, {}) {}
   void SetUp() override {
-    buildPackageIdentity();
     machine_.setClock({2027, 2, 1, 9, 5, 3});
     platform::sim::bindMachine(&machine_);
   }
@@ -30,13 +29,21 @@ class InstallLog : public testing::Test {
   zevsim::Machine machine_;
 };
 
-DiskInfo drive(const wchar_t* model, std::int32_t code) {
-  DiskInfo disk;
-  disk.modelNumber = model;
-  disk.serialNumber = L"SN";
-  disk.firmwareRevision = L"KTW3LMZB";
-  disk.resultCode = code;
-  return disk;
+DriveOutcome drive(const wchar_t* model, std::int32_t code) {
+  DriveOutcome outcome;
+  outcome.disk.modelNumber = model;
+  outcome.disk.serialNumber = L"SN";
+  outcome.disk.firmwareRevision = L"KTW3LMZB";
+  outcome.disk.resultCode = code;
+  outcome.resultCode = code;
+  outcome.decision = code == 0      ? Decision::Updated
+                     : code == 1602 ? Decision::UpdatedNeedsPowerCycle
+                                    : Decision::Failed;
+  return outcome;
+}
+
+RunResult resultOf(const UpdateContext& context) {
+  return runResultOf(RunMode::Update, context.outcomes, context.runError);
 }
 
 TEST_F(InstallLog, TimeStampPadsEveryField) {
@@ -45,35 +52,15 @@ TEST_F(InstallLog, TimeStampPadsEveryField) {
   EXPECT_EQ(timeStamp(), "31-12-2026(23:59:59)");
 }
 
-struct FinalCase {
-  std::vector<std::int32_t> codes;
-  std::int32_t finalResult;
-};
-
-TEST_F(InstallLog, FinalResultFromTheDriveCodes) {
-  const FinalCase cases[] = {
-      {{}, 1},           {{0}, 0},       {{0, 0}, 0},    {{1602}, 1602}, {{1602, 0}, 1602},
-      {{0, 1602}, 1602}, {{1, 1602}, 1}, {{1602, 1}, 1}, {{1}, 1},       {{5}, 1},
-      {{0, 5}, 1},       {{1602, 5}, 1}, {{2}, 1},       {{-1}, 1},
-  };
-  for (const FinalCase& c : cases) {
-    UpdateContext context;
-    for (std::int32_t code : c.codes) {
-      context.updateList.push_back(drive(L"M", code));
-    }
-    composeLog(context);
-    EXPECT_EQ(context.finalResult, c.finalResult) << testing::PrintToString(c.codes);
-  }
-}
-
 TEST_F(InstallLog, ComposesTheDriveBlocksAndTheFinalResult) {
   UpdateContext context;
+  context.identity = buildPackageIdentity();
   context.inputCommand = L"C:\\pkg\\zev.exe /s ";
   context.startTime = L"01-02-2027(09:05:03)";
   context.endTime = L"01-02-2027(09:06:00)";
-  context.updateList.push_back(drive(L"KELDORA TQ270c 1TB", 1602));
-  context.updateList.push_back(drive(L"KELDORA TQ270c 1TB", 5));
-  EXPECT_EQ(composeLog(context),
+  context.outcomes.push_back(drive(L"KELDORA TQ270c 1TB", 1602));
+  context.outcomes.push_back(drive(L"KELDORA TQ270c 1TB", 5));
+  EXPECT_EQ(composeLog(context, resultOf(context)),
             "Start Time : 01-02-2027(09:05:03)\n"
             "End Time : 01-02-2027(09:06:00)\n"
             "Input Command : C:\\pkg\\zev.exe /s \n"
@@ -99,10 +86,11 @@ TEST_F(InstallLog, ComposesTheDriveBlocksAndTheFinalResult) {
 
 TEST_F(InstallLog, DriveTextIsNarrowedByLength) {
   UpdateContext context;
-  DiskInfo disk = drive(L"", 0);
-  disk.firmwareRevision = std::wstring(L"KTW8\0\0\xE9Z", 8);
-  context.updateList.push_back(disk);
-  const std::string log = composeLog(context);
+  context.identity = buildPackageIdentity();
+  DriveOutcome outcome = drive(L"", 0);
+  outcome.disk.firmwareRevision = std::wstring(L"KTW8\0\0\xE9Z", 8);
+  context.outcomes.push_back(outcome);
+  const std::string log = composeLog(context, resultOf(context));
   EXPECT_NE(log.find(std::string("Current Firmware Version : KTW8\0\0\xE9Z\n", 36)),
             std::string::npos);
 }
@@ -128,17 +116,18 @@ TEST_F(InstallLog, WriteResultsShowsTheBoxUnlessSilent) {
     for (bool silent : {false, true}) {
       silentMode = silent;
       UpdateContext context;
-      context.updateList.push_back(drive(L"M", c.code));
+      context.identity = buildPackageIdentity();
+      context.outcomes.push_back(drive(L"M", c.code));
       std::string output;
       std::int32_t result = 0;
       {
         ConsoleCapture capture;
-        result = writeResults(context);
+        result = writeResults(context, resultOf(context));
         output = capture.text();
       }
       EXPECT_EQ(result, c.code);
       EXPECT_EQ(output, "\n >> ZEV Ended (Return Code : " + std::to_string(c.code) + ")\n\n");
-      EXPECT_NE(composeLog(context).find(c.finalLine), std::string::npos);
+      EXPECT_NE(composeLog(context, resultOf(context)).find(c.finalLine), std::string::npos);
       if (!silent) {
         ++boxes;
         ASSERT_EQ(machine_.messageBoxes().size(), boxes);
@@ -154,12 +143,13 @@ TEST_F(InstallLog, WriteResultsShowsTheBoxUnlessSilent) {
 TEST_F(InstallLog, ALogThatCannotBeWrittenIsReportedBeforeTheEndLine) {
   silentMode = true;
   UpdateContext context;
+  context.identity = buildPackageIdentity();
   context.logPath = L"/nonexistent-zev-dir/x.log";
   context.logRequested = true;
   std::string output;
   {
     ConsoleCapture capture;
-    EXPECT_EQ(writeResults(context), 1);
+    EXPECT_EQ(writeResults(context, resultOf(context)), 1);
     output = capture.text();
   }
   EXPECT_EQ(output,
@@ -169,6 +159,7 @@ TEST_F(InstallLog, ALogThatCannotBeWrittenIsReportedBeforeTheEndLine) {
 
 TEST_F(InstallLog, BeginLogPrintsTheStartedLineAndTakesTheTime) {
   UpdateContext context;
+  context.identity = buildPackageIdentity();
   std::string output;
   {
     ConsoleCapture capture;

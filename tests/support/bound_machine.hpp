@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +27,22 @@ namespace zev::testsupport {
 
 using AdjustConfig = std::function<void(zevsim::MachineConfig&)>;
 
+// The text of the first "  [ERROR] " line of console text, without that
+// prefix; empty when there is none. A step's outcome must carry exactly this
+// as its diagnostic.
+inline std::string firstErrorLine(std::string_view console) {
+  constexpr std::string_view kPrefix = "  [ERROR] ";
+  for (std::size_t at = 0; at < console.size();) {
+    const std::size_t end = std::min(console.find('\n', at), console.size());
+    const std::string_view line = console.substr(at, end - at);
+    if (line.starts_with(kPrefix)) {
+      return std::string(line.substr(kPrefix.size()));
+    }
+    at = end + 1;
+  }
+  return {};
+}
+
 class BoundMachine {
  public:
   explicit BoundMachine(std::string_view machineFile, const AdjustConfig& adjust = {},
@@ -39,13 +56,11 @@ class BoundMachine {
     if (adjust) {
       adjust(config_);
     }
-    resetPackageIdentity();
-    buildPackageIdentity();
+    identity_ = buildPackageIdentity();
     const auto image = firmwareImage();
     machine_ = std::make_unique<zevsim::Machine>(
         config_, std::vector<std::uint8_t>(image.begin(), image.end()));
     platform::sim::bindMachine(machine_.get());
-    narrowOut.reset();
     if (captureConsole) {
       capture_ = std::make_unique<ConsoleCapture>();
     }
@@ -53,13 +68,14 @@ class BoundMachine {
   ~BoundMachine() {
     capture_.reset();
     platform::sim::bindMachine(nullptr);
-    narrowOut.reset();
   }
   BoundMachine(const BoundMachine&) = delete;
   BoundMachine& operator=(const BoundMachine&) = delete;
 
   zevsim::Machine& machine() { return *machine_; }
   const zevsim::MachineConfig& config() const { return config_; }
+  // The package identity built from the image the drives compare against.
+  const PackageIdentity& identity() const { return identity_; }
   // The captured console text (a machine built with captureConsole).
   const std::string& console() const { return capture_->text(); }
 
@@ -115,6 +131,7 @@ class BoundMachine {
   }
 
   zevsim::MachineConfig config_;
+  PackageIdentity identity_;
   std::unique_ptr<zevsim::Machine> machine_;
   std::unique_ptr<ConsoleCapture> capture_;
 };

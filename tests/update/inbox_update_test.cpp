@@ -95,7 +95,10 @@ const std::string kTargetBlock =
 TEST(InboxUpdate, UpgradableDriveWithFwug8) {
   InboxMachine sim(machineWithDrive(R"(, "nvmeVersion": "1.3", "fwug": 8)"));
   std::uint32_t transferLength = kImageLength;
-  EXPECT_EQ(updateThroughInbox(inboxDisk(8), zev::packageImage(), transferLength), 0);
+  EXPECT_EQ(updateThroughInbox(inboxDisk(8), transferLength, zev::packageImage(),
+                               zev::buildPackageIdentity())
+                .code,
+            0);
   EXPECT_EQ(transferLength, kImageLength);
   EXPECT_EQ(sim.console(), kTargetBlock);
 
@@ -156,7 +159,10 @@ TEST(InboxUpdate, PiecesOnTheWire) {
     SCOPED_TRACE(c.name);
     InboxMachine sim(machineWithDrive(c.driveKeys));
     std::uint32_t transferLength = kImageLength;
-    EXPECT_EQ(updateThroughInbox(inboxDisk(c.granularity), zev::packageImage(), transferLength), 0);
+    EXPECT_EQ(updateThroughInbox(inboxDisk(c.granularity), transferLength, zev::packageImage(),
+                                 zev::buildPackageIdentity())
+                  .code,
+              0);
     const auto requests = firmwareRequests(sim);
     ASSERT_EQ(requests.size(), c.downloads + 2);
     const std::uint32_t piece = static_cast<std::uint32_t>(c.granularity) * 4096u;
@@ -182,7 +188,10 @@ TEST(InboxUpdate, ZeroTransferLengthSendsNoPiece) {
   InboxMachine sim(machineWithDrive(""));
   std::uint32_t transferLength = 0;
   // The drive refuses to activate an image it never received.
-  EXPECT_EQ(updateThroughInbox(inboxDisk(1), zev::packageImage(), transferLength), 1);
+  EXPECT_EQ(updateThroughInbox(inboxDisk(1), transferLength, zev::packageImage(),
+                               zev::buildPackageIdentity())
+                .code,
+            1);
   EXPECT_EQ(functionsOf(firmwareRequests(sim)), (std::vector<std::uint32_t>{1, 3}));
   EXPECT_EQ(sim.console(),
             kTargetBlock + "  [ERROR] Firmware activation failed. ReturnCode: 0x7\n\n");
@@ -191,7 +200,10 @@ TEST(InboxUpdate, ZeroTransferLengthSendsNoPiece) {
 TEST(InboxUpdate, TransferLongerThanTheImageSendsNothing) {
   InboxMachine sim(machineWithDrive(""));
   std::uint32_t transferLength = kImageLength + 4096;
-  EXPECT_EQ(updateThroughInbox(inboxDisk(1), zev::packageImage(), transferLength), 1);
+  EXPECT_EQ(updateThroughInbox(inboxDisk(1), transferLength, zev::packageImage(),
+                               zev::buildPackageIdentity())
+                .code,
+            1);
   EXPECT_TRUE(firmwareRequests(sim).empty());
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }
@@ -218,7 +230,10 @@ TEST(InboxUpdate, SlotChoice) {
     SCOPED_TRACE(c.name);
     InboxMachine sim(machineWithDrive(c.driveKeys));
     std::uint32_t transferLength = kImageLength;
-    EXPECT_EQ(updateThroughInbox(inboxDisk(8), zev::packageImage(), transferLength), c.result);
+    const StepOutcome outcome =
+        updateThroughInbox(inboxDisk(8), transferLength, zev::packageImage(), sim.identity());
+    EXPECT_EQ(outcome.code, c.result);
+    EXPECT_EQ(outcome.diagnostic, testsupport::firstErrorLine(c.diagnostic));
     const auto requests = firmwareRequests(sim);
     if (c.activatedSlot == 0) {
       EXPECT_EQ(functionsOf(requests), (std::vector<std::uint32_t>{1}));
@@ -277,9 +292,11 @@ TEST(InboxUpdate, FailureRows) {
     InboxMachine sim(
         machineWithDrive(R"(, "nvmeVersion": "1.3", "fwug": 8, "faults": [ )" + c.fault + " ]"));
     std::uint32_t transferLength = kImageLength;
-    EXPECT_EQ(updateThroughInbox(inboxDisk(8), zev::packageImage(), transferLength), c.result);
+    const StepOutcome outcome =
+        updateThroughInbox(inboxDisk(8), transferLength, zev::packageImage(), sim.identity());
+    EXPECT_EQ(outcome.code, c.result);
     EXPECT_EQ(sim.console(), kTargetBlock + c.diagnostic);
-    EXPECT_EQ(narrowOut.base(), NumberBase::Dec);
+    EXPECT_EQ(outcome.diagnostic, testsupport::firstErrorLine(c.diagnostic));
     const auto requests = firmwareRequests(sim);
     EXPECT_EQ(countFunction(requests, 2), c.downloads);
     EXPECT_EQ(countFunction(requests, 3), c.activationSent ? 1u : 0u);
@@ -290,7 +307,10 @@ TEST(InboxUpdate, FailureRows) {
 TEST(InboxUpdate, PowerCycleDriveCountsAsSuccess) {
   InboxMachine sim(machineWithDrive(R"(, "activation": "powerCycle")"));
   std::uint32_t transferLength = kImageLength;
-  EXPECT_EQ(updateThroughInbox(inboxDisk(1), zev::packageImage(), transferLength), 0);
+  EXPECT_EQ(updateThroughInbox(inboxDisk(1), transferLength, zev::packageImage(),
+                               zev::buildPackageIdentity())
+                .code,
+            0);
   EXPECT_EQ(sim.drive("a").firmwareAfterReset, "KTW8LMZB");
 }
 
@@ -299,7 +319,10 @@ TEST(InboxUpdate, StrictDriveRefusesPiecesBelowItsGranularity) {
   // its 4096-byte pieces break the drive's own granularity.
   InboxMachine sim(machineWithDrive(R"(, "nvmeVersion": "1.2", "fwug": 8, "fwugStrict": true)"));
   std::uint32_t transferLength = kImageLength;
-  EXPECT_EQ(updateThroughInbox(inboxDisk(1), zev::packageImage(), transferLength), 5);
+  EXPECT_EQ(updateThroughInbox(inboxDisk(1), transferLength, zev::packageImage(),
+                               zev::buildPackageIdentity())
+                .code,
+            5);
   EXPECT_EQ(sim.console(), kTargetBlock + "  [ERROR] DeviceIO failed. ReturnCode: 0x3\n\n");
   EXPECT_EQ(countFunction(firmwareRequests(sim), 3), 0u);
 }

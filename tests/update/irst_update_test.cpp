@@ -134,7 +134,10 @@ TEST(UpdateThroughIrst, SendsTheWholeImageAndActivatesSlot2) {
   BoundMachine sim(raid1());
   std::uint32_t transferLength = kImageLength;
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength), 0);
+  EXPECT_EQ(updateThroughIrst(member(sim, 0), transferLength, zev::packageImage(),
+                              zev::buildPackageIdentity())
+                .code,
+            0);
   EXPECT_EQ(console.text(), targetBlock("Yes") +
                                 "\n"
                                 "  [PASS] Firmware download succeeded.\n"
@@ -179,8 +182,9 @@ TEST_P(IrstDownloadPieces, SendEveryByteOfTheImage) {
   BoundMachine sim(raid1());
   std::uint32_t transferLength = kImageLength;
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 0, GetParam().granularity), zev::packageImage(),
-                              transferLength),
+  EXPECT_EQ(updateThroughIrst(member(sim, 0, GetParam().granularity), transferLength,
+                              zev::packageImage(), zev::buildPackageIdentity())
+                .code,
             0);
   const auto downloads = firmwareRequests(sim, 2);
   ASSERT_EQ(downloads.size(), GetParam().requests);
@@ -211,7 +215,9 @@ TEST(UpdateThroughIrst, APieceSizeThatCannotBeSentFailsWithoutActivation) {
     BoundMachine sim(raid1());
     std::uint32_t transferLength = kImageLength;
     ConsoleCapture console;
-    EXPECT_EQ(updateThroughIrst(member(sim, 0, granularity), zev::packageImage(), transferLength),
+    EXPECT_EQ(updateThroughIrst(member(sim, 0, granularity), transferLength, zev::packageImage(),
+                                zev::buildPackageIdentity())
+                  .code,
               1)
         << granularity;
     EXPECT_NE(console.text().find("  [FAIL] Firmware download failed.\n"), std::string::npos);
@@ -226,8 +232,9 @@ TEST(UpdateThroughIrst, ANonRaidDrivePrintsRaidNo) {
       "intelController": { "passThrough": [ { "drive": "p", "busNumber": 3 } ] } })");
   std::uint32_t transferLength = kImageLength;
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 3, 1, DriverKind::IrstNonRaid), zev::packageImage(),
-                              transferLength),
+  EXPECT_EQ(updateThroughIrst(member(sim, 3, 1, DriverKind::IrstNonRaid), transferLength,
+                              zev::packageImage(), zev::buildPackageIdentity())
+                .code,
             0);
   EXPECT_EQ(console.text().substr(0, targetBlock("No").size()), targetBlock("No"));
   EXPECT_EQ(sim.requestsOf("p", FaultRequest::Download), 512u);
@@ -242,7 +249,10 @@ TEST(UpdateThroughIrst, AControllerThatDoesNotOpenGives5) {
   sim.machine().injectCallFault(fault);
   std::uint32_t transferLength = kImageLength;
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength), 5);
+  EXPECT_EQ(updateThroughIrst(member(sim, 0), transferLength, zev::packageImage(),
+                              zev::buildPackageIdentity())
+                .code,
+            5);
   narrowOut << 31 << endLine;
   EXPECT_EQ(console.text(),
             targetBlock("Yes") + "  [ERROR] Failed to get disk handle: 0x1f\n\n31\n");
@@ -262,7 +272,10 @@ TEST_P(IrstRefusedPiece, EndsTheDownloadWithoutActivation) {
                          GetParam().fault + " } ]"));
   std::uint32_t transferLength = kImageLength;
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength), 1);
+  EXPECT_EQ(updateThroughIrst(member(sim, 0), transferLength, zev::packageImage(),
+                              zev::buildPackageIdentity())
+                .code,
+            1);
   EXPECT_EQ(console.text(), targetBlock("Yes") + GetParam().errorLine +
                                 "\n"
                                 "  [FAIL] Firmware download failed.\n");
@@ -288,7 +301,10 @@ TEST(IrstDownload, ANothingToSendTransferStillPassesAndActivates) {
   std::uint32_t transferLength = 0;
   ConsoleCapture console;
   // The drive has nothing staged, so it refuses to activate an incomplete image.
-  EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength), 1);
+  EXPECT_EQ(updateThroughIrst(member(sim, 0), transferLength, zev::packageImage(),
+                              zev::buildPackageIdentity())
+                .code,
+            1);
   EXPECT_EQ(console.text(), targetBlock("Yes") +
                                 "\n"
                                 "  [PASS] Firmware download succeeded.\n"
@@ -303,7 +319,8 @@ TEST(IrstDownload, ATransferLongerThanTheImageIsNotSent) {
   ASSERT_TRUE(opened.ok());
   ConsoleCapture console;
   EXPECT_EQ(irstDownload(opened.handle.get(), member(sim, 0, 512), zev::packageImage(),
-                         kImageLength + 4096),
+                         kImageLength + 4096)
+                .code,
             1);
   EXPECT_EQ(console.text(), "\n  [FAIL] Firmware download failed.\n");
   // The plan is refused as a whole: not even the pieces inside the image go out.
@@ -353,9 +370,12 @@ TEST(IrstActivate, EveryOutcomeIsWordedAndCounted) {
     BoundMachine sim(raid1(c.driveKeys));
     std::uint32_t transferLength = kImageLength;
     ConsoleCapture console;
-    EXPECT_EQ(updateThroughIrst(member(sim, 0), zev::packageImage(), transferLength), c.result);
+    const StepOutcome outcome =
+        updateThroughIrst(member(sim, 0), transferLength, zev::packageImage(), sim.identity());
+    EXPECT_EQ(outcome.code, c.result);
     EXPECT_EQ(console.text(),
               targetBlock("Yes") + "\n  [PASS] Firmware download succeeded.\n" + c.printed);
+    EXPECT_EQ(outcome.diagnostic, testsupport::firstErrorLine(c.printed));
     EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
     if (c.afterReset) {
       EXPECT_EQ(sim.drive("a").firmwareAfterReset, c.afterReset);
@@ -375,7 +395,9 @@ TEST_P(IrstPathId, IsCarriedAsItsLowEightBits) {
   BoundMachine sim(raid1());
   std::uint32_t transferLength = 8192;  // two pieces are enough to see the address
   ConsoleCapture console;
-  EXPECT_EQ(updateThroughIrst(member(sim, GetParam().pathId), zev::packageImage(), transferLength),
+  EXPECT_EQ(updateThroughIrst(member(sim, GetParam().pathId), transferLength, zev::packageImage(),
+                              zev::buildPackageIdentity())
+                .code,
             1);
   const auto downloads = firmwareRequests(sim, 2);
   ASSERT_FALSE(downloads.empty());

@@ -14,8 +14,7 @@ namespace {
 
 class RevisionGate : public ::testing::Test {
  protected:
-  void SetUp() override { buildPackageIdentity(); }
-  void TearDown() override { buildPackageIdentity(); }
+  std::wstring imageRevision = buildPackageIdentity().imageRevision;
 };
 
 DiskInfo withRevision(std::wstring revision, DriverKind kind = DriverKind::Inbox) {
@@ -53,7 +52,8 @@ TEST_F(RevisionGate, ComparesTheWholeRevisionExactly) {
   };
   for (const GateCase& c : cases) {
     DiskList updateList;
-    EXPECT_EQ(selectUpdateDisks({withRevision(c.revision)}, updateList), 1);
+    EXPECT_EQ(selectUpdateDisks({withRevision(c.revision)}, imageRevision, updateList),
+              (c.selected ? std::vector<std::size_t>{0} : std::vector<std::size_t>{}));
     EXPECT_EQ(updateList.size(), c.selected ? 1u : 0u)
         << std::string(c.revision.begin(), c.revision.end());
   }
@@ -64,7 +64,7 @@ TEST_F(RevisionGate, CodeUnitsAboveAsciiDoNotMatchByLowByte) {
   std::wstring revision = L"KTW3LMZB";
   revision[0] = static_cast<wchar_t>(0x14B);
   DiskList updateList;
-  selectUpdateDisks({withRevision(revision)}, updateList);
+  selectUpdateDisks({withRevision(revision)}, imageRevision, updateList);
   EXPECT_TRUE(updateList.empty());
 }
 
@@ -72,15 +72,15 @@ TEST_F(RevisionGate, FamilyCharacterComesFromTheImage) {
   // An image of another family (index 5 'X') accepts no table row.
   imageRevision = L"KTW8LXZB";
   DiskList updateList;
-  selectUpdateDisks({withRevision(L"KTW3LMZB")}, updateList);
+  selectUpdateDisks({withRevision(L"KTW3LMZB")}, imageRevision, updateList);
   EXPECT_TRUE(updateList.empty());
   // An image revision too short to have a family character accepts nothing.
   imageRevision = L"KTW8L";
-  selectUpdateDisks({withRevision(L"KTW3LMZB")}, updateList);
+  selectUpdateDisks({withRevision(L"KTW3LMZB")}, imageRevision, updateList);
   EXPECT_TRUE(updateList.empty());
   // Only index 5 counts: other characters of the image's revision may differ.
   imageRevision = L"XXXXXMXX";
-  selectUpdateDisks({withRevision(L"KTW3LMZB")}, updateList);
+  selectUpdateDisks({withRevision(L"KTW3LMZB")}, imageRevision, updateList);
   EXPECT_EQ(updateList.size(), 1u);
 }
 
@@ -94,7 +94,8 @@ TEST_F(RevisionGate, KeepsOrderKindsDuplicatesAndEveryField) {
   irst.pathId = 3;
   const DiskList identified = {inbox, withRevision(L"KTW9LMZB"), vroc, irst, inbox};
   DiskList updateList = {withRevision(L"already there")};
-  selectUpdateDisks(identified, updateList);
+  EXPECT_EQ(selectUpdateDisks(identified, imageRevision, updateList),
+            (std::vector<std::size_t>{0, 2, 3, 4}));
   ASSERT_EQ(updateList.size(), 5u);
   EXPECT_EQ(updateList[0].firmwareRevision, L"already there");
   EXPECT_EQ(updateList[1].driverKind, DriverKind::Inbox);
@@ -109,9 +110,11 @@ TEST_F(RevisionGate, KeepsOrderKindsDuplicatesAndEveryField) {
 
 TEST_F(RevisionGate, NothingAcceptedLeavesTheListEmpty) {
   DiskList updateList;
-  EXPECT_EQ(selectUpdateDisks({withRevision(L"ABCDEFGH"), withRevision(L"")}, updateList), 1);
+  EXPECT_TRUE(
+      selectUpdateDisks({withRevision(L"ABCDEFGH"), withRevision(L"")}, imageRevision, updateList)
+          .empty());
   EXPECT_TRUE(updateList.empty());
-  EXPECT_EQ(selectUpdateDisks({}, updateList), 1);
+  EXPECT_TRUE(selectUpdateDisks({}, imageRevision, updateList).empty());
   EXPECT_TRUE(updateList.empty());
 }
 

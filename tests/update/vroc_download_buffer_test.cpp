@@ -94,7 +94,10 @@ TEST(VrocDownloadBuffer, EveryPieceGoesOutAsAFreshRequestWhateverTheLastReplyLef
     disk.vrocDiskId = 1;
     ConsoleCapture quiet;
     std::uint32_t transferLength = 2097152;
-    ASSERT_EQ(updateThroughVroc(disk, zev::packageImage(), transferLength, 2), 0);
+    ASSERT_EQ(
+        updateThroughVroc(disk, transferLength, 2, zev::packageImage(), zev::buildPackageIdentity())
+            .code,
+        0);
 
     const auto requests = sim.miniportRequests(0xE0002000u);
     ASSERT_EQ(requests.size(), c.pieces + 1);  // the pieces and the commit

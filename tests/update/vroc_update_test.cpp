@@ -70,6 +70,7 @@ const std::string kActivationPass =
 
 struct UpdateRun {
   int result = 99;
+  std::string diagnostic;
   std::string output;
   std::uint32_t transferLength = 0;
 };
@@ -79,8 +80,12 @@ UpdateRun runUpdate(const DiskInfo& disk, std::int32_t port = 2,
   UpdateRun run;
   ConsoleCapture capture;
   run.transferLength = transferLength;
-  run.result = updateThroughVroc(disk, zev::packageImage(), run.transferLength, port);
+  const StepOutcome outcome = updateThroughVroc(disk, run.transferLength, port, zev::packageImage(),
+                                                zev::buildPackageIdentity());
+  run.result = outcome.code;
+  run.diagnostic = outcome.diagnostic;
   run.output = capture.text();
+  EXPECT_EQ(run.diagnostic, testsupport::firstErrorLine(run.output));
   return run;
 }
 
@@ -348,7 +353,6 @@ TEST(VrocUpdate, EveryFailureEndsWithItsLinesResultAndNoHandleLeftOpen) {
     const UpdateRun run = runUpdate(vrocDisk(c.granularity, c.diskId), c.port, c.transferLength);
     EXPECT_EQ(run.result, c.result);
     EXPECT_EQ(run.output, targetBlock() + c.printed);
-    EXPECT_EQ(narrowOut.base(), NumberBase::Dec);
     EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
     if (c.downloads) {
       EXPECT_EQ(withOpcode(sim, kOpcodeDownload).size(), *c.downloads);
@@ -388,7 +392,10 @@ TEST(VrocUpdate, TheSecondDriveIsAddressedByItsDiskId) {
   DiskInfo second = vrocDisk(1, 2);
   ConsoleCapture capture;
   std::uint32_t transferLength = 2097152;
-  EXPECT_EQ(updateThroughVroc(second, zev::packageImage(), transferLength, 2), 0);
+  EXPECT_EQ(
+      updateThroughVroc(second, transferLength, 2, zev::packageImage(), zev::buildPackageIdentity())
+          .code,
+      0);
   EXPECT_EQ(sim.requestsOf("vroc-b", zevsim::FaultRequest::Download), 512u);
   EXPECT_EQ(sim.requestsOf("vroc-a", zevsim::FaultRequest::Download), 0u);
   EXPECT_EQ(sim.drive("vroc-b").firmwareAfterReset, "KTW8LMZB");
@@ -441,8 +448,8 @@ TEST(VrocUpdate, DownloadAndActivateWorkOnAHandleTheCallerHolds) {
   const platform::Handle port = platform::createFile(L"\\\\.\\Scsi2:", 0xC0000000u, 0, 3, 0);
   ASSERT_NE(port, platform::kInvalidHandle);
   ConsoleCapture capture;
-  EXPECT_EQ(vrocDownload(port, vrocDisk(), zev::packageImage(), 2097152), 0);
-  EXPECT_EQ(vrocActivate(port, 1), 0);
+  EXPECT_EQ(vrocDownload(port, vrocDisk(), zev::packageImage(), 2097152).code, 0);
+  EXPECT_EQ(vrocActivate(port, 1).code, 0);
   // Neither prints the target disk block.
   EXPECT_EQ(capture.text(), kDownloadPass + kActivationPass);
   platform::closeHandle(port);

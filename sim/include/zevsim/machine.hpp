@@ -95,6 +95,8 @@ struct CallRecord {
 struct CallFault {
   CallKind kind = CallKind::CreateFile;
   std::optional<std::uint32_t> nth;
+  // The error the call fails with. 0 on GetInterfaceDetail: the call succeeds
+  // instead, a sizing call without a buffer too (it reports the size).
   std::uint32_t error = 1117;
   std::optional<std::wstring> path;          // CreateFile / DeviceIoControl: handle's path
   std::optional<std::uint32_t> controlCode;  // DeviceIoControl

@@ -1,0 +1,29 @@
+// What a drive's firmware slots hold, as a check's read-only slot read found
+// them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "core/step_outcome.hpp"
+
+namespace zev {
+
+struct SlotState {
+  std::uint8_t activeSlot = 0;
+  std::optional<std::uint8_t> pendingSlot;  // the slot active after the next reset
+  // The revision bytes of slots 1, 2, ... (8 bytes, or 16 from the Intel
+  // interface); a slot the reply does not describe is absent.
+  std::vector<std::optional<std::vector<std::uint8_t>>> revisions;
+};
+
+// A slot read: the slots, or nullopt when the drive or port could not be
+// opened, the request failed or the reply did not describe them; step says
+// which (code 0 when the slots were read).
+struct SlotRead {
+  std::optional<SlotState> slots;
+  StepOutcome step;
+};
+
+}  // namespace zev

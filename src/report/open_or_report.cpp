@@ -1,0 +1,22 @@
+// The open of a device, reported when it fails.
+#include "report/open_or_report.hpp"
+
+#include "core/text.hpp"
+#include "report/console.hpp"
+
+namespace zev {
+
+OpenedDevice openOrReport(const std::wstring& path, std::uint32_t shareMode, std::uint32_t flags,
+                          int failureCode) {
+  OpenOutcome opened = openDevice(path, shareMode, flags);
+  OpenedDevice device;
+  if (opened.ok()) {
+    device.handle = std::move(opened.handle);
+    return device;
+  }
+  device.failure = failedStep(
+      failureCode, "Failed to get disk handle: 0x" + lowerHex(opened.lastError), opened.lastError);
+  return device;
+}
+
+}  // namespace zev
