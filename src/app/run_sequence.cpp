@@ -44,6 +44,42 @@ class EnumeratedUnexamined {
   std::size_t next_ = 0;
 };
 
+// Identifies one candidate by its kind; a failure that leaves a disk not
+// examined is set aside in unexamined.
+void identifyCandidate(DiskInventory& inventory, std::size_t position, std::uint32_t& raidSetIndex,
+                       std::int32_t& vrocScsiPort) {
+  const DiskInfo& candidate = inventory.candidates[position];
+  const auto setAside = [&](const StepOutcome& failed, bool raidVolume) {
+    inventory.unexamined.push_back(
+        {candidate.devicePath, failed.systemError, raidVolume, failed.diagnostic, position});
+  };
+  switch (candidate.driverKind) {
+    case DriverKind::IrstNonRaid:
+    case DriverKind::IrstRaid:
+      // A failed identification of a single disk behind the controller is
+      // not counted: a SATA disk or another maker's drive fails it by design.
+      if (candidate.driverKind == DriverKind::IrstNonRaid) {
+        identifyIntelPassThroughDisk(candidate, inventory.identified);
+      } else if (const StepOutcome queried =
+                     queryCsmiRaidConfig(candidate, inventory.identified, raidSetIndex++);
+                 queried.code != 0) {
+        setAside(queried, true);
+      }
+      if (inventory.identified.empty()) {
+        scanVrocDisks(candidate, inventory.identified, vrocScsiPort);
+      }
+      break;
+    case DriverKind::Inbox:
+      if (const StepOutcome identified = identifyInboxDisk(candidate, inventory.identified);
+          identified.code != 0) {
+        setAside(identified, false);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
 void identifyCandidates(DiskInventory& inventory, std::int32_t& vrocScsiPort) {
   EnumeratedUnexamined enumerated(std::move(inventory.unexamined));
   inventory.unexamined.clear();
@@ -52,36 +88,7 @@ void identifyCandidates(DiskInventory& inventory, std::int32_t& vrocScsiPort) {
   std::uint32_t raidSetIndex = 0;
   for (std::size_t position = 0; position < inventory.candidates.size(); ++position) {
     enumerated.takeUpTo(position, inventory.unexamined);
-    const DiskInfo& candidate = inventory.candidates[position];
-    const auto setAside = [&](const StepOutcome& failed, bool raidVolume) {
-      inventory.unexamined.push_back(
-          {candidate.devicePath, failed.systemError, raidVolume, failed.diagnostic, position});
-    };
-    switch (candidate.driverKind) {
-      case DriverKind::IrstNonRaid:
-      case DriverKind::IrstRaid:
-        // A failed identification of a single disk behind the controller is
-        // not counted: a SATA disk or another maker's drive fails it by design.
-        if (candidate.driverKind == DriverKind::IrstNonRaid) {
-          identifyIntelPassThroughDisk(candidate, inventory.identified);
-        } else if (const StepOutcome queried =
-                       queryCsmiRaidConfig(candidate, inventory.identified, raidSetIndex++);
-                   queried.code != 0) {
-          setAside(queried, true);
-        }
-        if (inventory.identified.empty()) {
-          scanVrocDisks(candidate, inventory.identified, vrocScsiPort);
-        }
-        break;
-      case DriverKind::Inbox:
-        if (const StepOutcome identified = identifyInboxDisk(candidate, inventory.identified);
-            identified.code != 0) {
-          setAside(identified, false);
-        }
-        break;
-      default:
-        break;
-    }
+    identifyCandidate(inventory, position, raidSetIndex, vrocScsiPort);
   }
   enumerated.takeUpTo(inventory.candidates.size(), inventory.unexamined);
   // Under the VROC driver the CSMI query fails by design and the scan finds

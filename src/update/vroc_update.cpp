@@ -43,8 +43,38 @@ constexpr std::array<const char*, 15> kPassThroughErrorNames = {
     "NVME_IOCTL_FORMAT_NVM_PENDING",
 };
 
-// Sends every piece of the plan; code 1 at the first piece that is not
-// delivered, refused or completed with an NVMe status, after its error line.
+// Sends one piece in request, a span of the pass-through buffer sized for
+// the piece; code 1 when it is not delivered, refused or completed with an
+// NVMe status, after its error line.
+StepOutcome sendPiece(platform::Handle port, const DiskInfo& disk, const ImagePiece& piece,
+                      std::span<std::uint8_t> request) {
+  vroc::buildDownloadRequest(request, disk.vrocDiskId, piece.offset, piece.bytes);
+  const RequestOutcome outcome =
+      sendDeviceRequest(port, platform::kIoctlScsiMiniport, request,
+                        static_cast<std::uint32_t>(request.size()), vroc::kPassThroughOutputSize);
+  if (!outcome.delivered) {
+    return failedStep(1, "Firmware download IOCTL failed: 0x" + upperHex(outcome.lastError),
+                      outcome.lastError, 1);
+  }
+  const std::uint32_t returnCode = srb::readReturnCode(request);
+  if (returnCode != 0) {
+    return failedStep(1,
+                      "Firmware download failed: srbControl->ReturnCode " +
+                          std::to_string(static_cast<int>(returnCode)),
+                      0, 1);
+  }
+  const std::uint32_t completion = vroc::readCompletionDword3(request);
+  if (vroc::completionFailed(completion)) {
+    return failedStep(1,
+                      "Firmware download failed: (nvmePassThroughIoctl->CplEntry[3]) >> 17: 0x" +
+                          eightDigitHex(completion >> vroc::kCompletionStatusShift),
+                      0, 1);
+  }
+  return {};
+}
+
+// Sends every piece of the plan; code 1 at the first that fails (or when the
+// plan or its buffer cannot be had).
 StepOutcome sendPieces(platform::Handle port, const DiskInfo& disk,
                        std::span<const std::uint8_t> image, std::uint32_t transferLength) {
   const auto pieces = ImagePieces::plan(image, transferLength, pieceSizeFor(disk.updateGranularity),
@@ -64,34 +94,10 @@ StepOutcome sendPieces(platform::Handle port, const DiskInfo& disk,
     // A short last piece goes out in a request of its own length. The
     // builder zeroes the whole request before filling it; bytes of the buffer
     // beyond a short request are never sent.
-    const auto request =
-        std::span<std::uint8_t>(*buffer).first(piece.bytes.size() + vroc::kDownloadFixedSize);
-    vroc::buildDownloadRequest(request, disk.vrocDiskId, piece.offset, piece.bytes);
-    const RequestOutcome outcome =
-        sendDeviceRequest(port, platform::kIoctlScsiMiniport, request,
-                          static_cast<std::uint32_t>(request.size()), vroc::kPassThroughOutputSize);
-    if (!outcome.delivered) {
-      sent = failedStep(1, "Firmware download IOCTL failed: 0x" + upperHex(outcome.lastError),
-                        outcome.lastError, 1);
-      return false;
-    }
-    const std::uint32_t returnCode = srb::readReturnCode(request);
-    if (returnCode != 0) {
-      sent = failedStep(1,
-                        "Firmware download failed: srbControl->ReturnCode " +
-                            std::to_string(static_cast<int>(returnCode)),
-                        0, 1);
-      return false;
-    }
-    const std::uint32_t completion = vroc::readCompletionDword3(request);
-    if (vroc::completionFailed(completion)) {
-      sent = failedStep(1,
-                        "Firmware download failed: (nvmePassThroughIoctl->CplEntry[3]) >> 17: 0x" +
-                            eightDigitHex(completion >> vroc::kCompletionStatusShift),
-                        0, 1);
-      return false;
-    }
-    return true;
+    sent = sendPiece(
+        port, disk, piece,
+        std::span<std::uint8_t>(*buffer).first(piece.bytes.size() + vroc::kDownloadFixedSize));
+    return sent.code == 0;
   });
   return sent;
 }
