@@ -137,7 +137,7 @@ void BM_Discovery(benchmark::State& state) {
     zev::DiskList found;
     zev::UnexaminedList unexamined;
     zev::RaidControllerInfo controller;
-    if (zev::findIntelRaidController(controller)) {
+    if (zev::findIntelRaidController(controller, unexamined)) {
       zev::enumerateIntelControllerDisks(controller, found, unexamined);
     }
     zev::enumerateInboxNvmeDisks(found, unexamined);

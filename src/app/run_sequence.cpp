@@ -105,7 +105,7 @@ void identifyCandidates(DiskInventory& inventory, std::int32_t& vrocScsiPort) {
 // SCSI port of the VROC driver, or -1.
 std::int32_t discoverAndIdentify(DiskInventory& inventory) {
   RaidControllerInfo controller;
-  if (findIntelRaidController(controller)) {
+  if (findIntelRaidController(controller, inventory.unexamined)) {
     enumerateIntelControllerDisks(controller, inventory.candidates, inventory.unexamined);
   }
   enumerateInboxNvmeDisks(inventory.candidates, inventory.unexamined);

@@ -9,11 +9,13 @@
 #include <limits>
 #include <string_view>
 
+#include "core/text.hpp"
 #include "discovery/device_property.hpp"
 #include "discovery/device_walk.hpp"
 #include "discovery/interface_detail.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
+#include "report/console.hpp"
 #include "report/open_or_report.hpp"
 
 namespace zev {
@@ -99,7 +101,7 @@ std::int32_t busNumberFromLocation(std::wstring_view location) {
   return static_cast<std::int32_t>(value >= kLimit ? kLimit - 1 : value);
 }
 
-bool findIntelRaidController(RaidControllerInfo& controller) {
+bool findIntelRaidController(RaidControllerInfo& controller, UnexaminedList& unexamined) {
   bool found = false;
   walkDevices(
       platform::kGuidDevinterfaceStoragePort, kInterfaceSetFlags,
@@ -120,11 +122,15 @@ bool findIntelRaidController(RaidControllerInfo& controller) {
           return WalkStep::Next;
         }
         // The first matching controller decides; it must open. The handle only
-        // proves that it opens and is closed again at once.
-        const OpenOutcome opened =
-            openDevice(detail->devicePath, platform::kFileShareReadWrite,
-                       platform::kFileFlagOverlapped | platform::kFileAttributeNormal);
+        // proves that it opens and is closed again at once. A controller that
+        // matches and cannot be used hides every disk behind it: it is set
+        // aside as not examined.
+        const OpenedDevice opened =
+            openOrReport(detail->devicePath, platform::kFileShareReadWrite,
+                         platform::kFileFlagOverlapped | platform::kFileAttributeNormal, 0);
         if (!opened.ok()) {
+          unexamined.push_back({detail->devicePath, opened.failure.systemError, false,
+                                opened.failure.diagnostic, 0});
           return WalkStep::Stop;
         }
         controller.found = true;
@@ -132,6 +138,11 @@ bool findIntelRaidController(RaidControllerInfo& controller) {
         std::wstring instanceId;
         if (!readDeviceStringProperty(set, detail->device, platform::kDevpkeyDeviceInstanceId,
                                       instanceId)) {
+          const std::uint32_t error = platform::getLastError();
+          const StepOutcome failed = failedStep(
+              0, "Get controller instance identifier failed: 0x" + lowerHex(error), error);
+          unexamined.push_back(
+              {detail->devicePath, failed.systemError, false, failed.diagnostic, 0});
           return WalkStep::Stop;
         }
         controller.instanceId = instanceId;

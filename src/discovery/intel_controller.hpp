@@ -15,7 +15,11 @@ struct RaidControllerInfo {
   std::wstring instanceId;
 };
 
-bool findIntelRaidController(RaidControllerInfo& controller);
+// True when an Intel RAID controller was found, opened and its instance
+// identifier read. A matching controller that cannot be opened, or whose
+// instance identifier cannot be read, is set aside in unexamined after its
+// error line: the disks behind it could not be looked at.
+bool findIntelRaidController(RaidControllerInfo& controller, UnexaminedList& unexamined);
 // Appends IrstRaid and IrstNonRaid candidates, and sets aside in unexamined
 // (after its error line) a non-RAID disk that cannot be opened; the
 // enumeration goes on after it. 1 when the enumeration ran to its end, 0 when

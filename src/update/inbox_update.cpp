@@ -136,10 +136,14 @@ StepOutcome activate(const DeviceHandle& drive, std::vector<std::uint8_t>& buffe
                       "DeviceIO failed. activate failed: 0x" + lowerHex(outcome.lastError),
                       outcome.lastError);
   }
-  // FIRMWARE_STATUS_POWER_CYCLE_REQUIRED counts as success on this path.
+  // FIRMWARE_STATUS_POWER_CYCLE_REQUIRED: the image is in place and runs
+  // after a power cycle, as the same answer means on the IRST path.
   const std::uint32_t returnCode = srb::readReturnCode(request);
-  if ((returnCode & ~fw::kStatusPowerCycleRequired) == fw::kStatusSuccess) {
+  if (returnCode == fw::kStatusSuccess) {
     return {};
+  }
+  if (returnCode == fw::kStatusPowerCycleRequired) {
+    return {kResultRebootRequired, {}, 0};
   }
   return failedStep(kResultFailure,
                     "Firmware activation failed. ReturnCode: 0x" + lowerHex(returnCode));

@@ -80,7 +80,8 @@ std::string raidAndPassThrough(const std::string& controllerKeys = "",
 TEST(FindIntelRaidController, FindsTheControllerAndItsDisks) {
   BoundMachine sim(raidAndPassThrough());
   RaidControllerInfo controller;
-  ASSERT_TRUE(findIntelRaidController(controller));
+  UnexaminedList detectionUnexamined;
+  ASSERT_TRUE(findIntelRaidController(controller, detectionUnexamined));
   EXPECT_TRUE(controller.found);
   // The path exactly as the platform returns it, not the upper-cased copy.
   EXPECT_EQ(controller.controllerPath, sim.controllerPath());
@@ -131,7 +132,8 @@ class IntelControllerDescription : public testing::TestWithParam<DescriptionCase
 TEST_P(IntelControllerDescription, DecidesWhetherTheControllerMatches) {
   BoundMachine sim(raidAndPassThrough(std::string(R"(, "driverDesc": )") + GetParam().driverDesc));
   RaidControllerInfo controller;
-  EXPECT_EQ(findIntelRaidController(controller), GetParam().found);
+  UnexaminedList detectionUnexamined;
+  EXPECT_EQ(findIntelRaidController(controller, detectionUnexamined), GetParam().found);
   EXPECT_EQ(controller.found, GetParam().found);
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }
@@ -159,7 +161,8 @@ TEST(FindIntelRaidController, AnInterfacePathOfAnotherVendorDoesNotMatch) {
   BoundMachine sim(raidAndPassThrough(
       R"(, "interfacePath": "\\\\?\\pci#ven_1022&dev_7905#3&11583659&0&b8#{2accfe60-c130-11d2-b082-00a0c91efb8b}")"));
   RaidControllerInfo controller;
-  EXPECT_FALSE(findIntelRaidController(controller));
+  UnexaminedList detectionUnexamined;
+  EXPECT_FALSE(findIntelRaidController(controller, detectionUnexamined));
   EXPECT_TRUE(sim.calls(CallKind::CreateFile).empty());
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }
@@ -168,7 +171,8 @@ TEST(FindIntelRaidController, AnUpperCaseInterfacePathIsKeptAsGiven) {
   BoundMachine sim(raidAndPassThrough(
       R"(, "interfacePath": "\\\\?\\PCI#VEN_8086&DEV_A77F#3&11583659&0&B8#{2ACCFE60-C130-11D2-B082-00A0C91EFB8B}")"));
   RaidControllerInfo controller;
-  ASSERT_TRUE(findIntelRaidController(controller));
+  UnexaminedList detectionUnexamined;
+  ASSERT_TRUE(findIntelRaidController(controller, detectionUnexamined));
   EXPECT_EQ(controller.controllerPath,
             L"\\\\?\\PCI#VEN_8086&DEV_A77F#3&11583659&0&B8#{2ACCFE60-C130-11D2-B082-"
             L"00A0C91EFB8B}");
@@ -181,7 +185,8 @@ TEST(FindIntelRaidController, TheFirstMatchingControllerIsUsedForEveryIntelDisk)
         { "instanceId": "PCI\\VEN_8086&DEV_2822&SUBSYS_00008086&REV_00\\3&2&0&17",
           "driverDesc": "Intel(R) Desktop/Workstation/Server Express Chipset SATA RAID Controller" } ])"));
   RaidControllerInfo controller;
-  ASSERT_TRUE(findIntelRaidController(controller));
+  UnexaminedList detectionUnexamined;
+  ASSERT_TRUE(findIntelRaidController(controller, detectionUnexamined));
   const std::wstring first = wide(sim.config().otherControllers[1].interfacePath);
   EXPECT_EQ(controller.controllerPath, first);
   EXPECT_EQ(controller.instanceId, wide(sim.config().otherControllers[1].instanceId));
@@ -206,6 +211,9 @@ struct DetectionFault {
   bool markedFound;  // RaidControllerInfo.found afterwards
   bool controllerOpened;
   std::uint32_t error = 1117;  // 0: the call succeeds instead
+  // The not-examined entry's detail of a matching controller that cannot be
+  // used; "" when none.
+  const char* unexamined = "";
 };
 
 class IntelDetectionFailure : public testing::TestWithParam<DetectionFault> {};
@@ -219,8 +227,17 @@ TEST_P(IntelDetectionFailure, EndsTheDetectionAndReleasesEverything) {
                                           std::nullopt,
                                           key ? std::optional(simKey(*key)) : std::nullopt));
   RaidControllerInfo controller;
-  EXPECT_EQ(findIntelRaidController(controller), GetParam().found);
+  UnexaminedList detectionUnexamined;
+  EXPECT_EQ(findIntelRaidController(controller, detectionUnexamined), GetParam().found);
   EXPECT_EQ(controller.found, GetParam().markedFound);
+  if (*GetParam().unexamined == '\0') {
+    EXPECT_TRUE(detectionUnexamined.empty());
+  } else {
+    ASSERT_EQ(detectionUnexamined.size(), 1u);
+    EXPECT_EQ(detectionUnexamined[0].devicePath, sim.controllerPath());
+    EXPECT_EQ(detectionUnexamined[0].detail, GetParam().unexamined);
+    EXPECT_EQ(detectionUnexamined[0].systemError, 1117u);
+  }
   std::size_t controllerOpens = 0;
   for (const auto& open : sim.calls(CallKind::CreateFile)) {
     controllerOpens += open.succeeded ? 1 : 0;
@@ -248,11 +265,20 @@ INSTANTIATE_TEST_SUITE_P(
 
         DetectionFault{"DescriptionUnreadable", CallKind::GetDeviceProperty, 1,
                        platform::kDevpkeyDeviceDriverDesc, false, false, false},
-        DetectionFault{"ControllerDoesNotOpen", CallKind::CreateFile, 1, {}, false, false, false},
+        DetectionFault{"ControllerDoesNotOpen",
+                       CallKind::CreateFile,
+                       1,
+                       {},
+                       false,
+                       false,
+                       false,
+                       1117,
+                       "Failed to get disk handle: 0x45d"},
         // The second instance-identifier read (after the open) fails: the
         // controller was marked found, and its handle is closed all the same.
         DetectionFault{"InstanceIdUnreadableAfterOpen", CallKind::GetDeviceProperty, 3,
-                       platform::kDevpkeyDeviceInstanceId, false, true, true},
+                       platform::kDevpkeyDeviceInstanceId, false, true, true, 1117,
+                       "Get controller instance identifier failed: 0x45d"},
         // The first instance-identifier read only supplies a fallback text.
         DetectionFault{"FirstInstanceIdUnreadable", CallKind::GetDeviceProperty, 1,
                        platform::kDevpkeyDeviceInstanceId, true, true, true}),
@@ -269,7 +295,8 @@ struct WalkResult {
 WalkResult walk(BoundMachine& sim, const std::optional<CallFault>& fault = std::nullopt) {
   WalkResult out;
   RaidControllerInfo controller;
-  out.found = findIntelRaidController(controller);
+  UnexaminedList detectionUnexamined;
+  out.found = findIntelRaidController(controller, detectionUnexamined);
   if (fault) {
     sim.machine().injectCallFault(*fault);
   }

@@ -156,8 +156,9 @@ std::vector<FaultRow> rows() {
   // --- IRST: RAID members and pass-through drives share the controller path.
   for (Stack stack : {Stack::IrstRaid, Stack::IrstPassThrough}) {
     const std::string prefix = stack == Stack::IrstRaid ? "IrstRaid" : "IrstPassThrough";
+    // A matching controller that does not open hides its disks: not examined.
     out.push_back({prefix + "ControllerOpen", stack, controller, fault("open", kError), unlogged,
-                   "", kKeepsRevision});
+                   "  [ERROR] Failed to get disk handle: 0x45d", unexamined});
     out.push_back({prefix + "UpdateOpen", stack, At::UpdateOpen, "", 5,
                    "  [ERROR] Failed to get disk handle: 0x5", kKeepsRevision});
     out.push_back({prefix + "IdentifyUndelivered", stack, drive, fault("identify", kError),

@@ -361,10 +361,11 @@ TEST_P(LauncherReport, ShowsWhatEachDriveRunsAfterTheReset) {
 }
 
 const ReportCase kReportCases[] = {
-    // ReturnCode 0x20 on an activation reports success: the drive commits.
+    // ReturnCode 0x20 on an activation: the drive commits, and the package
+    // reports that it needs a power cycle on both paths.
     {"InboxActivationPowerCycleReturnCode",
      R"({"drives": [{"id": "a", "faults": [{"request": "activate", "returnCode": 32}]}], "inbox": [{"drive": "a"}]})",
-     0, "a", "KTW8LMZB"},
+     1602, "a", "KTW8LMZB"},
     {"IrstActivationPowerCycleReturnCode",
      R"({"drives": [{"id": "a", "faults": [{"request": "activate", "returnCode": 32}]}, {"id": "b"}], "intelController": {"raidVolumes": [{"members": [{"drive": "a", "port": 0}, {"drive": "b", "port": 1}]}]}})",
      1602, "a", "KTW8LMZB"},

@@ -280,8 +280,8 @@ TEST(InboxUpdate, FailureRows) {
        "  [ERROR] DeviceIO failed. ReturnCode: 0xab\n\n", 1, false},
       {"activation not delivered", R"({ "request": "activate", "error": 1117 })", 5,
        "  [ERROR] DeviceIO failed. activate failed: 0x45d\n\n", 64, true},
-      {"activation power cycle status", R"({ "request": "activate", "returnCode": 32 })", 0, "", 64,
-       true},
+      {"activation power cycle status", R"({ "request": "activate", "returnCode": 32 })", 1602, "",
+       64, true},
       {"activation status 0x21", R"({ "request": "activate", "returnCode": 33 })", 1,
        "  [ERROR] Firmware activation failed. ReturnCode: 0x21\n\n", 64, true},
       {"activation invalid slot", R"({ "request": "activate", "returnCode": 6 })", 1,
@@ -304,13 +304,13 @@ TEST(InboxUpdate, FailureRows) {
   }
 }
 
-TEST(InboxUpdate, PowerCycleDriveCountsAsSuccess) {
+TEST(InboxUpdate, PowerCycleDriveNeedsTheReboot) {
   InboxMachine sim(machineWithDrive(R"(, "activation": "powerCycle")"));
   std::uint32_t transferLength = kImageLength;
   EXPECT_EQ(updateThroughInbox(inboxDisk(1), transferLength, zev::packageImage(),
                                zev::buildPackageIdentity())
                 .code,
-            0);
+            1602);
   EXPECT_EQ(sim.drive("a").firmwareAfterReset, "KTW8LMZB");
 }
 
