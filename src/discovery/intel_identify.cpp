@@ -102,11 +102,16 @@ StepOutcome identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified) {
   }
 
   // This step is silent on failure: the last error of an undelivered request
-  // travels in the outcome only. The header's ReturnCode is not looked at.
+  // travels in the outcome only.
   const RequestOutcome sent =
       sendDeviceRequest(opened.handle.get(), platform::kIoctlScsiMiniport, *request);
   if (!sent.delivered) {
     return {kIdentifyRequestFailed, {}, sent.lastError};
+  }
+  // A request the driver refused returns no Identify data: the drive is
+  // absent, as when the request is not delivered.
+  if (srb::readReturnCode(*request) != 0) {
+    return {kIdentifyRequestFailed, {}, 0};
   }
   const std::span<const std::uint8_t> data = intel::intelNvmIdentifyData(*request);
   disk.serialNumber +=

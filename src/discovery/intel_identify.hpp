@@ -15,8 +15,9 @@ namespace zev {
 // line, which the outcome carries.
 StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
                                 std::uint32_t raidSetIndex);
-// Code 0 when the record was appended, 5 when the request failed, 8 when the
-// buffer or the device could not be had; prints nothing.
+// Code 0 when the record was appended, 5 when the request was not delivered
+// or its ReturnCode is not 0, 8 when the buffer or the device could not be
+// had; prints nothing.
 StepOutcome identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified);
 
 }  // namespace zev
