@@ -190,11 +190,13 @@ void runCheck(DiskInventory& inventory, UpdateContext& context) {
     // check is never less usable than the update it stands for.
     const SlotRead read = accepted ? row.readSlots(disk, vrocScsiPort) : SlotRead{};
     DriveOutcome outcome =
-        identifiedOutcome(disk, checkVerdict(disk, accepted, read.slots, identity.imageRevision));
-    if (accepted && !read.slots) {
+        identifiedOutcome(disk, checkVerdict(disk, accepted, read, identity.imageRevision));
+    if (read.updateNotPossible) {
+      outcome.detail = *read.updateNotPossible;
+    } else if (accepted && !read.slots) {
       outcome.detail = "Firmware slots could not be read.";
     }
-    narrowOut << "  [CHECK] " << checkVerdictText(outcome.decision, identity) << endLine << endLine;
+    narrowOut << "  [CHECK] " << checkVerdictText(outcome, identity) << endLine << endLine;
     context.outcomes.push_back(std::move(outcome));
   }
   appendUnexamined(inventory, context);

@@ -69,7 +69,8 @@ enum class Decision {
   NotExamined,
   UpdateAvailable,     // check: the gate accepts it, it runs another revision, nothing pending
   UpdatePendingReset,  // check: the pending slot holds the image's revision
-  AlreadyCurrent,      // check: it runs the image's revision
+  AlreadyCurrent,      // check: it runs the image's revision, nothing else pending
+  UpdateNotPossible,   // check: the update's own slot request refuses it
 };
 
 struct DriverKindRow;

@@ -43,7 +43,9 @@ RunResult updateResult(const std::vector<DriveOutcome>& outcomes) {
 
 RunResult checkResult(const std::vector<DriveOutcome>& outcomes) {
   RunResult result;
-  if (any(outcomes, [](const DriveOutcome& o) { return o.decision == Decision::NotExamined; })) {
+  if (any(outcomes, [](const DriveOutcome& o) {
+        return o.decision == Decision::NotExamined || o.decision == Decision::UpdateNotPossible;
+      })) {
     result.exitStatus = kResultFailure;
     result.details = "Check failed.";
   } else if (any(outcomes,

@@ -25,8 +25,9 @@ struct RunResult {
 // runError: a failure of the whole run before any drive was touched.
 // An update: 1 for a run error, no selected drive, a drive that failed (any
 // code but 0 and 1602) or a disk not examined; else 1602 when a drive needs a
-// shutdown or power cycle; else 0. A check: 1 for a run error or a disk not
-// examined; else 0 when a drive has the update available; else 2.
+// shutdown or power cycle; else 0. A check: 1 for a run error, a disk not
+// examined or a drive whose update is not possible; else 0 when a drive has
+// the update available; else 2.
 RunResult runResultOf(RunMode mode, const std::vector<DriveOutcome>& outcomes,
                       const std::optional<std::string>& runError);
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "core/step_outcome.hpp"
@@ -24,6 +25,10 @@ struct SlotState {
 struct SlotRead {
   std::optional<SlotState> slots;
   StepOutcome step;
+  // When the read is the update's own first request (the inbox slot
+  // information) and its answer would stop the update: the update's own
+  // diagnostic text for it.
+  std::optional<std::string> updateNotPossible;
 };
 
 }  // namespace zev

@@ -124,8 +124,10 @@ std::string composeLog(const UpdateContext& context, const RunResult& result) {
   return log;
 }
 
-std::string checkVerdictText(Decision decision, const PackageIdentity& identity) {
-  switch (decision) {
+std::string checkVerdictText(const DriveOutcome& outcome, const PackageIdentity& identity) {
+  switch (outcome.decision) {
+    case Decision::UpdateNotPossible:
+      return "Update not possible: " + outcome.detail;
     case Decision::UpdatePendingReset:
       return "Update pending reset.";
     case Decision::AlreadyCurrent:
@@ -144,8 +146,7 @@ std::string composeCheckLog(const UpdateContext& context, const RunResult& resul
     for (const DriveOutcome& outcome : context.outcomes) {
       if (outcome.decision != Decision::NotExamined) {
         appendDriveBlock(log, number++, outcome.disk, kResultSuccess,
-                         checkVerdictText(outcome.decision, context.identity) + "\n",
-                         context.identity);
+                         checkVerdictText(outcome, context.identity) + "\n", context.identity);
       }
     }
     appendUnexaminedBlocks(log, number, context);

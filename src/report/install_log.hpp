@@ -29,7 +29,8 @@ std::string composeCheckLog(const UpdateContext& context, const RunResult& resul
 std::int32_t writeResults(UpdateContext& context, const RunResult& result);
 
 // A check verdict's text as the console prints it after "  [CHECK] " and the
-// log after "Result Details : ".
-std::string checkVerdictText(Decision decision, const PackageIdentity& identity);
+// log after "Result Details : " (an update not possible names its reason,
+// the outcome's detail).
+std::string checkVerdictText(const DriveOutcome& outcome, const PackageIdentity& identity);
 
 }  // namespace zev

@@ -41,6 +41,8 @@ const char* decisionName(Decision decision) {
       return "updatePendingReset";
     case Decision::AlreadyCurrent:
       return "alreadyCurrent";
+    case Decision::UpdateNotPossible:
+      return "updateNotPossible";
   }
   return "failed";
 }

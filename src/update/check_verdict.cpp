@@ -24,22 +24,25 @@ bool holdsRevision(const std::vector<std::uint8_t>& slot, const std::wstring& re
 
 }  // namespace
 
-Decision checkVerdict(const DiskInfo& disk, bool accepted, const std::optional<SlotState>& slots,
+Decision checkVerdict(const DiskInfo& disk, bool accepted, const SlotRead& read,
                       const std::wstring& imageRevision) {
   if (!accepted) {
     return Decision::NotAccepted;
   }
-  if (disk.firmwareRevision == imageRevision) {
-    return Decision::AlreadyCurrent;
+  if (read.updateNotPossible) {
+    return Decision::UpdateNotPossible;
   }
+  // The revision the drive runs after its next reset decides: the pending
+  // slot's when a slot is pending, else the running one.
+  const std::optional<SlotState>& slots = read.slots;
   if (slots && slots->pendingSlot) {
     const std::size_t index = std::size_t{*slots->pendingSlot} - 1;
-    if (index < slots->revisions.size() && slots->revisions[index] &&
-        holdsRevision(*slots->revisions[index], imageRevision)) {
-      return Decision::UpdatePendingReset;
-    }
+    const bool pendingImage = index < slots->revisions.size() && slots->revisions[index] &&
+                              holdsRevision(*slots->revisions[index], imageRevision);
+    return pendingImage ? Decision::UpdatePendingReset : Decision::UpdateAvailable;
   }
-  return Decision::UpdateAvailable;
+  return disk.firmwareRevision == imageRevision ? Decision::AlreadyCurrent
+                                                : Decision::UpdateAvailable;
 }
 
 }  // namespace zev

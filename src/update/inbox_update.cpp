@@ -64,40 +64,51 @@ InfoReply requestFirmwareInfo(const DeviceHandle& drive, std::vector<std::uint8_
   return reply;
 }
 
-// The slot to activate, or the outcome of slot information that fails.
+// What the slot information says: the slot to activate, or why the update
+// cannot go on (its code and diagnostic text, not yet printed).
 struct SlotChoice {
   std::optional<std::uint8_t> slot;
   StepOutcome failure;
+  std::optional<fw::FirmwareInfo> info;  // when the reply was well formed
 };
 
+StepOutcome refusal(int code, std::string text, std::uint32_t systemError = 0) {
+  return {code, std::move(text), systemError};
+}
+
 SlotChoice chooseSlot(const DeviceHandle& drive, std::vector<std::uint8_t>& buffer) {
-  const InfoReply reply = requestFirmwareInfo(drive, buffer);
+  InfoReply reply = requestFirmwareInfo(drive, buffer);
   if (!reply.outcome.delivered) {
     return {std::nullopt,
-            failedStep(kResultRequestFailed,
-                       "Get device Information Failed: 0x" + lowerHex(reply.outcome.lastError),
-                       reply.outcome.lastError)};
+            refusal(kResultRequestFailed,
+                    "Get device Information Failed: 0x" + lowerHex(reply.outcome.lastError),
+                    reply.outcome.lastError),
+            std::nullopt};
   }
   if (reply.returnCode != fw::kStatusSuccess) {
     return {std::nullopt,
-            failedStep(kResultRequestFailed,
-                       "Get device info failed. ReturnCode: 0x" + lowerHex(reply.returnCode))};
+            refusal(kResultRequestFailed,
+                    "Get device info failed. ReturnCode: 0x" + lowerHex(reply.returnCode)),
+            std::nullopt};
   }
-  const auto& info = reply.info;
-  if (!info) {
-    return {std::nullopt,
-            failedStep(kResultRequestFailed, "Get device info failed. Malformed reply.")};
+  if (!reply.info) {
+    return {std::nullopt, refusal(kResultRequestFailed, "Get device info failed. Malformed reply."),
+            std::nullopt};
   }
-  if (!info->upgradeSupport || info->slotCount == 0) {
-    return {std::nullopt,
-            failedStep(kResultFailure, "Firmware update is not supported by the drive.")};
+  SlotChoice choice{std::nullopt, {}, std::move(reply.info)};
+  const fw::FirmwareInfo& info = *choice.info;
+  if (!info.upgradeSupport || info.slotCount == 0) {
+    choice.failure = refusal(kResultFailure, "Firmware update is not supported by the drive.");
+    return choice;
   }
-  for (const fw::FirmwareSlotInfo& slot : info->slots) {
+  for (const fw::FirmwareSlotInfo& slot : info.slots) {
     if (!slot.readOnly) {
-      return {slot.slotNumber, {}};
+      choice.slot = slot.slotNumber;
+      return choice;
     }
   }
-  return {std::nullopt, failedStep(kResultFailure, "No writable firmware slot.")};
+  choice.failure = refusal(kResultFailure, "No writable firmware slot.");
+  return choice;
 }
 
 StepOutcome download(const DeviceHandle& drive, std::vector<std::uint8_t>& buffer,
@@ -157,22 +168,25 @@ std::optional<std::vector<std::uint8_t>> requestBuffer(const DiskInfo& disk) {
 }  // namespace
 
 SlotRead readInboxSlots(const DiskInfo& disk) {
+  // The update's own first request: whatever would stop the update there
+  // makes the update not possible.
   auto buffer = requestBuffer(disk);
   if (!buffer) {
     return slotReadFailed(kResultFailure);
   }
   const OpenOutcome opened = openDevice(disk.devicePath, platform::kFileShareReadWrite, 0);
   if (!opened.ok()) {
-    return slotReadFailed(kResultRequestFailed, opened.lastError);
+    SlotRead read = slotReadFailed(kResultRequestFailed, opened.lastError);
+    read.updateNotPossible = "Failed to get disk handle: 0x" + lowerHex(opened.lastError);
+    return read;
   }
-  const InfoReply reply = requestFirmwareInfo(opened.handle, *buffer);
-  if (!reply.outcome.delivered) {
-    return slotReadFailed(kResultRequestFailed, reply.outcome.lastError);
+  SlotChoice choice = chooseSlot(opened.handle, *buffer);
+  SlotRead read{choice.info ? std::optional(slotStateOf(*choice.info)) : std::nullopt,
+                choice.failure, std::nullopt};
+  if (!choice.slot) {
+    read.updateNotPossible = choice.failure.diagnostic;
   }
-  if (!reply.info) {
-    return slotReadFailed(kResultFailure);
-  }
-  return {slotStateOf(*reply.info), {}};
+  return read;
 }
 
 StepOutcome updateThroughInbox(const DiskInfo& disk, std::uint32_t& transferLength,
@@ -198,6 +212,7 @@ StepOutcome updateThroughInbox(const DiskInfo& disk, std::uint32_t& transferLeng
   }
   const SlotChoice choice = chooseSlot(drive.handle, *buffer);
   if (!choice.slot) {
+    printErrorLine(choice.failure.diagnostic);
     return choice.failure;
   }
   const StepOutcome downloaded = download(drive.handle, *buffer, *pieces);

@@ -132,7 +132,7 @@ SlotRead readIrstSlots(const DiskInfo& disk) {
   if (!info) {
     return slotReadFailed(kResultFailure);
   }
-  return {slotStateOf(*info), {}};
+  return {slotStateOf(*info), {}, std::nullopt};
 }
 
 StepOutcome irstActivate(platform::Handle handle, std::uint32_t pathId) {

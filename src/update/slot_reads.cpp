@@ -24,7 +24,7 @@ SlotState slotStateOf(const fw::FirmwareInfo& info) {
 }
 
 SlotRead slotReadFailed(int code, std::uint32_t systemError) {
-  return {std::nullopt, {code, {}, systemError}};
+  return {std::nullopt, {code, {}, systemError}, std::nullopt};
 }
 
 }  // namespace zev

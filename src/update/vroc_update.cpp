@@ -153,7 +153,7 @@ SlotRead readVrocSlots(const DiskInfo& disk, std::int32_t vrocScsiPort) {
   for (const auto& revision : log->revisions) {
     state.revisions.emplace_back(revision);
   }
-  return {std::move(state), {}};
+  return {std::move(state), {}, std::nullopt};
 }
 
 StepOutcome vrocActivate(platform::Handle handle, std::uint32_t vrocDiskId) {

@@ -4,6 +4,7 @@
 // results file says what the console says.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -95,6 +96,24 @@ std::vector<CheckRow> checkRows() {
                     "Already at KTW8LMZB.", "alreadyCurrent"});
     rows.push_back({stack + "Refused", machineOf(R"(, "firmware": "KTW3LMZA")"), 2,
                     "Revision not accepted.", "notAccepted"});
+    // It runs the image, but an older revision waits for the next reset.
+    rows.push_back({stack + "CurrentButOlderPending",
+                    machineOf(R"(, "firmware": "KTW8LMZB", "slotFirmware": ["KTW8LMZB", "KTW3LMZB"],
+                                "pendingSlot": 2)"),
+                    0, "Update available.", "updateAvailable"});
+  }
+  // The inbox slot information is the update's own first request: what would
+  // stop the update there makes it not possible, and the check fails.
+  const std::string available = R"(, "firmware": "KTW3LMZB")";
+  for (const auto& [name, keys, reason] : std::vector<std::array<std::string, 3>>{
+           {"NoUpgradeSupport", R"(, "upgradeSupport": false)",
+            "Firmware update is not supported by the drive."},
+           {"NoWritableSlot", R"(, "slots": 1)", "No writable firmware slot."},
+           {"SlotInformationReturnCode",
+            R"(, "faults": [ { "request": "getInfo", "returnCode": 3 } ])",
+            "Get device info failed. ReturnCode: 0x3"}}) {
+    rows.push_back({"Inbox" + name, inbox(available + keys), 1, "Update not possible: " + reason,
+                    "updateNotPossible"});
   }
   rows.push_back({"NoDrive", R"({ "drives": [] })", 2, "", ""});
   rows.push_back({"InboxNotExamined",
