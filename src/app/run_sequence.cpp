@@ -44,10 +44,34 @@ class EnumeratedUnexamined {
   std::size_t next_ = 0;
 };
 
+// What identification carries from one candidate to the next.
+struct IdentificationState {
+  // The k-th RAID volume disk queries RAID set k, so that every volume's
+  // members are identified once.
+  std::uint32_t raidSetIndex = 0;
+  std::int32_t vrocScsiPort = -1;
+  // The VROC scan found a port that reports a RAID volume.
+  bool vrocRaidPort = false;
+};
+
+// The VROC scan after an Intel candidate, while nothing is identified and no
+// port has answered yet; its entries stand with the candidate.
+void scanVrocAfter(DiskInventory& inventory, std::size_t position, IdentificationState& state) {
+  if (!inventory.identified.empty() || state.vrocScsiPort != -1) {
+    return;
+  }
+  VrocScan scan =
+      scanVrocDisks(inventory.candidates[position], inventory.identified, state.vrocScsiPort);
+  state.vrocRaidPort = state.vrocRaidPort || scan.raidVolumeReported;
+  for (UnexaminedDisk& disk : scan.unexamined) {
+    disk.candidatesBefore = position;
+    inventory.unexamined.push_back(std::move(disk));
+  }
+}
+
 // Identifies one candidate by its kind; a failure that leaves a disk not
 // examined is set aside in unexamined.
-void identifyCandidate(DiskInventory& inventory, std::size_t position, std::uint32_t& raidSetIndex,
-                       std::int32_t& vrocScsiPort) {
+void identifyCandidate(DiskInventory& inventory, std::size_t position, IdentificationState& state) {
   const DiskInfo& candidate = inventory.candidates[position];
   const auto setAside = [&](const StepOutcome& failed, bool raidVolume) {
     inventory.unexamined.push_back(
@@ -61,13 +85,11 @@ void identifyCandidate(DiskInventory& inventory, std::size_t position, std::uint
       if (candidate.driverKind == DriverKind::IrstNonRaid) {
         identifyIntelPassThroughDisk(candidate, inventory.identified);
       } else if (const StepOutcome queried =
-                     queryCsmiRaidConfig(candidate, inventory.identified, raidSetIndex++);
+                     queryCsmiRaidConfig(candidate, inventory.identified, state.raidSetIndex++);
                  queried.code != 0) {
         setAside(queried, true);
       }
-      if (inventory.identified.empty()) {
-        scanVrocDisks(candidate, inventory.identified, vrocScsiPort);
-      }
+      scanVrocAfter(inventory, position, state);
       break;
     case DriverKind::Inbox:
       if (const StepOutcome identified = identifyInboxDisk(candidate, inventory.identified);
@@ -80,25 +102,22 @@ void identifyCandidate(DiskInventory& inventory, std::size_t position, std::uint
   }
 }
 
-void identifyCandidates(DiskInventory& inventory, std::int32_t& vrocScsiPort) {
+std::int32_t identifyCandidates(DiskInventory& inventory) {
   EnumeratedUnexamined enumerated(std::move(inventory.unexamined));
   inventory.unexamined.clear();
-  // The k-th RAID volume disk queries RAID set k, so that every volume's
-  // members are identified once.
-  std::uint32_t raidSetIndex = 0;
+  IdentificationState state;
   for (std::size_t position = 0; position < inventory.candidates.size(); ++position) {
     enumerated.takeUpTo(position, inventory.unexamined);
-    identifyCandidate(inventory, position, raidSetIndex, vrocScsiPort);
+    identifyCandidate(inventory, position, state);
   }
   enumerated.takeUpTo(inventory.candidates.size(), inventory.unexamined);
-  // Under the VROC driver the CSMI query fails by design and the scan finds
-  // the volumes' members instead: then no volume went unexamined.
-  const bool vrocFoundMembers =
-      std::any_of(inventory.identified.begin(), inventory.identified.end(),
-                  [](const DiskInfo& disk) { return disk.driverKind == DriverKind::VrocRaid; });
-  if (vrocFoundMembers) {
+  // Under the VROC driver the CSMI query fails by design and the scan lists
+  // the volume's drives instead (or sets them aside): then the volume disks
+  // are accounted for.
+  if (state.vrocRaidPort) {
     std::erase_if(inventory.unexamined, [](const UnexaminedDisk& disk) { return disk.raidVolume; });
   }
+  return state.vrocScsiPort;
 }
 
 // Discovery and identification, shared by the update and the check; the
@@ -109,11 +128,7 @@ std::int32_t discoverAndIdentify(DiskInventory& inventory) {
     enumerateIntelControllerDisks(controller, inventory.candidates, inventory.unexamined);
   }
   enumerateInboxNvmeDisks(inventory.candidates, inventory.unexamined);
-  std::int32_t vrocScsiPort = -1;
-  if (!inventory.candidates.empty()) {
-    identifyCandidates(inventory, vrocScsiPort);
-  }
-  return vrocScsiPort;
+  return inventory.candidates.empty() ? -1 : identifyCandidates(inventory);
 }
 
 Decision updateDecision(std::int32_t resultCode) {

@@ -1,14 +1,18 @@
 // The VROC scan: probes the SCSI port devices \\.\Scsi0: to \\.\Scsi15: for
 // the VROC driver ("NvmeRAID" requests). The first port that reports a RAID
-// volume or non-RAID drives ends the search; each drive it lists is
-// identified through the driver's NVMe pass-through and appended. Driver
-// requests are not examined for success: the "dwError" lines are the only
-// report.
+// volume or non-RAID drives ends the search: a RAID port's members are listed
+// first, then the same port's non-RAID drives. Each drive it lists is
+// identified through the driver's NVMe pass-through and appended; one whose
+// Identify fails is set aside as not examined, since the driver serves only
+// NVMe drives.
 #include "discovery/vroc_scan.hpp"
-#include "core/zero_filled_buffer.hpp"
 
+#include <algorithm>
 #include <array>
+#include <string>
 
+#include "core/text.hpp"
+#include "core/zero_filled_buffer.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
 #include "records/identify_fields.hpp"
@@ -25,22 +29,58 @@ enum class PortOutcome {
   AllocationFailed,  // a buffer could not be had: the scan ends with -1
 };
 
+// One port's scan: its path, the records and the entries set aside.
+struct PortScan {
+  std::wstring path;
+  DiskInfo& record;
+  DiskList& identified;
+  VrocScan& result;
+
+  void setAside(std::wstring devicePath, const StepOutcome& failed = {}) {
+    result.unexamined.push_back(
+        {std::move(devicePath), failed.systemError, false, failed.diagnostic, 0});
+  }
+};
+
 void printLastError(const RequestOutcome& outcome) {
   if (outcome.lastError != 0) {
     printNarrow("dwError: %lu\n", static_cast<unsigned long>(outcome.lastError));
   }
 }
 
-// Identifies one listed drive into record (steps of the pass-through Identify);
-// passThrough is the kIdentifyRequestSize buffer.
+// A list request the driver did not serve: not delivered, or refused.
+bool listRefused(const RequestOutcome& outcome, std::span<const std::uint8_t> list) {
+  return !outcome.delivered || srb::readReturnCode(list) != 0;
+}
+
+// The pass-through Identify of one listed drive; passThrough is the
+// kIdentifyRequestSize buffer, zeroed here as it still holds the reply for
+// the drive before. Appends the record, or sets the drive aside after its
+// error line when the request was not delivered, refused or completed with
+// an NVMe status.
 void identifyListedDrive(platform::Handle port, const vroc::VrocDiskEntry& entry,
-                         std::span<std::uint8_t> passThrough, DiskInfo& record) {
+                         std::span<std::uint8_t> passThrough, PortScan& scan) {
+  std::fill(passThrough.begin(), passThrough.end(), std::uint8_t{0});
   vroc::buildIdentifyRequest(passThrough, entry.diskId);
   const RequestOutcome outcome = sendDeviceRequest(port, platform::kIoctlScsiMiniport, passThrough);
   printLastError(outcome);
-  // Read whatever the data area holds: a drive that returned nothing keeps the
-  // 0x55 fill, which no accepted revision matches.
+  const std::uint32_t returnCode = srb::readReturnCode(passThrough);
+  const std::uint32_t completion = vroc::readCompletionDword3(passThrough);
+  std::optional<StepOutcome> failed;
+  if (!outcome.delivered) {
+    failed = failedStep(1, "Identify failed: 0x" + lowerHex(outcome.lastError), outcome.lastError);
+  } else if (returnCode != 0) {
+    failed = failedStep(1, "Identify failed. ReturnCode: 0x" + lowerHex(returnCode));
+  } else if (vroc::completionFailed(completion)) {
+    failed = failedStep(1, "Identify failed. NVMe status: 0x" +
+                               lowerHex(completion >> vroc::kCompletionStatusShift));
+  }
+  if (failed) {
+    scan.setAside(scan.path + L" vrocDiskId:" + widenBytes(lowerHex(entry.diskId)), *failed);
+    return;
+  }
   const auto data = vroc::identifyData(passThrough);
+  DiskInfo& record = scan.record;
   record.firmwareRevision =
       identify::textWholeField(data.subspan(identify::kFrOffset, identify::kFrSize));
   record.serialNumber =
@@ -48,12 +88,14 @@ void identifyListedDrive(platform::Handle port, const vroc::VrocDiskEntry& entry
   record.pathId = static_cast<std::int64_t>(entry.pathId);
   record.vrocDiskId = entry.diskId;
   record.modelNumber = entry.modelNumber;
+  scan.identified.push_back(record);
 }
 
-PortOutcome listRaidMembers(platform::Handle port, DiskInfo& record, DiskList& identified) {
+PortOutcome listRaidMembers(platform::Handle port, PortScan& scan) {
   std::array<std::uint8_t, vroc::kVolumeInfoRequestSize> volumeInfo{};
   vroc::buildVolumeInfoRequest(volumeInfo);
-  printLastError(sendDeviceRequest(port, platform::kIoctlScsiMiniport, volumeInfo));
+  const RequestOutcome informed = sendDeviceRequest(port, platform::kIoctlScsiMiniport, volumeInfo);
+  printLastError(informed);
   const std::uint32_t memberCount = vroc::readVolumeMemberCount(volumeInfo);
   printNarrow("Number of NVMe RAID volume member disks: %lu\n",
               static_cast<unsigned long>(memberCount));
@@ -66,11 +108,18 @@ PortOutcome listRaidMembers(platform::Handle port, DiskInfo& record, DiskList& i
     return PortOutcome::AllocationFailed;
   }
   vroc::buildMemberListRequest(*list, memberCount);
-  printLastError(sendDeviceRequest(port, platform::kIoctlScsiMiniport, *list));
+  const RequestOutcome listed = sendDeviceRequest(port, platform::kIoctlScsiMiniport, *list);
+  printLastError(listed);
 
   auto passThrough = zeroFilledBuffer(vroc::kIdentifyRequestSize);
   if (!passThrough) {
     return PortOutcome::AllocationFailed;
+  }
+  // A volume whose information or member list could not be read: its
+  // drives are one entry not examined.
+  if (listRefused(informed, volumeInfo) || (memberCount > 0 && listRefused(listed, *list))) {
+    scan.setAside(scan.path);
+    return PortOutcome::Listed;
   }
   for (std::uint32_t j = 0; j < memberCount; ++j) {
     const auto entry = vroc::readDiskEntry(*list, vroc::kMemberListEntriesOffset, j);
@@ -79,16 +128,15 @@ PortOutcome listRaidMembers(platform::Handle port, DiskInfo& record, DiskList& i
     }
     printNarrow("\nSerial: %s\nvrocDiskId:%lx\n", entry->serialText.c_str(),
                 static_cast<unsigned long>(entry->diskId));
-    record.driverKind = DriverKind::VrocRaid;
+    scan.record.driverKind = DriverKind::VrocRaid;
     wideOut << L"RaidVROC" << endLine;
-    identifyListedDrive(port, *entry, *passThrough, record);
-    identified.push_back(record);
+    identifyListedDrive(port, *entry, *passThrough, scan);
   }
   // A volume with no members still ends the scan on this port.
   return PortOutcome::Listed;
 }
 
-PortOutcome listNonRaidDrives(platform::Handle port, DiskInfo& record, DiskList& identified) {
+PortOutcome listNonRaidDrives(platform::Handle port, PortScan& scan) {
   std::array<std::uint8_t, vroc::kCountRequestSize> count{};
   vroc::buildCountRequest(count, vroc::kNonRaidCountCode);
   sendDeviceRequest(port, platform::kIoctlScsiMiniport, count);
@@ -104,56 +152,77 @@ PortOutcome listNonRaidDrives(platform::Handle port, DiskInfo& record, DiskList&
     return PortOutcome::AllocationFailed;
   }
   vroc::buildNonRaidListRequest(*list, drives);
-  sendDeviceRequest(port, platform::kIoctlScsiMiniport, *list);
+  const RequestOutcome listed = sendDeviceRequest(port, platform::kIoctlScsiMiniport, *list);
 
   auto passThrough = zeroFilledBuffer(vroc::kIdentifyRequestSize);
   if (!passThrough) {
     return PortOutcome::AllocationFailed;
+  }
+  if (listRefused(listed, *list)) {
+    scan.setAside(scan.path);
+    return PortOutcome::Listed;
   }
   for (std::uint32_t j = 0; j < drives; ++j) {
     const auto entry = vroc::readDiskEntry(*list, vroc::kNonRaidListEntriesOffset, j);
     if (!entry) {
       break;  // the list is sized for driveCount entries; never reached
     }
-    record.driverKind = DriverKind::VrocNonRaid;
+    scan.record.driverKind = DriverKind::VrocNonRaid;
     wideOut << L"NonRaidVROC" << endLine;
-    identifyListedDrive(port, *entry, *passThrough, record);
-    identified.push_back(record);
+    identifyListedDrive(port, *entry, *passThrough, scan);
   }
   return PortOutcome::Listed;
 }
 
-PortOutcome scanPort(platform::Handle port, DiskInfo& record, DiskList& identified) {
+PortOutcome scanPort(platform::Handle port, PortScan& scan) {
   // Only the count is looked at: it stays 0 when the port does not answer.
   std::array<std::uint8_t, vroc::kCountRequestSize> volumeCount{};
   vroc::buildCountRequest(volumeCount, vroc::kRaidVolumeCountCode);
   sendDeviceRequest(port, platform::kIoctlScsiMiniport, volumeCount);
-  if (vroc::readRaidVolumeCount(volumeCount) != 0) {
-    return listRaidMembers(port, record, identified);
+  const std::uint32_t volumes = vroc::readRaidVolumeCount(volumeCount);
+  if (volumes == 0) {
+    return listNonRaidDrives(port, scan);
   }
-  return listNonRaidDrives(port, record, identified);
+  scan.result.raidVolumeReported = true;
+  const PortOutcome members = listRaidMembers(port, scan);
+  if (members != PortOutcome::Listed) {
+    return members;
+  }
+  // The information and member requests name volume 1 only; the request for
+  // a later volume is not known, so its drives are never guessed at.
+  if (volumes > 1) {
+    scan.setAside(L"RAID volumes 2 to " + std::to_wstring(volumes) + L" of " + scan.path);
+  }
+  // The same port's drives outside the volume.
+  return listNonRaidDrives(port, scan) == PortOutcome::AllocationFailed
+             ? PortOutcome::AllocationFailed
+             : PortOutcome::Listed;
 }
 
 }  // namespace
 
-StepOutcome scanVrocDisks(DiskInfo candidate, DiskList& identified, std::int32_t& vrocScsiPort) {
+VrocScan scanVrocDisks(DiskInfo candidate, DiskList& identified, std::int32_t& vrocScsiPort) {
+  VrocScan result;
   for (std::int32_t port = 0; port < vroc::kScsiPortCount; ++port) {
-    const OpenOutcome opened = openDevice(vroc::scsiPortPath(port), platform::kFileShareReadWrite,
-                                          platform::kFileAttributeNormal);
+    const std::wstring path = vroc::scsiPortPath(port);
+    const OpenOutcome opened =
+        openDevice(path, platform::kFileShareReadWrite, platform::kFileAttributeNormal);
     if (!opened.ok()) {
       continue;
     }
-    switch (scanPort(opened.handle.get(), candidate, identified)) {
+    PortScan scan{path, candidate, identified, result};
+    switch (scanPort(opened.handle.get(), scan)) {
       case PortOutcome::NotServed:
         break;
       case PortOutcome::Listed:
         vrocScsiPort = port;
-        return {};
+        return result;
       case PortOutcome::AllocationFailed:
-        return {-1, {}, 0};
+        result.code = -1;
+        return result;
     }
   }
-  return {};
+  return result;
 }
 
 }  // namespace zev

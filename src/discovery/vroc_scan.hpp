@@ -5,13 +5,23 @@
 #include <cstdint>
 
 #include "core/disk_info.hpp"
-#include "core/step_outcome.hpp"
 
 namespace zev {
 
-// Code 0, or -1 when a buffer could not be allocated; sets vrocScsiPort to
-// the port that answered. Its "dwError" lines are no diagnostics: the
-// outcome carries none.
-StepOutcome scanVrocDisks(DiskInfo candidate, DiskList& identified, std::int32_t& vrocScsiPort);
+struct VrocScan {
+  // 0, or -1 when a buffer could not be allocated.
+  int code = 0;
+  // The port that answered reported a RAID volume.
+  bool raidVolumeReported = false;
+  // What the port's driver listed and could not be examined: a drive whose
+  // Identify failed ("\\.\ScsiN: vrocDiskId:" + its id), a list that could
+  // not be read ("\\.\ScsiN:"), the RAID volumes after the first ("RAID
+  // volumes 2 to k of \\.\ScsiN:").
+  UnexaminedList unexamined;
+};
+
+// Sets vrocScsiPort to the port that answered. The "dwError" lines it prints
+// are no diagnostics; a failed Identify prints its error line.
+VrocScan scanVrocDisks(DiskInfo candidate, DiskList& identified, std::int32_t& vrocScsiPort);
 
 }  // namespace zev

@@ -41,15 +41,15 @@ const DispatchCase kCases[] = {
                              "faults": [{"request": "csmi", "returnCode": 26}]}})",
      2, 0, 0, DriverKind::None},
     // A VROC controller answers no CSMI request: the scan after the volume disk
-    // finds both members; the pass-through disk that follows is identified
-    // again through the (failing) pass-through, and no second scan runs.
+    // finds both members and then the port's pass-through drive; that drive's
+    // own candidate fails the Intel pass-through, and no second scan runs.
     {"vroc after the first candidate only",
      R"({"drives": [{"id": "a"}, {"id": "b"}, {"id": "c"}],
          "intelController": {"driver": "vroc",
                              "raidVolumes": [{"members": [{"drive": "a", "port": 0},
                                                           {"drive": "b", "port": 1}]}],
                              "passThrough": [{"drive": "c", "busNumber": 4}]}})",
-     1, 2, 2, DriverKind::VrocRaid},
+     1, 3, 3, DriverKind::VrocRaid},
     // An RST volume identifies its members: no scan at all; the inbox drive
     // follows the Intel ones.
     {"rst members then inbox",

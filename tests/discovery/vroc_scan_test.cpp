@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/text.hpp"
 #include "support/bound_machine.hpp"
 
 namespace zev {
@@ -69,15 +70,26 @@ struct ScanRun {
   int result = 99;
   std::int32_t port = -1;
   DiskList identified;
+  VrocScan scan;
   std::string output;
 };
 
 ScanRun runScan(const DiskInfo& candidate = raidCandidate()) {
   ScanRun run;
   ConsoleCapture capture;
-  run.result = scanVrocDisks(candidate, run.identified, run.port).code;
+  run.scan = scanVrocDisks(candidate, run.identified, run.port);
+  run.result = run.scan.code;
   run.output = capture.text();
   return run;
+}
+
+// The not-examined entries of a scan: "path: detail".
+std::vector<std::string> unexaminedOf(const ScanRun& run) {
+  std::vector<std::string> out;
+  for (const UnexaminedDisk& disk : run.scan.unexamined) {
+    out.push_back(narrowText(disk.devicePath) + ": " + disk.detail);
+  }
+  return out;
 }
 
 std::wstring scsiPath(int port) {
@@ -115,17 +127,22 @@ std::string serialLine(const std::string& serial, const char* diskId) {
   return "\nSerial: " + serial + "\nvrocDiskId:" + diskId + "\n";
 }
 
-TEST(VrocScan, RaidVolumeOnPortTwoListsItsMembersAndEndsTheSearch) {
+TEST(VrocScan, RaidVolumeOnPortTwoListsItsMembersThenThePortsOtherDrives) {
   VrocMachine sim(kRaidMachine);
   const ScanRun run = runScan();
 
   EXPECT_EQ(run.result, 0);
   EXPECT_EQ(run.port, 2);
+  EXPECT_TRUE(run.scan.raidVolumeReported);
   EXPECT_EQ(run.output, "Number of NVMe RAID volume member disks: 2\n" +
                             serialLine(padded("KD27VRA0001", 20), "1") + "RaidVROC\n" +
-                            serialLine(padded("KD27VRB0002", 20), "2") + "RaidVROC\n");
+                            serialLine(padded("KD27VRB0002", 20), "2") + "RaidVROC\n" +
+                            "NonRaidVROC\n");
 
-  ASSERT_EQ(run.identified.size(), 2u);
+  ASSERT_EQ(run.identified.size(), 3u);
+  // The port's drive outside the volume follows its members.
+  EXPECT_EQ(run.identified[2].driverKind, DriverKind::VrocNonRaid);
+  EXPECT_EQ(run.identified[2].serialNumber, wideBytes(padded("KD27LOOSE", 20)));
   const struct {
     const char* model;
     const char* serial;
@@ -149,11 +166,11 @@ TEST(VrocScan, RaidVolumeOnPortTwoListsItsMembersAndEndsTheSearch) {
     EXPECT_EQ(record.resultCode, 0);
   }
 
-  // Ports 3 to 15 are never opened; the RAID port's non-RAID drive is not listed.
+  // Ports 3 to 15 are never opened.
   EXPECT_EQ(openedPaths(sim), scsiPaths(3));
   EXPECT_EQ(codesSentTo(sim, scsiPath(2)),
             (std::vector<std::uint32_t>{kVolumeCount, kVolumeInfo, kMemberList, kPassThrough,
-                                        kPassThrough}));
+                                        kPassThrough, kNonRaidCount, kNonRaidList, kPassThrough}));
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }
 
@@ -186,11 +203,12 @@ TEST(VrocScan, RequestsCarryTheirSizesAndThePassThroughNamesEachDisk) {
     }
   }
   const auto passThroughs = sim.miniportRequests(kPassThrough);
-  ASSERT_EQ(passThroughs.size(), 2u);
+  ASSERT_EQ(passThroughs.size(), 3u);
   EXPECT_EQ(testsupport::le32At(passThroughs[0], 20), 1u);
   EXPECT_EQ(testsupport::le32At(passThroughs[1], 20), 2u);
+  EXPECT_EQ(testsupport::le32At(passThroughs[2], 20), 3u);
   EXPECT_EQ(sim.drive("vroc-a").requests[static_cast<int>(zevsim::FaultRequest::Identify)], 1u);
-  EXPECT_EQ(sim.drive("loose").requests[static_cast<int>(zevsim::FaultRequest::Identify)], 0u);
+  EXPECT_EQ(sim.drive("loose").requests[static_cast<int>(zevsim::FaultRequest::Identify)], 1u);
 }
 
 TEST(VrocScan, NonRaidDrivesAreListedFromTheFirstPortThatHasThem) {
@@ -279,11 +297,14 @@ TEST(VrocScan, AVolumeWithoutMembersStillEndsTheScanOnItsPort) {
   const ScanRun run = runScan();
   EXPECT_EQ(run.result, 0);
   EXPECT_EQ(run.port, 2);
-  EXPECT_TRUE(run.identified.empty());
-  EXPECT_EQ(run.output, "Number of NVMe RAID volume member disks: 0\n");
-  // The port's non-RAID drive is not looked for either.
+  // Only the port's drive outside the volume is listed.
+  ASSERT_EQ(run.identified.size(), 1u);
+  EXPECT_EQ(run.identified[0].driverKind, DriverKind::VrocNonRaid);
+  EXPECT_EQ(run.output, "Number of NVMe RAID volume member disks: 0\nNonRaidVROC\n");
   EXPECT_EQ(codesSentTo(sim, scsiPath(2)),
-            (std::vector<std::uint32_t>{kVolumeCount, kVolumeInfo, kMemberList}));
+            (std::vector<std::uint32_t>{kVolumeCount, kVolumeInfo, kMemberList, kNonRaidCount,
+                                        kNonRaidList, kPassThrough}));
+  EXPECT_TRUE(run.scan.unexamined.empty());
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }
 
@@ -291,15 +312,19 @@ struct IdentifyFailureCase {
   const char* name;
   const char* fault;
   std::string dwErrorLines;  // after each member's "RaidVROC"
+  std::string errorLine;     // the failed Identify's, without "  [ERROR] "
 };
 
-TEST(VrocScan, AFailedPassThroughLeavesARecordOfFillCharactersThatIsStillAppended) {
+TEST(VrocScan, AFailedPassThroughIsADriveNotExaminedAndAppendsNoRecord) {
   // A request that is not delivered prints its last error; the next member's
   // request succeeds and leaves that value in place, so it is printed again.
   const IdentifyFailureCase cases[] = {
-      {"not delivered", R"({ "request": "identify", "error": 1117 })", "dwError: 1117\n"},
-      {"refused by the driver", R"({ "request": "identify", "returnCode": 5 })", ""},
-      {"completed with an NVMe status", R"({ "request": "identify", "nvmeStatus": 2 })", ""},
+      {"not delivered", R"({ "request": "identify", "error": 1117 })", "dwError: 1117\n",
+       "Identify failed: 0x45d"},
+      {"refused by the driver", R"({ "request": "identify", "returnCode": 5 })", "",
+       "Identify failed. ReturnCode: 0x5"},
+      {"completed with an NVMe status", R"({ "request": "identify", "nvmeStatus": 2 })", "",
+       "Identify failed. NVMe status: 0x2"},
   };
   for (const IdentifyFailureCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -317,14 +342,13 @@ TEST(VrocScan, AFailedPassThroughLeavesARecordOfFillCharactersThatIsStillAppende
     EXPECT_EQ(run.port, 2);
     EXPECT_EQ(run.output, "Number of NVMe RAID volume member disks: 2\n" +
                               serialLine(padded("KD27A", 20), "1") + "RaidVROC\n" + c.dwErrorLines +
+                              "  [ERROR] " + c.errorLine + "\n\n" +
                               serialLine(padded("KD27B", 20), "2") + "RaidVROC\n" + c.dwErrorLines);
-    ASSERT_EQ(run.identified.size(), 2u);
-    EXPECT_EQ(run.identified[0].firmwareRevision, std::wstring(8, L'\x55'));
-    EXPECT_EQ(run.identified[0].serialNumber, std::wstring(20, L'\x55'));
-    // The list entry still names the drive.
-    EXPECT_EQ(run.identified[0].modelNumber, wideBytes(padded("KELDORA TQ270c 1TB", 40)));
-    EXPECT_EQ(run.identified[0].vrocDiskId, 1u);
-    EXPECT_EQ(run.identified[1].firmwareRevision, L"KTW7LMZB");
+    // The driver serves NVMe drives only: the failed drive is not examined.
+    ASSERT_EQ(run.identified.size(), 1u);
+    EXPECT_EQ(run.identified[0].firmwareRevision, L"KTW7LMZB");
+    EXPECT_EQ(unexaminedOf(run),
+              (std::vector<std::string>{"\\\\.\\Scsi2: vrocDiskId:1: " + c.errorLine}));
   }
 }
 
@@ -341,30 +365,39 @@ TEST(VrocScan, AFailedPassThroughCallPrintsTheErrorReadRightAfterIt) {
   // The volume information never came back: no members, but the port is set.
   EXPECT_EQ(run.output,
             "dwError: 3758096385\nNumber of NVMe RAID volume member disks: 0\n"
-            "dwError: 3758096385\n");
+            "dwError: 3758096385\nNonRaidVROC\ndwError: 3758096385\n");
   EXPECT_EQ(run.port, 2);
-  EXPECT_TRUE(run.identified.empty());
+  ASSERT_EQ(run.identified.size(), 1u);
+  EXPECT_EQ(run.identified[0].driverKind, DriverKind::VrocNonRaid);
 }
 
 struct ListFailureCase {
   const char* name;
   const char* fault;
   std::string output;
-  std::size_t records;
+  std::vector<std::string> unexamined;
 };
 
 TEST(VrocScan, ListRequestFailuresAreReportedAndTheScanGoesOn) {
   const ListFailureCase cases[] = {
-      // The member list fails: its entries stay zero, so the pass-through
-      // names disk 0, which the driver refuses; the stale error shows again.
-      {"member list not delivered", R"({ "request": "vrocList", "nth": 3, "error": 31 })",
-       "Number of NVMe RAID volume member disks: 2\ndwError: 31\n" + serialLine("", "0") +
-           "RaidVROC\ndwError: 31\n" + serialLine("", "0") + "RaidVROC\ndwError: 31\n",
-       2},
-      {"volume information not delivered", R"({ "request": "vrocList", "nth": 2, "error": 87 })",
-       "dwError: 87\nNumber of NVMe RAID volume member disks: 0\ndwError: 87\n", 0},
-      {"volume count not delivered", R"({ "request": "vrocList", "nth": 1, "error": 1117 })", "",
-       0},
+      // The volume information or the member list fails: none of the
+      // volume's entries is read, and its drives are one entry not examined.
+      {"member list not delivered",
+       R"({ "request": "vrocList", "nth": 3, "error": 31 })",
+       "Number of NVMe RAID volume member disks: 2\ndwError: 31\n",
+       {"\\\\.\\Scsi2:: "}},
+      {"member list refused",
+       R"({ "request": "vrocList", "nth": 3, "returnCode": 3 })",
+       "Number of NVMe RAID volume member disks: 2\n",
+       {"\\\\.\\Scsi2:: "}},
+      {"volume information not delivered",
+       R"({ "request": "vrocList", "nth": 2, "error": 87 })",
+       "dwError: 87\nNumber of NVMe RAID volume member disks: 0\ndwError: 87\n",
+       {"\\\\.\\Scsi2:: "}},
+      {"volume count not delivered",
+       R"({ "request": "vrocList", "nth": 1, "error": 1117 })",
+       "",
+       {}},
   };
   for (const ListFailureCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -378,12 +411,8 @@ TEST(VrocScan, ListRequestFailuresAreReportedAndTheScanGoesOn) {
     const ScanRun run = runScan();
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(run.output, c.output);
-    ASSERT_EQ(run.identified.size(), c.records);
-    for (const DiskInfo& record : run.identified) {
-      EXPECT_EQ(record.vrocDiskId, 0u);
-      EXPECT_EQ(record.firmwareRevision, std::wstring(8, L'\x55'));
-      EXPECT_EQ(record.modelNumber, std::wstring(40, L'?'));  // zero bytes of no entry
-    }
+    EXPECT_TRUE(run.identified.empty());
+    EXPECT_EQ(unexaminedOf(run), c.unexamined);
     EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
   }
 }

@@ -214,22 +214,24 @@ std::vector<FaultRow> rows() {
                    fault("vrocList", R"("returnCode": 3)"), unlogged, "", unlisted});
     // The scan's requests are counted in order: the RAID volume count, then
     // the volume information and member list, or the non-RAID count and list.
-    // A failed list leaves the faulted drive unlisted or unidentified.
+    // A volume information or a list that fails on a port that has drives
+    // leaves them not examined; a failed non-RAID count is a port without
+    // drives.
     for (int nth : {2, 3}) {
-      // A failed member list still lists members (of fill text): the volume
-      // was examined, and its members are refused by the gate.
       out.push_back({prefix + (nth == 2 ? "Second" : "Third") + "ListRequestUndelivered", stack,
                      controller, fault("vrocList", kError, nth), unlogged,
-                     raid ? "dwError: 1117" : "", nth == 2 ? unlisted : kKeepsRevision});
+                     raid ? "dwError: 1117" : "", raid || nth == 3 ? unexamined : kKeepsRevision});
     }
-    // An Identify that fails leaves the data area's fill, a revision that no
-    // row of the gate accepts.
+    // The driver serves NVMe drives only: a drive whose Identify fails is not
+    // examined.
     out.push_back({prefix + "IdentifyUndelivered", stack, drive, fault("identify", kError),
-                   unlogged, "", kKeepsRevision});
+                   unlogged, "  [ERROR] Identify failed: 0x45d", unexamined});
     out.push_back({prefix + "IdentifyReturnCode", stack, drive,
-                   fault("identify", R"("returnCode": 14)"), unlogged, "", kKeepsRevision});
+                   fault("identify", R"("returnCode": 14)"), unlogged,
+                   "  [ERROR] Identify failed. ReturnCode: 0xe", unexamined});
     out.push_back({prefix + "IdentifyNvmeStatus", stack, drive,
-                   fault("identify", R"("nvmeStatus": 2)"), unlogged, "", kKeepsRevision});
+                   fault("identify", R"("nvmeStatus": 2)"), unlogged,
+                   "  [ERROR] Identify failed. NVMe status: 0x2", unexamined});
     // Granularity 1: pieces 1, 256 and 512 are the first, a middle and the last.
     for (int nth : {1, 256, 512}) {
       const std::string piece = nth == 1 ? "First" : nth == 256 ? "Middle" : "Last";
