@@ -67,7 +67,7 @@ enum class Decision {
   Failed,                  // result 1 or 5
   NotAccepted,             // the revision gate refused it
   NotExamined,
-  UpdateAvailable,     // check: the gate accepts it, it runs another revision, nothing pending
+  UpdateAvailable,     // check: the gate accepts it; after its next reset it runs another revision
   UpdatePendingReset,  // check: the pending slot holds the image's revision
   AlreadyCurrent,      // check: it runs the image's revision, nothing else pending
   UpdateNotPossible,   // check: the update's own slot request refuses it
