@@ -7,12 +7,11 @@
 # --- The Win32 backend (the only code that includes <windows.h>) ---
 file(GLOB ZEV_WIN32_BACKEND_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/src/platform/win32/*.cpp)
-# SHA-256 through CNG belongs to the portable code of every Windows build
+# SHA-256 through CNG belongs to the platform layer of every Windows build
 # (zev-sim.exe too), not to this backend.
 list(FILTER ZEV_WIN32_BACKEND_SOURCES EXCLUDE REGEX "sha256_cng\\.cpp$")
-add_library(zev_platform_win32 STATIC ${ZEV_WIN32_BACKEND_SOURCES})
-target_include_directories(zev_platform_win32 PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(zev_platform_win32 PUBLIC setupapi user32 kernel32)
+zev_platform_backend(zev_platform_win32 SOURCES ${ZEV_WIN32_BACKEND_SOURCES}
+                     LINKS setupapi user32 kernel32)
 
 # --- The package executable ---
 set(ZEV_PACKAGE_NAME "ZEV_TQ270c_V${PROJECT_VERSION}_KTW8LMZB")
