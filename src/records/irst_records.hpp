@@ -25,6 +25,7 @@
 
 #include "records/firmware_records.hpp"
 #include "records/intel_requests.hpp"
+#include "records/nvme_command.hpp"
 #include "records/srb_io_control.hpp"
 
 namespace zev::irst {
@@ -62,7 +63,7 @@ inline void writeDownloadRequest(std::span<std::uint8_t> request, std::uint8_t p
 // The slot-information request: the request block's GET_INFO function and a
 // version-2 info record with room for every NVMe slot.
 inline constexpr std::size_t kGetInfoRequestSize =
-    kDataRecordOffset + fw::kInfoV2SlotsOffset + fw::kMaxSlots * fw::kSlotInfoV2Size;
+    kDataRecordOffset + fw::kInfoV2SlotsOffset + nvme::kMaxFirmwareSlots * fw::kSlotInfoV2Size;
 static_assert(kGetInfoRequestSize == 248);
 
 // Fills a zero-filled GET_INFO request of exactly kGetInfoRequestSize bytes.

@@ -1,7 +1,8 @@
 // records/: every byte layout of a request the package sends or a reply it
-// reads (SRB_IO_CONTROL, the storage query, Identify fields, the miniport
-// firmware records, CSMI, "IntelNvm", "IntelFw ", VROC), each builder beside
-// its layout. Includes only itself and the standard library.
+// reads (SRB_IO_CONTROL, the storage query, Identify fields, the NVMe
+// commands, the miniport firmware records, CSMI, "IntelNvm", "IntelFw ",
+// VROC), each builder beside its layout. Includes only itself and the
+// standard library.
 //
 // Little-endian loads and stores over byte buffers. Every request record the
 // package builds and every reply it reads goes through these helpers, so no

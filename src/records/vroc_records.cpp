@@ -6,6 +6,7 @@
 
 #include "records/identify_fields.hpp"
 #include "records/little_endian.hpp"
+#include "records/nvme_command.hpp"
 
 namespace zev::vroc {
 
@@ -36,6 +37,11 @@ void writePassThroughHead(std::span<std::uint8_t> request, std::uint32_t diskId,
   storeLe32(request, kPtDataLengthOffset, dataLength);
   storeLe32(request, kPtMetadataLengthOffset, 0);
   storeLe32(request, kPtReturnBufferLengthOffset, returnBufferLength);
+}
+
+// The submission queue entry inside a pass-through request.
+std::span<std::uint8_t, nvme::kCommandSize> commandEntry(std::span<std::uint8_t> request) {
+  return request.subspan<kPtCommandOffset, nvme::kCommandSize>();
 }
 
 }  // namespace
@@ -122,13 +128,15 @@ void buildIdentifyRequest(std::span<std::uint8_t> request, std::uint32_t diskId)
   std::fill(request.begin(), request.end(), std::uint8_t{0});
   writePassThroughHead(request, diskId, kScanTimeout, kDirectionDriveToHost, 0,
                        static_cast<std::uint32_t>(kIdentifyRequestSize));
-  storeLe8(request, commandDwordOffset(0), kOpcodeIdentify);
-  storeLe32(request, commandDwordOffset(10), kCnsController);
-  std::fill_n(request.begin() + kPtDataOffset, kIdentifyDataSize, kIdentifyFillByte);
+  nvme::Command command;
+  command.opcode = nvme::kOpcodeIdentify;
+  command.cdw10 = nvme::kCnsController;
+  nvme::writeCommand(commandEntry(request), command);
+  std::fill_n(request.begin() + kPtDataOffset, identify::kDataSize, kIdentifyFillByte);
 }
 
 std::span<const std::uint8_t> identifyData(std::span<const std::uint8_t> reply) {
-  return reply.subspan(kPtDataOffset, kIdentifyDataSize);
+  return reply.subspan(kPtDataOffset, identify::kDataSize);
 }
 
 void buildDownloadRequest(std::span<std::uint8_t> request, std::uint32_t diskId,
@@ -137,10 +145,12 @@ void buildDownloadRequest(std::span<std::uint8_t> request, std::uint32_t diskId,
   const auto pieceLength = static_cast<std::uint32_t>(piece.size());
   writePassThroughHead(request, diskId, kUpdateTimeout, kDirectionHostToDrive, pieceLength,
                        kPassThroughOutputSize);
-  storeLe8(request, commandDwordOffset(0), kOpcodeFirmwareDownload);
-  // NUMD is zero-based: the number of dwords less one.
-  storeLe32(request, commandDwordOffset(10), pieceLength / 4 - 1);
-  storeLe32(request, commandDwordOffset(11), byteOffset / 4);
+  nvme::Command command;
+  command.opcode = nvme::kOpcodeFirmwareImageDownload;
+  // NUMD is zero-based: the number of dwords less one; OFST counts dwords.
+  command.cdw10 = pieceLength / 4 - 1;
+  command.cdw11 = byteOffset / 4;
+  nvme::writeCommand(commandEntry(request), command);
   std::copy(piece.begin(), piece.end(), request.begin() + kPtDataOffset);
 }
 
@@ -148,8 +158,10 @@ void buildCommitRequest(std::span<std::uint8_t> request, std::uint32_t diskId) {
   std::fill(request.begin(), request.end(), std::uint8_t{0});
   writePassThroughHead(request, diskId, kUpdateTimeout, kDirectionHostToDrive, 0,
                        kPassThroughOutputSize);
-  storeLe8(request, commandDwordOffset(0), kOpcodeFirmwareCommit);
-  storeLe32(request, commandDwordOffset(10), kCommitDword10);
+  nvme::Command command;
+  command.opcode = nvme::kOpcodeFirmwareCommit;
+  command.cdw10 = kCommitDword10;
+  nvme::writeCommand(commandEntry(request), command);
 }
 
 void buildSlotLogRequest(std::span<std::uint8_t> request, std::uint32_t diskId) {
@@ -157,9 +169,11 @@ void buildSlotLogRequest(std::span<std::uint8_t> request, std::uint32_t diskId) 
   writePassThroughHead(request, diskId, kScanTimeout, kDirectionDriveToHost,
                        static_cast<std::uint32_t>(kSlotLogSize),
                        static_cast<std::uint32_t>(kSlotLogRequestSize));
-  storeLe8(request, commandDwordOffset(0), kOpcodeGetLogPage);
-  storeLe32(request, commandDwordOffset(1), kAllNamespaces);
-  storeLe32(request, commandDwordOffset(10), kSlotLogDword10);
+  nvme::Command command;
+  command.opcode = nvme::kOpcodeGetLogPage;
+  command.nsid = nvme::kNsidAll;
+  command.cdw10 = kSlotLogDword10;
+  nvme::writeCommand(commandEntry(request), command);
 }
 
 std::optional<FirmwareSlotLog> readSlotLog(std::span<const std::uint8_t> reply) {
@@ -170,7 +184,7 @@ std::optional<FirmwareSlotLog> readSlotLog(std::span<const std::uint8_t> reply) 
   FirmwareSlotLog out;
   out.activeSlot = log[0] & 0x07u;
   out.nextResetSlot = (log[0] >> 4) & 0x07u;
-  for (std::size_t slot = 0; slot < 7; ++slot) {
+  for (std::size_t slot = 0; slot < nvme::kMaxFirmwareSlots; ++slot) {
     const auto revision =
         log.subspan(kSlotLogRevisionOffset + slot * kSlotLogRevisionSize, kSlotLogRevisionSize);
     out.revisions.emplace_back(revision.begin(), revision.end());
