@@ -7,6 +7,7 @@
 #include "discovery/vroc_scan.hpp"
 #include "core/zero_filled_buffer.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "platform/device_request.hpp"
@@ -32,9 +33,11 @@ void printLastError(const RequestOutcome& outcome) {
 }
 
 // Identifies one listed drive into record (steps of the pass-through Identify);
-// passThrough is the kIdentifyRequestSize buffer.
+// passThrough is the kIdentifyRequestSize buffer, zeroed here as it still
+// holds the reply for the drive before.
 void identifyListedDrive(platform::Handle port, const vroc::VrocDiskEntry& entry,
                          std::span<std::uint8_t> passThrough, DiskInfo& record) {
+  std::fill(passThrough.begin(), passThrough.end(), std::uint8_t{0});
   vroc::buildIdentifyRequest(passThrough, entry.diskId);
   const RequestOutcome outcome = sendDeviceRequest(port, platform::kIoctlScsiMiniport, passThrough);
   printLastError(outcome);

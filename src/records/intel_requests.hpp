@@ -93,8 +93,8 @@ constexpr std::size_t csmiRaidConfigRequestSize(std::size_t memberRoom) {
 }
 static_assert(csmiRaidConfigRequestSize(kCsmiFirstRequestMembers) == 336);
 
-// request: csmiRaidConfigRequestSize(memberRoom) zero-filled bytes. Writes the
-// request for RAID set raidSetIndex with room for memberRoom member entries.
+// request: csmiRaidConfigRequestSize(memberRoom) bytes. Writes the request
+// for RAID set raidSetIndex with room for memberRoom member entries.
 void writeCsmiRaidConfigRequest(std::span<std::uint8_t> request, std::uint32_t raidSetIndex);
 
 // Reads a CSMI RAID configuration reply of whatever room it was sent with.
@@ -145,8 +145,8 @@ static_assert(kNvmCommandOffset + nvme::kCommandSize == kNvmCommandSetOffset);
 static_assert(kNvmDataBufferLengthOffset + 4 + 40 == kNvmDataOffset);
 static_assert(kIntelNvmRequestSize == 4260);
 
-// request: kIntelNvmRequestSize zero-filled bytes. Writes an Identify
-// Controller request for the drive at pathId.
+// request: kIntelNvmRequestSize bytes. Writes an Identify Controller request
+// for the drive at pathId.
 void writeIntelNvmIdentifyRequest(std::span<std::uint8_t> request, std::uint8_t pathId);
 
 // The Identify Controller data of a reply; empty when the reply is too short.

@@ -70,8 +70,7 @@ inline constexpr std::uint32_t kPropertyStandardQuery = 0;
 inline constexpr std::uint32_t kProtocolTypeNvme = 3;
 inline constexpr std::uint32_t kNvmeDataTypeIdentify = 1;
 
-// Writes the Identify Controller query into a zero-filled buffer of at least
-// kIdentifyQuerySize bytes.
+// buffer: kIdentifyQuerySize bytes. Writes the Identify Controller query.
 inline void writeIdentifyControllerQuery(std::span<std::uint8_t> buffer) {
   storeLe32(buffer, kPropertyIdOffset, kStorageAdapterProtocolSpecificProperty);
   storeLe32(buffer, kQueryTypeOffset, kPropertyStandardQuery);

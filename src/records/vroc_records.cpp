@@ -51,7 +51,6 @@ std::wstring scsiPortPath(std::int32_t port) {
 }
 
 void buildCountRequest(std::span<std::uint8_t> request, std::uint32_t controlCode) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   writeScanHeader(request, controlCode);
 }
 
@@ -66,7 +65,6 @@ std::int32_t readNonRaidCount(std::span<const std::uint8_t> reply) {
 }
 
 void buildVolumeInfoRequest(std::span<std::uint8_t> request) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   writeScanHeader(request, kRaidVolumeInfoCode);
   storeLe32(request, kVolumeInfoVolumeOffset, kVolumeNumber);
 }
@@ -110,7 +108,6 @@ std::optional<std::size_t> nonRaidListRequestSize(std::uint32_t driveCount) {
 }
 
 void buildMemberListRequest(std::span<std::uint8_t> request, std::uint32_t memberCount) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   writeScanHeader(request, kRaidMemberListCode);
   storeLe32(request, kMemberListVolumeOffset, kVolumeNumber);
   storeLe32(request, kMemberListBytesOffset,
@@ -118,14 +115,12 @@ void buildMemberListRequest(std::span<std::uint8_t> request, std::uint32_t membe
 }
 
 void buildNonRaidListRequest(std::span<std::uint8_t> request, std::uint32_t driveCount) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   writeScanHeader(request, kNonRaidListCode);
   storeLe32(request, kNonRaidListBytesOffset,
             static_cast<std::uint32_t>(driveCount * static_cast<std::uint64_t>(kEntrySize)));
 }
 
 void buildIdentifyRequest(std::span<std::uint8_t> request, std::uint32_t diskId) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   writePassThroughHead(request, diskId, kScanTimeout, kDirectionDriveToHost, 0,
                        static_cast<std::uint32_t>(kIdentifyRequestSize));
   nvme::Command command;
@@ -141,7 +136,6 @@ std::span<const std::uint8_t> identifyData(std::span<const std::uint8_t> reply) 
 
 void buildDownloadRequest(std::span<std::uint8_t> request, std::uint32_t diskId,
                           std::uint32_t byteOffset, std::span<const std::uint8_t> piece) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   const auto pieceLength = static_cast<std::uint32_t>(piece.size());
   writePassThroughHead(request, diskId, kUpdateTimeout, kDirectionHostToDrive, pieceLength,
                        kPassThroughOutputSize);
@@ -155,7 +149,6 @@ void buildDownloadRequest(std::span<std::uint8_t> request, std::uint32_t diskId,
 }
 
 void buildCommitRequest(std::span<std::uint8_t> request, std::uint32_t diskId) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   writePassThroughHead(request, diskId, kUpdateTimeout, kDirectionHostToDrive, 0,
                        kPassThroughOutputSize);
   nvme::Command command;
@@ -165,7 +158,6 @@ void buildCommitRequest(std::span<std::uint8_t> request, std::uint32_t diskId) {
 }
 
 void buildSlotLogRequest(std::span<std::uint8_t> request, std::uint32_t diskId) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   writePassThroughHead(request, diskId, kScanTimeout, kDirectionDriveToHost,
                        static_cast<std::uint32_t>(kSlotLogSize),
                        static_cast<std::uint32_t>(kSlotLogRequestSize));

@@ -7,8 +7,7 @@
 //
 // Every request starts with the 28-byte SRB_IO_CONTROL (srb_io_control.hpp):
 // signature "NvmeRAID", Timeout 40 for the scan and 30 for the update, Length
-// the buffer size less 28. Builders write into a zero-filled buffer of exactly
-// the request size; readers take the reply buffer and read inside it only.
+// the buffer size less 28.
 #pragma once
 
 #include <cstddef>
@@ -129,7 +128,7 @@ std::optional<std::size_t> memberListRequestSize(std::uint32_t memberCount);
 std::optional<std::size_t> nonRaidListRequestSize(std::uint32_t driveCount);
 
 // request: exactly memberListRequestSize(memberCount) / nonRaidListRequestSize
-// (driveCount) bytes, zero-filled.
+// (driveCount) bytes.
 void buildMemberListRequest(std::span<std::uint8_t> request, std::uint32_t memberCount);
 void buildNonRaidListRequest(std::span<std::uint8_t> request, std::uint32_t driveCount);
 
@@ -202,21 +201,21 @@ inline bool completionFailed(std::uint32_t completionDword3) {
   return (completionDword3 >> kCompletionStatusShift) != 0;
 }
 
-// request: kIdentifyRequestSize bytes. Zero-fills it, writes the Identify
-// Controller command for the drive diskId and fills the data area with 0x55,
-// so that a drive that returns nothing leaves text of that character.
+// request: kIdentifyRequestSize bytes. Writes the Identify Controller command
+// for the drive diskId and fills the data area with 0x55, so that a drive that
+// returns nothing leaves text of that character.
 void buildIdentifyRequest(std::span<std::uint8_t> request, std::uint32_t diskId);
 // The 4096-byte Identify data area of a kIdentifyRequestSize reply.
 std::span<const std::uint8_t> identifyData(std::span<const std::uint8_t> reply);
 
-// request: piece.size() + 160 bytes. Zero-fills it and writes a Firmware Image
-// Download of piece, which lies at byteOffset in the image (dword-aligned),
-// for the drive diskId. Command dword 10 is the piece's dword count less one,
-// dword 11 its offset in dwords.
+// request: piece.size() + 160 bytes. Writes a Firmware Image Download of
+// piece, which lies at byteOffset in the image (dword-aligned), for the drive
+// diskId. Command dword 10 is the piece's dword count less one, dword 11 its
+// offset in dwords.
 void buildDownloadRequest(std::span<std::uint8_t> request, std::uint32_t diskId,
                           std::uint32_t byteOffset, std::span<const std::uint8_t> piece);
-// request: kCommitRequestSize bytes. Zero-fills it and writes a Firmware
-// Commit of slot 2, activated at the next reset, for the drive diskId.
+// request: kCommitRequestSize bytes. Writes a Firmware Commit of slot 2,
+// activated at the next reset, for the drive diskId.
 void buildCommitRequest(std::span<std::uint8_t> request, std::uint32_t diskId);
 
 // Get Log Page of the Firmware Slot Information log (log identifier 03h,
@@ -241,8 +240,8 @@ struct FirmwareSlotLog {
   std::vector<std::vector<std::uint8_t>> revisions;
 };
 
-// request: kSlotLogRequestSize bytes. Zero-fills it and writes the Get Log
-// Page for the drive diskId.
+// request: kSlotLogRequestSize bytes. Writes the Get Log Page for the drive
+// diskId.
 void buildSlotLogRequest(std::span<std::uint8_t> request, std::uint32_t diskId);
 // The log of a kSlotLogRequestSize reply; nullopt when the reply is shorter.
 std::optional<FirmwareSlotLog> readSlotLog(std::span<const std::uint8_t> reply);

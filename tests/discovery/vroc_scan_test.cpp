@@ -325,6 +325,11 @@ TEST(VrocScan, AFailedPassThroughLeavesARecordOfFillCharactersThatIsStillAppende
     EXPECT_EQ(run.identified[0].modelNumber, wideBytes(padded("KELDORA TQ270c 1TB", 40)));
     EXPECT_EQ(run.identified[0].vrocDiskId, 1u);
     EXPECT_EQ(run.identified[1].firmwareRevision, L"KTW7LMZB");
+    // The second member's request, built in the same buffer, carries nothing
+    // of the first one's reply: CplEntry[3] goes out as 0.
+    const auto passThroughs = sim.miniportRequests(kPassThrough);
+    ASSERT_EQ(passThroughs.size(), 2u);
+    EXPECT_EQ(testsupport::le32At(passThroughs[1], 128), 0u);
   }
 }
 
