@@ -55,5 +55,6 @@ foreach(variant IN ITEMS digest digest_mismatch)
     COMMENT "Computing the firmware image's SHA-256 (${variant})"
     VERBATIM)
   add_library(zev_image_${variant} OBJECT "${source}")
-  target_include_directories(zev_image_${variant} PRIVATE "${CMAKE_SOURCE_DIR}/src")
+  # The source includes core/firmware_image.hpp only.
+  target_include_directories(zev_image_${variant} PRIVATE "${ZEV_LAYER_INCLUDE}/core")
 endforeach()

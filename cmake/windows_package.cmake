@@ -7,12 +7,17 @@
 # --- The Win32 backend (the only code that includes <windows.h>) ---
 file(GLOB ZEV_WIN32_BACKEND_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/src/platform/win32/*.cpp)
-# SHA-256 through CNG belongs to the portable code of every Windows build
-# (zev-sim.exe too), not to this backend.
-list(FILTER ZEV_WIN32_BACKEND_SOURCES EXCLUDE REGEX "sha256_cng\\.cpp$")
-add_library(zev_platform_win32 STATIC ${ZEV_WIN32_BACKEND_SOURCES})
-target_include_directories(zev_platform_win32 PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(zev_platform_win32 PUBLIC setupapi user32 kernel32)
+# SHA-256 through CNG belongs to the platform layer of every Windows build
+# (zev-sim.exe too), not to this backend; the SDK layout checks are compiled
+# on their own below.
+list(FILTER ZEV_WIN32_BACKEND_SOURCES EXCLUDE REGEX "(sha256_cng|sdk_layout_checks)\\.cpp$")
+zev_platform_backend(zev_platform_win32 SOURCES ${ZEV_WIN32_BACKEND_SOURCES}
+                     LINKS setupapi user32 kernel32)
+# The compile-time checks of our names and offsets against the SDK's: built
+# with every Windows build, linked into nothing (the SDK headers it reads
+# define GUID and property-key data that no program needs).
+add_library(zev_sdk_layout_checks OBJECT ${CMAKE_SOURCE_DIR}/src/platform/win32/sdk_layout_checks.cpp)
+target_link_libraries(zev_sdk_layout_checks PRIVATE zev_layer_platform)
 
 # --- The package executable ---
 set(ZEV_PACKAGE_NAME "ZEV_TQ270c_V${PROJECT_VERSION}_KTW8LMZB")

@@ -190,7 +190,6 @@ inline constexpr std::uint32_t kInfoV2Size = 48;  // the head and one slot entry
 inline constexpr std::size_t kInfoV2SlotsOffset = 24;
 inline constexpr std::size_t kSlotInfoV2Size = 24;
 inline constexpr std::size_t kSlotRevisionV2Size = 16;
-inline constexpr std::size_t kMaxSlots = 7;  // NVMe firmware slots 1 to 7
 static_assert(kInfoV2SlotsOffset + kSlotInfoV2Size == kInfoV2Size);
 static_assert(kSlotRevisionOffset + kSlotRevisionV2Size == kSlotInfoV2Size);
 // PendingActivateSlot when no slot waits for activation

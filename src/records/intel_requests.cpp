@@ -39,10 +39,10 @@ std::optional<std::uint8_t> CsmiRaidConfigReply::memberPort(std::size_t i) const
 void writeIntelNvmIdentifyRequest(std::span<std::uint8_t> request, std::uint8_t pathId) {
   srb::writeHeader(request, kIntelNvmSignature, kIntelNvmTimeout, kIntelNvmControlCode);
   writeDriveAddress(request, pathId);
-  // Command identifier 0 in the upper half of dword 0, namespace 0.
-  storeLe32(request, kNvmCdw0Offset, kNvmOpcodeIdentify);
-  storeLe32(request, kNvmNsidOffset, 0);
-  storeLe32(request, kNvmCdw10Offset, kNvmCnsIdentifyController);
+  nvme::Command command;
+  command.opcode = nvme::kOpcodeIdentify;
+  command.cdw10 = nvme::kCnsController;
+  nvme::writeCommand(request.subspan<kNvmCommandOffset, nvme::kCommandSize>(), command);
   storeLe8(request, kNvmCommandSetOffset, kNvmAdminCommandSet);
   storeLe32(request, kNvmDataBufferOffsetOffset, static_cast<std::uint32_t>(kNvmDataOffset));
   storeLe32(request, kNvmDataBufferLengthOffset, static_cast<std::uint32_t>(identify::kDataSize));

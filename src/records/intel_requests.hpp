@@ -16,6 +16,7 @@
 
 #include "records/identify_fields.hpp"
 #include "records/little_endian.hpp"
+#include "records/nvme_command.hpp"
 #include "records/srb_io_control.hpp"
 
 namespace zev::intel {
@@ -92,8 +93,8 @@ constexpr std::size_t csmiRaidConfigRequestSize(std::size_t memberRoom) {
 }
 static_assert(csmiRaidConfigRequestSize(kCsmiFirstRequestMembers) == 336);
 
-// request: csmiRaidConfigRequestSize(memberRoom) zero-filled bytes. Writes the
-// request for RAID set raidSetIndex with room for memberRoom member entries.
+// request: csmiRaidConfigRequestSize(memberRoom) bytes. Writes the request
+// for RAID set raidSetIndex with room for memberRoom member entries.
 void writeCsmiRaidConfigRequest(std::span<std::uint8_t> request, std::uint32_t raidSetIndex);
 
 // Reads a CSMI RAID configuration reply of whatever room it was sent with.
@@ -119,10 +120,9 @@ class CsmiRaidConfigReply {
 //        0    28  SRB_IO_CONTROL: "IntelNvm", Timeout 10, ControlCode 0xF0002808,
 //                 Length 4232
 //       28     4  drive address (version 1, path id, target id 0, LUN 0)
-//       32    64  NVMe submission entry, command dwords 0 to 15:
-//                   dword 0 (32): opcode 06h Identify, command identifier 0
-//                   dword 1 (36): NSID 0
-//                   dword 10 (72): CNS 1, Identify Controller
+//       32    64  NVMe submission queue entry (nvme_command.hpp):
+//                   OPC (32): 06h Identify; NSID (36): 0
+//                   CDW10 (72): CNS 1, Identify Controller
 //       96     1  command-set flag (0: admin command)
 //       97    19  reserved
 //      116     4  data buffer offset (164)
@@ -133,26 +133,20 @@ inline constexpr std::string_view kIntelNvmSignature = "IntelNvm";
 inline constexpr std::uint32_t kIntelNvmTimeout = 10;
 inline constexpr std::uint32_t kIntelNvmControlCode = 0xF0002808u;
 inline constexpr std::size_t kNvmCommandOffset = 32;
-inline constexpr std::size_t kNvmCommandSize = 64;
-inline constexpr std::size_t kNvmCdw0Offset = kNvmCommandOffset;
-inline constexpr std::size_t kNvmNsidOffset = kNvmCommandOffset + 4;
-inline constexpr std::size_t kNvmCdw10Offset = kNvmCommandOffset + 40;
 inline constexpr std::size_t kNvmCommandSetOffset = 96;
 inline constexpr std::size_t kNvmDataBufferOffsetOffset = 116;
 inline constexpr std::size_t kNvmDataBufferLengthOffset = 120;
 inline constexpr std::size_t kNvmDataOffset = 164;
 inline constexpr std::size_t kIntelNvmRequestSize = kNvmDataOffset + identify::kDataSize;
-inline constexpr std::uint32_t kNvmOpcodeIdentify = 0x06;
-inline constexpr std::uint32_t kNvmCnsIdentifyController = 1;
 inline constexpr std::uint8_t kNvmAdminCommandSet = 0;
 static_assert(kNvmCommandOffset == kAddressEnd);
-static_assert(kNvmCdw10Offset == 72);
-static_assert(kNvmCommandOffset + kNvmCommandSize == kNvmCommandSetOffset);
+static_assert(kNvmCommandOffset + nvme::kCdw10Offset == 72);
+static_assert(kNvmCommandOffset + nvme::kCommandSize == kNvmCommandSetOffset);
 static_assert(kNvmDataBufferLengthOffset + 4 + 40 == kNvmDataOffset);
 static_assert(kIntelNvmRequestSize == 4260);
 
-// request: kIntelNvmRequestSize zero-filled bytes. Writes an Identify
-// Controller request for the drive at pathId.
+// request: kIntelNvmRequestSize bytes. Writes an Identify Controller request
+// for the drive at pathId.
 void writeIntelNvmIdentifyRequest(std::span<std::uint8_t> request, std::uint8_t pathId);
 
 // The Identify Controller data of a reply; empty when the reply is too short.

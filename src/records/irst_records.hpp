@@ -25,6 +25,7 @@
 
 #include "records/firmware_records.hpp"
 #include "records/intel_requests.hpp"
+#include "records/nvme_command.hpp"
 #include "records/srb_io_control.hpp"
 
 namespace zev::irst {
@@ -48,8 +49,8 @@ constexpr std::size_t downloadRequestSize(std::size_t pieceLength) {
   return kDownloadOverhead + pieceLength;
 }
 
-// Fills a zero-filled download request of exactly downloadRequestSize(piece)
-// bytes for the piece at imageOffset.
+// request: downloadRequestSize(piece.size()) bytes. Writes the download of
+// the piece at imageOffset.
 inline void writeDownloadRequest(std::span<std::uint8_t> request, std::uint8_t pathId,
                                  std::uint64_t imageOffset, std::span<const std::uint8_t> piece) {
   srb::writeHeader(request, kIntelFwSignature, kIntelFwTimeout, kIntelFwControlCode);
@@ -62,10 +63,10 @@ inline void writeDownloadRequest(std::span<std::uint8_t> request, std::uint8_t p
 // The slot-information request: the request block's GET_INFO function and a
 // version-2 info record with room for every NVMe slot.
 inline constexpr std::size_t kGetInfoRequestSize =
-    kDataRecordOffset + fw::kInfoV2SlotsOffset + fw::kMaxSlots * fw::kSlotInfoV2Size;
+    kDataRecordOffset + fw::kInfoV2SlotsOffset + nvme::kMaxFirmwareSlots * fw::kSlotInfoV2Size;
 static_assert(kGetInfoRequestSize == 248);
 
-// Fills a zero-filled GET_INFO request of exactly kGetInfoRequestSize bytes.
+// request: kGetInfoRequestSize bytes.
 inline void writeGetInfoRequest(std::span<std::uint8_t> request, std::uint8_t pathId) {
   srb::writeHeader(request, kIntelFwSignature, kIntelFwTimeout, kIntelFwControlCode);
   intel::writeDriveAddress(request, pathId);
@@ -74,7 +75,7 @@ inline void writeGetInfoRequest(std::span<std::uint8_t> request, std::uint8_t pa
   fw::writeInfoV2Request(request, kDataRecordOffset);
 }
 
-// Fills a zero-filled activate request of exactly kActivateRequestSize bytes.
+// request: kActivateRequestSize bytes.
 inline void writeActivateRequest(std::span<std::uint8_t> request, std::uint8_t pathId) {
   srb::writeHeader(request, kIntelFwSignature, kIntelFwTimeout, kIntelFwControlCode);
   intel::writeDriveAddress(request, pathId);

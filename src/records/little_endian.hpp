@@ -1,7 +1,17 @@
 // records/: every byte layout of a request the package sends or a reply it
-// reads (SRB_IO_CONTROL, the storage query, Identify fields, the miniport
-// firmware records, CSMI, "IntelNvm", "IntelFw ", VROC), each builder beside
-// its layout. Includes only itself and the standard library.
+// reads (SRB_IO_CONTROL, the storage query, Identify fields, the NVMe
+// commands, the miniport firmware records, CSMI, "IntelNvm", "IntelFw ",
+// VROC), each builder beside its layout. Includes only itself and the
+// standard library.
+//
+// One contract for every builder: it writes a request into the caller's span
+// of exactly the request's size, which the caller has zero-filled, and writes
+// only the fields it names, so every byte it does not name goes out as 0. The
+// writers of a record inside a request (the SRB_IO_CONTROL header, the
+// firmware records, the NVMe command) write into that same span. A caller
+// that builds into a buffer used before zeroes the span first: the driver's
+// reply to the request before is still in it. Readers take the reply and read
+// inside it only.
 //
 // Little-endian loads and stores over byte buffers. Every request record the
 // package builds and every reply it reads goes through these helpers, so no

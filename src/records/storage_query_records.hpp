@@ -12,6 +12,7 @@
 
 #include "records/identify_fields.hpp"
 #include "records/little_endian.hpp"
+#include "records/nvme_command.hpp"
 
 namespace zev::storage {
 
@@ -35,7 +36,7 @@ static_assert(kPartitionNumberOffset + 4 == kDeviceNumberSize);
 //        8    40  STORAGE_PROTOCOL_SPECIFIC_DATA (AdditionalParameters):
 //        8     4    ProtocolType                      3 ProtocolTypeNvme
 //       12     4    DataType                          1 NVMeDataTypeIdentify
-//       16     4    ProtocolDataRequestValue          1 NVME_IDENTIFY_CNS_CONTROLLER
+//       16     4    ProtocolDataRequestValue          CNS 1, Identify Controller
 //       20     4    ProtocolDataRequestSubValue       0
 //       24     4    ProtocolDataOffset                40, from the protocol block
 //       28     4    ProtocolDataLength                4096
@@ -68,16 +69,14 @@ inline constexpr std::uint32_t kStorageAdapterProtocolSpecificProperty = 49;
 inline constexpr std::uint32_t kPropertyStandardQuery = 0;
 inline constexpr std::uint32_t kProtocolTypeNvme = 3;
 inline constexpr std::uint32_t kNvmeDataTypeIdentify = 1;
-inline constexpr std::uint32_t kNvmeIdentifyCnsController = 1;
 
-// Writes the Identify Controller query into a zero-filled buffer of at least
-// kIdentifyQuerySize bytes.
+// buffer: kIdentifyQuerySize bytes. Writes the Identify Controller query.
 inline void writeIdentifyControllerQuery(std::span<std::uint8_t> buffer) {
   storeLe32(buffer, kPropertyIdOffset, kStorageAdapterProtocolSpecificProperty);
   storeLe32(buffer, kQueryTypeOffset, kPropertyStandardQuery);
   storeLe32(buffer, kProtocolTypeOffset, kProtocolTypeNvme);
   storeLe32(buffer, kDataTypeOffset, kNvmeDataTypeIdentify);
-  storeLe32(buffer, kRequestValueOffset, kNvmeIdentifyCnsController);
+  storeLe32(buffer, kRequestValueOffset, nvme::kCnsController);
   storeLe32(buffer, kRequestSubValueOffset, 0);
   storeLe32(buffer, kProtocolDataOffsetOffset, static_cast<std::uint32_t>(kProtocolSpecificSize));
   storeLe32(buffer, kProtocolDataLengthOffset, static_cast<std::uint32_t>(identify::kDataSize));

