@@ -5,10 +5,13 @@
 // everything with ERROR_INVALID_FUNCTION.
 #include <algorithm>
 
+#include "byte_order.hpp"
 #include "driver_request.hpp"
 #include "endpoint.hpp"
 #include "nvme_drive.hpp"
-#include "sim_records.hpp"
+#include "nvme_layout.hpp"
+#include "vroc_layout.hpp"
+#include "windows_values.hpp"
 
 namespace zevsim {
 
