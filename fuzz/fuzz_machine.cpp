@@ -9,7 +9,6 @@
 #include "core/firmware_image.hpp"
 #include "endpoint.hpp"
 #include "machine_state.hpp"
-#include "platform/sim/sim_binding.hpp"
 #include "records/little_endian.hpp"
 #include "records/srb_io_control.hpp"
 #include "records/vroc_records.hpp"
@@ -198,14 +197,14 @@ FuzzMachine::FuzzMachine(std::string_view machineFile, ByteSource& source) : sou
   machine_->state().wrapEndpoint = [this](std::unique_ptr<zevsim::Endpoint> real) {
     return std::unique_ptr<zevsim::Endpoint>(new HostileEndpoint(*this, std::move(real)));
   };
-  zev::platform::sim::bindMachine(machine_.get());
+  binding_.emplace(*machine_);
   zev::narrowOut.reset();
   capture_ = std::make_unique<zev::ConsoleCapture>();
 }
 
 FuzzMachine::~FuzzMachine() {
   capture_.reset();
-  zev::platform::sim::bindMachine(nullptr);
+  binding_.reset();
   zev::narrowOut.reset();
 }
 

@@ -21,13 +21,10 @@ class InstallLog : public testing::Test {
   void SetUp() override {
     buildPackageIdentity();
     machine_.setClock({2027, 2, 1, 9, 5, 3});
-    platform::sim::bindMachine(&machine_);
   }
-  void TearDown() override {
-    platform::sim::bindMachine(nullptr);
-    silentMode = false;
-  }
+  void TearDown() override { silentMode = false; }
   zevsim::Machine machine_;
+  const platform::sim::SimBinding binding_{machine_};
 };
 
 DiskInfo drive(const wchar_t* model, std::int32_t code) {

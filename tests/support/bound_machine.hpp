@@ -44,7 +44,7 @@ class BoundMachine {
     const auto image = firmwareImage();
     machine_ = std::make_unique<zevsim::Machine>(
         config_, std::vector<std::uint8_t>(image.begin(), image.end()));
-    platform::sim::bindMachine(machine_.get());
+    binding_.emplace(*machine_);
     narrowOut.reset();
     if (captureConsole) {
       capture_ = std::make_unique<ConsoleCapture>();
@@ -52,7 +52,7 @@ class BoundMachine {
   }
   ~BoundMachine() {
     capture_.reset();
-    platform::sim::bindMachine(nullptr);
+    binding_.reset();
     narrowOut.reset();
   }
   BoundMachine(const BoundMachine&) = delete;
@@ -116,6 +116,7 @@ class BoundMachine {
 
   zevsim::MachineConfig config_;
   std::unique_ptr<zevsim::Machine> machine_;
+  std::optional<platform::sim::SimBinding> binding_;
   std::unique_ptr<ConsoleCapture> capture_;
 };
 
