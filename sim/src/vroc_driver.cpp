@@ -275,15 +275,13 @@ class VrocPortEndpoint : public Endpoint {
                                : code == vroc::kRaidMemberList ? vroc::kMemberListEntries
                                                                : kCountRequestSize;
     if (request.size() < needed) {
-      request.setReturnCode(vroc::kIoctlInsufficientInBuffer);
-      return request.reply(outSize);
+      return refuse(request, outSize, vroc::kIoctlInsufficientInBuffer);
     }
     const std::span<std::uint8_t> bytes = request.bytes();
     const bool hasVolume = !controller_.volumeMembers.empty();
     if ((code == vroc::kRaidVolumeInfo || code == vroc::kRaidMemberList) &&
         (!hasVolume || le::load32(bytes, vroc::kVolumeNumber) != kFirstVolume)) {
-      request.setReturnCode(vroc::kIoctlInvalidPathTargetId);
-      return request.reply(outSize);
+      return refuse(request, outSize, vroc::kIoctlInvalidPathTargetId);
     }
     switch (code) {
       case vroc::kRaidVolumeCount:
