@@ -99,9 +99,10 @@ void BM_Rehearsal64Drives(benchmark::State& state) {
     zevsim::Machine machine(*config, image);
     machine.setRecording(recording);
     machine.setClock({2024, 5, 17, 9, 30, 0});
-    zev::platform::sim::bindMachine(&machine);
-    const std::int32_t status = zev::packageMain(2, argv);
-    zev::platform::sim::bindMachine(nullptr);
+    const std::int32_t status = [&] {
+      const zev::platform::sim::SimBinding binding(machine);
+      return zev::packageMain(2, argv);
+    }();
     const std::string report = zevsim::reportJson(machine, status);
     benchmark::DoNotOptimize(report.data());
     if (status != 0) {
@@ -131,19 +132,20 @@ void BM_Discovery(benchmark::State& state) {
   }
   zevsim::Machine machine(*config, packageImage());
   machine.setRecording(false);
-  zev::platform::sim::bindMachine(&machine);
   std::size_t candidates = 0;
-  for (auto _ : state) {
-    zev::DiskList found;
-    zev::UnexaminedList unexamined;
-    zev::RaidControllerInfo controller;
-    if (zev::findIntelRaidController(controller, unexamined)) {
-      zev::enumerateIntelControllerDisks(controller, found, unexamined);
+  {
+    const zev::platform::sim::SimBinding binding(machine);
+    for (auto _ : state) {
+      zev::DiskList found;
+      zev::UnexaminedList unexamined;
+      zev::RaidControllerInfo controller;
+      if (zev::findIntelRaidController(controller, unexamined)) {
+        zev::enumerateIntelControllerDisks(controller, found, unexamined);
+      }
+      zev::enumerateInboxNvmeDisks(found, unexamined);
+      candidates = found.size();
     }
-    zev::enumerateInboxNvmeDisks(found, unexamined);
-    candidates = found.size();
   }
-  zev::platform::sim::bindMachine(nullptr);
   if (candidates != layout.diskDeviceCount()) {
     state.SkipWithError("discovery did not find every disk device");
   }
@@ -160,10 +162,10 @@ void BM_DiscoveryAndIdentification(benchmark::State& state) {
   const zev::PackageIdentity identity = zev::buildPackageIdentity();
   zevsim::Machine machine(*config, packageImage());
   machine.setRecording(false);
-  zev::platform::sim::bindMachine(&machine);
   std::size_t identified = 0;
   std::size_t selected = 0;
   {
+    const zev::platform::sim::SimBinding binding(machine);
     QuietStandardOutput quiet;
     for (auto _ : state) {
       zev::UpdateContext context;
@@ -173,7 +175,6 @@ void BM_DiscoveryAndIdentification(benchmark::State& state) {
       selected = context.updateList.size();
     }
   }
-  zev::platform::sim::bindMachine(nullptr);
   if (identified != layout.driveCount() || selected != 0) {
     state.SkipWithError("identification did not identify every drive, or one was selected");
   }
@@ -223,12 +224,11 @@ void BM_InboxDiscovery10000Disks(benchmark::State& state) {
   std::size_t candidates = 0;
   for (auto _ : state) {
     zevsim::Machine machine(*config, image);
-    zev::platform::sim::bindMachine(&machine);
+    const zev::platform::sim::SimBinding binding(machine);
     zev::DiskList found;
     zev::UnexaminedList unexamined;
     zev::enumerateInboxNvmeDisks(found, unexamined);
     candidates = found.size();
-    zev::platform::sim::bindMachine(nullptr);
   }
   if (candidates != layout.diskDeviceCount()) {
     state.SkipWithError("discovery did not find every disk device");

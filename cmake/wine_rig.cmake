@@ -18,10 +18,10 @@ target_link_libraries(zev_rig_driver PRIVATE zevsim ntoskrnl)
 
 # zev-rig-setup.exe: creates the machine's devices in the prefix, starts the
 # driver and reads the report back. It reads the simulator's device tree and
-# path namespace (sim/src), as the driver must answer exactly those names.
+# path namespace through zevsim/machine_view.hpp, as the driver must answer
+# exactly those names.
 add_executable(zev-rig-setup ${CMAKE_SOURCE_DIR}/tools/wine-rig/rig_setup.cpp)
-target_include_directories(zev-rig-setup PRIVATE ${CMAKE_SOURCE_DIR}/tools/wine-rig
-                                                 ${CMAKE_SOURCE_DIR}/sim/src)
+target_include_directories(zev-rig-setup PRIVATE ${CMAKE_SOURCE_DIR}/tools/wine-rig)
 target_compile_options(zev-rig-setup PRIVATE -municode)
 target_link_options(zev-rig-setup PRIVATE -municode)
 target_link_libraries(zev-rig-setup PRIVATE zevsim setupapi advapi32)

@@ -9,9 +9,9 @@
 #include "fuzz_machine.hpp"
 #include "fuzz_machines.hpp"
 #include "fuzz_targets.hpp"
-#include "machine_state.hpp"
 #include "records/identify_fields.hpp"
 #include "records/intel_requests.hpp"
+#include "zevsim/machine_view.hpp"
 
 int zevFuzzCsmiReply(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes{data, size};
@@ -34,7 +34,8 @@ int zevFuzzCsmiReply(const std::uint8_t* data, std::size_t size) {
 
   zevfuzz::ByteSource source(data, size);
   zevfuzz::FuzzMachine sim(zevfuzz::kIrstMachine, source);
-  const std::string& path = sim.machine().state().config.intelController->interfacePath;
+  const std::string& path =
+      zevsim::MachineView(sim.machine()).config().intelController->interfacePath;
   zev::DiskInfo raid;
   raid.devicePath.assign(path.begin(), path.end());
   raid.driverKind = zev::DriverKind::IrstRaid;

@@ -7,14 +7,12 @@
 #include <utility>
 
 #include "core/firmware_image.hpp"
-#include "endpoint.hpp"
-#include "machine_state.hpp"
-#include "platform/sim/sim_binding.hpp"
 #include "records/little_endian.hpp"
 #include "records/srb_io_control.hpp"
 #include "records/vroc_records.hpp"
 #include "report/console.hpp"
 #include "zevsim/machine_file.hpp"
+#include "zevsim/machine_view.hpp"
 
 namespace zevfuzz {
 
@@ -193,17 +191,17 @@ FuzzMachine::FuzzMachine(std::string_view machineFile, ByteSource& source) : sou
   machine_ = std::make_unique<zevsim::Machine>(
       *loaded.config, std::vector<std::uint8_t>(image.begin(), image.end()));
   machine_->setRecording(false);
-  observations_.resize(machine_->state().drives.size());
-  machine_->state().wrapEndpoint = [this](std::unique_ptr<zevsim::Endpoint> real) {
+  observations_.resize(zevsim::MachineView(*machine_).config().drives.size());
+  machine_->wrapEndpoints([this](std::unique_ptr<zevsim::Endpoint> real) {
     return std::unique_ptr<zevsim::Endpoint>(new HostileEndpoint(*this, std::move(real)));
-  };
-  zev::platform::sim::bindMachine(machine_.get());
+  });
+  binding_.emplace(*machine_);
   capture_ = std::make_unique<zev::ConsoleCapture>();
 }
 
 FuzzMachine::~FuzzMachine() {
   capture_.reset();
-  zev::platform::sim::bindMachine(nullptr);
+  binding_.reset();
 }
 
 bool FuzzMachine::activationFollowedFailedDownload() const {
@@ -212,9 +210,10 @@ bool FuzzMachine::activationFollowedFailedDownload() const {
 }
 
 std::vector<std::uint32_t> FuzzMachine::driveCounts(zevsim::FaultRequest kind) const {
+  const zevsim::MachineView view(*machine_);
   std::vector<std::uint32_t> counts;
-  for (const auto& drive : machine_->state().drives) {
-    counts.push_back(drive->requestCount(kind));
+  for (std::size_t drive = 0; drive < view.config().drives.size(); ++drive) {
+    counts.push_back(view.driveRequests(drive, kind));
   }
   return counts;
 }

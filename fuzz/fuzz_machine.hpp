@@ -14,10 +14,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
 
+#include "platform/sim/sim_binding.hpp"
 #include "report/console.hpp"
 #include "zevsim/machine.hpp"
 
@@ -76,6 +78,7 @@ class FuzzMachine {
   ByteSource& source_;
   bool hostile_ = true;
   std::unique_ptr<zevsim::Machine> machine_;
+  std::optional<zev::platform::sim::SimBinding> binding_;
   std::unique_ptr<zev::ConsoleCapture> capture_;  // the package's output is not wanted
   std::vector<DriveObservation> observations_;
 };

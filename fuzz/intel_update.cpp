@@ -13,9 +13,9 @@
 #include "fuzz_machine.hpp"
 #include "fuzz_machines.hpp"
 #include "fuzz_targets.hpp"
-#include "machine_state.hpp"
 #include "update/update_paths.hpp"
 #include "update_checks.hpp"
+#include "zevsim/machine_view.hpp"
 
 int zevFuzzIntelUpdate(const std::uint8_t* data, std::size_t size) {
   zevfuzz::ByteSource source(data, size);
@@ -25,7 +25,8 @@ int zevFuzzIntelUpdate(const std::uint8_t* data, std::size_t size) {
   const bool vroc = choice % 3 != 0;
   zevfuzz::FuzzMachine sim(machines[choice % 3], source);
   sim.setHostile(false);
-  const std::string& path = sim.machine().state().config.intelController->interfacePath;
+  const std::string& path =
+      zevsim::MachineView(sim.machine()).config().intelController->interfacePath;
   zev::DiskInfo candidate;
   candidate.devicePath.assign(path.begin(), path.end());
   candidate.driverKind = zev::DriverKind::IrstRaid;

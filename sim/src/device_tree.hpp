@@ -1,8 +1,9 @@
 // The simulated machine's device tree: the devices that the SetupAPI calls
-// list, in the one order every device set uses, with their device-instance
-// handles, setup and interface classes, interface paths and the properties the
-// package reads. Built once from the machine description; the SetupAPI call
-// semantics on top of it live in machine_setupapi.cpp.
+// list (DeviceNode, zevsim/machine_view.hpp), in the one order every device
+// set uses, with their device-instance handles, setup and interface classes,
+// interface paths and the properties the package reads. Built once from the
+// machine description; the SetupAPI call semantics on top of it live in
+// machine_setupapi.cpp.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 
 #include "zevsim/machine.hpp"
 #include "zevsim/machine_config.hpp"
+#include "zevsim/machine_view.hpp"
 
 namespace zevsim {
 
@@ -52,35 +54,6 @@ inline constexpr std::wstring_view kPciRootInstanceId = L"ACPI\\PNP0A08\\0";
 // shows up at once.
 inline constexpr std::uint32_t kFirstDevInst = 0x40;
 
-enum class DeviceRole {
-  OtherController,  // otherControllers[configIndex]
-  InboxController,  // the NVMe controller of inbox[configIndex]
-  InboxDisk,        // inbox[configIndex]
-  IntelController,  // intelController
-  RaidVolumeDisk,   // intelController->raidVolumes[configIndex]
-  PassThroughDisk,  // intelController->passThrough[configIndex]
-};
-
-struct DeviceNode {
-  DeviceRole role = DeviceRole::OtherController;
-  std::size_t configIndex = 0;
-  std::uint32_t devInst = 0;
-  Guid setupClass;      // SP_DEVINFO_DATA.ClassGuid
-  Guid interfaceClass;  // the one device interface the device registers
-  std::wstring interfacePath;
-  // String properties; an empty optional is a property the device lacks.
-  std::optional<std::wstring> parent;
-  std::optional<std::wstring> instanceId;
-  std::optional<std::wstring> driverDesc;
-  std::optional<std::wstring> locationInfo;
-  std::optional<std::vector<std::wstring>> hardwareIds;  // SPDRP_HARDWAREID
-  std::optional<std::uint32_t> diskNumber;               // disks: n of \\.\PHYSICALDRIVEn
-
-  // The string property named by key: nullptr for a key the simulated
-  // devices never carry, else the device's value (possibly absent).
-  const std::optional<std::wstring>* stringProperty(const PropertyKey& key) const;
-};
-
 // The devices of config in device-set order: the other controllers; for each
 // inbox disk its NVMe controller and then the disk; the Intel controller, its
 // RAID volume disks and its pass-through disks.
@@ -89,17 +62,9 @@ std::vector<DeviceNode> buildDeviceTree(const MachineConfig& config);
 // Wide text from identifier or drive bytes: one character per byte
 // (ASCII identifiers, Latin-1 drive texts).
 std::wstring widen(std::string_view bytes);
-// ASCII case-insensitive comparison, as the object manager compares device
-// names and interface paths.
-bool equalsIgnoreAsciiCase(std::wstring_view a, std::wstring_view b);
 // The text with a to z in upper case: two texts are equal without regard to
 // ASCII case exactly when their folded forms are equal.
 std::wstring foldAsciiCase(std::wstring_view text);
-
-// DEVPROP_TYPE_STRING value bytes: the text and its NUL, as wchar_t.
-std::vector<std::uint8_t> encodeDevPropString(std::wstring_view text);
-// REG_MULTI_SZ bytes: each string with its NUL, then one more NUL, as wchar_t.
-std::vector<std::uint8_t> encodeMultiSz(const std::vector<std::wstring>& strings);
 
 // The hardware identifiers a SCSI-port disk reports for its INQUIRY vendor
 // (8), product (16) and revision (4) texts, most specific first.

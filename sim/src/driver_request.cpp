@@ -5,8 +5,11 @@
 
 #include <algorithm>
 
+#include "byte_order.hpp"
+#include "firmware_layout.hpp"
+#include "intel_fw_layout.hpp"
 #include "nvme_drive.hpp"
-#include "sim_records.hpp"
+#include "srb_layout.hpp"
 
 namespace zevsim {
 

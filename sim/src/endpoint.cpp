@@ -4,7 +4,7 @@
 
 #include "driver_request.hpp"
 #include "nvme_drive.hpp"
-#include "sim_records.hpp"
+#include "windows_values.hpp"
 
 namespace zevsim {
 

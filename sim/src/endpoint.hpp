@@ -1,37 +1,19 @@
-// What stands behind an opened path: an endpoint answers device requests the
-// way its driver would. The machine's handle table maps each handle to the
+// The endpoints of the simulated drivers (zevsim/device_endpoint.hpp has
+// the interface): one per kind of path the namespace opens, and the request
+// counter of a controller. The machine's handle table maps each handle to the
 // endpoint of the path it opened.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <vector>
 
+#include "zevsim/device_endpoint.hpp"
 #include "zevsim/machine_config.hpp"
 
 namespace zevsim {
 
 class NvmeDrive;
-
-// The outcome of one device request. delivered false: the call fails with
-// error and the caller's buffer is left untouched. delivered true: the call
-// succeeds; reply holds the output bytes to copy back (at most the caller's
-// output size), bytesReturned what the call reports.
-struct IoReply {
-  bool delivered = true;
-  std::uint32_t error = 0;
-  std::vector<std::uint8_t> reply;
-  std::uint32_t bytesReturned = 0;
-};
-
-class Endpoint {
- public:
-  virtual ~Endpoint() = default;
-  // in: the request's input bytes; outSize: the caller's output length.
-  virtual IoReply request(std::uint32_t controlCode, std::span<const std::uint8_t> in,
-                          std::uint32_t outSize) = 0;
-};
 
 // Counts the requests of each kind that reached a controller and finds the
 // fault that applies, like NvmeDrive::countRequest.

@@ -3,10 +3,15 @@
 // firmware interface (signature "FIRMWARE", IOCTL_SCSI_MINIPORT_FIRMWARE).
 #include <algorithm>
 
+#include "byte_order.hpp"
 #include "driver_request.hpp"
 #include "endpoint.hpp"
+#include "firmware_layout.hpp"
 #include "nvme_drive.hpp"
-#include "sim_records.hpp"
+#include "nvme_layout.hpp"
+#include "srb_layout.hpp"
+#include "storage_query_layout.hpp"
+#include "windows_values.hpp"
 
 namespace zevsim {
 

@@ -4,10 +4,17 @@
 // them on this path.
 #include <algorithm>
 
+#include "byte_order.hpp"
+#include "csmi_layout.hpp"
 #include "driver_request.hpp"
 #include "endpoint.hpp"
+#include "firmware_layout.hpp"
+#include "intel_address_layout.hpp"
+#include "intel_fw_layout.hpp"
+#include "intel_nvm_layout.hpp"
 #include "nvme_drive.hpp"
-#include "sim_records.hpp"
+#include "nvme_layout.hpp"
+#include "windows_values.hpp"
 
 namespace zevsim {
 

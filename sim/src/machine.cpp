@@ -335,7 +335,15 @@ void Machine::setRecording(bool on) {
   state_->recording = on;
 }
 
+void Machine::wrapEndpoints(EndpointWrapper wrap) {
+  state_->wrapEndpoint = std::move(wrap);
+}
+
 MachineState& Machine::state() {
+  return *state_;
+}
+
+const MachineState& Machine::state() const {
   return *state_;
 }
 

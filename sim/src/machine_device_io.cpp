@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "machine_state.hpp"
-#include "sim_records.hpp"
+#include "windows_values.hpp"
 #include "zevsim/machine.hpp"
 
 namespace zevsim {

@@ -86,15 +86,8 @@ void readSlotState(const ObjectReader& object, DriveConfig& drive) {
   }
 }
 
-DriveConfig readDrive(const Json& value, const std::string& path) {
-  const ObjectReader object(
-      value, path,
-      {"id", "model", "serial", "firmware", "nvmeVersion", "fwug", "fwugStrict", "mdts", "slots",
-       "slot1ReadOnly", "activeSlot", "upgradeSupport", "imageSize", "activation", "slotFirmware",
-       "pendingSlot", "faults"});
-  DriveConfig drive;
-  drive.id = readAscii(object.require("id"), object.pathOf("id"));
-
+// MN, SN and FR: the drive's Identify texts, padded to their fields.
+void readDriveTexts(const ObjectReader& object, DriveConfig& drive) {
   const Json* model = object.find("model");
   drive.model = model ? readLatin1(*model, object.pathOf("model"), kModelBytes)
                       : padded("KELDORA TQ270c 1TB", kModelBytes);
@@ -108,6 +101,11 @@ DriveConfig readDrive(const Json& value, const std::string& path) {
   if (const Json* version = object.find("nvmeVersion")) {
     readNvmeVersion(*version, object.pathOf("nvmeVersion"), drive);
   }
+}
+
+// The rules a download piece must keep: FWUG, whether the drive enforces it,
+// and MDTS.
+void readPieceRules(const ObjectReader& object, DriveConfig& drive) {
   if (const Json* fwug = object.find("fwug")) {
     drive.fwug = static_cast<std::uint8_t>(readU32(*fwug, object.pathOf("fwug"), 0, 255));
   }
@@ -124,6 +122,11 @@ DriveConfig readDrive(const Json& value, const std::string& path) {
            "must be 0 (no limit) or a power of two from 4096, not " + std::to_string(drive.mdts));
     }
   }
+}
+
+// The firmware slots: how many, whether slot 1 is read-only, which one runs,
+// and whether the drive can be upgraded at all.
+void readSlots(const ObjectReader& object, DriveConfig& drive) {
   if (const Json* slots = object.find("slots")) {
     drive.slots = readU32(*slots, object.pathOf("slots"), 0, kMaxSlots);
   }
@@ -141,6 +144,25 @@ DriveConfig readDrive(const Json& value, const std::string& path) {
   if (const Json* upgrade = object.find("upgradeSupport")) {
     drive.upgradeSupport = readBool(*upgrade, object.pathOf("upgradeSupport"));
   }
+}
+
+Activation readActivation(const Json& value, const std::string& path) {
+  const std::string& text = readString(value, path);
+  if (text == "reset") {
+    return Activation::Reset;
+  }
+  if (text == "powerCycle") {
+    return Activation::PowerCycle;
+  }
+  if (text != "immediate") {
+    fail(path, "expected \"reset\", \"powerCycle\" or \"immediate\", not " + inQuotes(text));
+  }
+  return Activation::Immediate;
+}
+
+// The image the drive takes: its complete length, and what a commit of it
+// asks for.
+void readImage(const ObjectReader& object, DriveConfig& drive) {
   if (const Json* size = object.find("imageSize")) {
     drive.imageSize = readU32(*size, object.pathOf("imageSize"), kMinImageSize, kMaxImageSize);
     // Firmware Image Download counts dwords, so an image is a whole number of them.
@@ -150,18 +172,22 @@ DriveConfig readDrive(const Json& value, const std::string& path) {
     }
   }
   if (const Json* activation = object.find("activation")) {
-    const std::string& text = readString(*activation, object.pathOf("activation"));
-    if (text == "reset") {
-      drive.activation = Activation::Reset;
-    } else if (text == "powerCycle") {
-      drive.activation = Activation::PowerCycle;
-    } else if (text == "immediate") {
-      drive.activation = Activation::Immediate;
-    } else {
-      fail(object.pathOf("activation"),
-           "expected \"reset\", \"powerCycle\" or \"immediate\", not " + inQuotes(text));
-    }
+    drive.activation = readActivation(*activation, object.pathOf("activation"));
   }
+}
+
+DriveConfig readDrive(const Json& value, const std::string& path) {
+  const ObjectReader object(
+      value, path,
+      {"id", "model", "serial", "firmware", "nvmeVersion", "fwug", "fwugStrict", "mdts", "slots",
+       "slot1ReadOnly", "activeSlot", "upgradeSupport", "imageSize", "activation", "slotFirmware",
+       "pendingSlot", "faults"});
+  DriveConfig drive;
+  drive.id = readAscii(object.require("id"), object.pathOf("id"));
+  readDriveTexts(object, drive);
+  readPieceRules(object, drive);
+  readSlots(object, drive);
+  readImage(object, drive);
   readSlotState(object, drive);
   if (const Json* faults = object.find("faults")) {
     drive.faults = readFaults(*faults, object.pathOf("faults"), false);
@@ -279,63 +305,86 @@ class MachineReader {
     }
   }
 
+  // SPDRP_HARDWAREID of an inbox disk: the identifiers given (null: the
+  // property is absent), else those the inbox driver's disk reports.
+  static std::optional<std::vector<std::string>> readHardwareIds(const ObjectReader& object,
+                                                                 const DriveConfig& drive) {
+    const Json* ids = object.find("hardwareIds");
+    if (ids == nullptr) {
+      return inboxHardwareIds(drive.model, drive.firmware);
+    }
+    if (ids->is_null()) {
+      return std::nullopt;
+    }
+    const std::string idsPath = object.pathOf("hardwareIds");
+    const Json& array = readArray(*ids, idsPath);
+    std::vector<std::string> list;
+    // REG_MULTI_SZ ends at its first empty string, so readAscii's refusal of
+    // empty text keeps every listed identifier visible.
+    for (std::size_t k = 0; k < array.size(); ++k) {
+      list.push_back(readAscii(array[k], indexPath(idsPath, k)));
+    }
+    return list;
+  }
+
+  // The n of \\.\PHYSICALDRIVEn of the index-th inbox disk (its list position
+  // by default), which no other disk of listPath may have; numbers maps the
+  // device numbers taken so far to their disks' indexes.
+  static std::uint32_t readDeviceNumber(const ObjectReader& object, const std::string& listPath,
+                                        std::size_t index,
+                                        std::unordered_map<std::uint32_t, std::size_t>& numbers) {
+    const Json* number = object.find("deviceNumber");
+    const std::uint32_t deviceNumber =
+        number ? readU32(*number, object.pathOf("deviceNumber"), 0, kMaxDeviceNumber)
+               : static_cast<std::uint32_t>(index);
+    const auto [it, inserted] = numbers.emplace(deviceNumber, index);
+    if (!inserted) {
+      fail(number ? object.pathOf("deviceNumber") : object.path(),
+           std::string(number ? "device number " : "its default device number ") +
+               std::to_string(deviceNumber) + " is already used by " +
+               indexPath(listPath, it->second));
+    }
+    return deviceNumber;
+  }
+
+  // The index-th inbox disk of the list at listPath.
+  InboxDiskConfig readInboxDisk(const Json& value, const std::string& listPath, std::size_t index,
+                                std::unordered_map<std::uint32_t, std::size_t>& numbers) {
+    const ObjectReader object(value, indexPath(listPath, index),
+                              {"drive", "deviceNumber", "parentInstanceId", "hardwareIds",
+                               "instanceId", "interfacePath"});
+    InboxDiskConfig disk;
+    const DriveConfig& drive = config_.drives[driveReference(object, Stack::InboxDisk)];
+    disk.drive = drive.id;
+    disk.deviceNumber = readDeviceNumber(object, listPath, index, numbers);
+
+    const std::string defaultParent = inboxControllerInstanceId(index);
+    const Json* parent = object.find("parentInstanceId");
+    disk.parentInstanceId =
+        parent ? readOptionalAscii(*parent, object.pathOf("parentInstanceId")) : defaultParent;
+    // Without the property the disk still has its NVMe controller.
+    disk.controllerInstanceId = disk.parentInstanceId.value_or(defaultParent);
+    disk.controllerInterfacePath = storagePortInterfacePath(disk.controllerInstanceId);
+    disk.hardwareIds = readHardwareIds(object, drive);
+
+    const std::string defaultInstance = inboxDiskInstanceId(drive.model, index);
+    const Json* instance = object.find("instanceId");
+    disk.instanceId =
+        instance ? readOptionalAscii(*instance, object.pathOf("instanceId")) : defaultInstance;
+    const Json* interface = object.find("interfacePath");
+    disk.interfacePath = interface ? readAscii(*interface, object.pathOf("interfacePath"))
+                                   : diskInterfacePath(disk.instanceId.value_or(defaultInstance));
+    claimInterfacePath(disk.interfacePath, object.path(), interface != nullptr);
+    return disk;
+  }
+
   void readInbox(const Json& value, const std::string& path) {
     const Json& list = readArray(value, path);
     std::unordered_map<std::uint32_t, std::size_t> numbers;  // device number: disk index
     numbers.reserve(list.size());
     config_.inbox.reserve(list.size());
     for (std::size_t i = 0; i < list.size(); ++i) {
-      const ObjectReader object(list[i], indexPath(path, i),
-                                {"drive", "deviceNumber", "parentInstanceId", "hardwareIds",
-                                 "instanceId", "interfacePath"});
-      InboxDiskConfig disk;
-      const DriveConfig& drive = config_.drives[driveReference(object, Stack::InboxDisk)];
-      disk.drive = drive.id;
-
-      const Json* number = object.find("deviceNumber");
-      disk.deviceNumber = number
-                              ? readU32(*number, object.pathOf("deviceNumber"), 0, kMaxDeviceNumber)
-                              : static_cast<std::uint32_t>(i);
-      const auto [it, inserted] = numbers.emplace(disk.deviceNumber, i);
-      if (!inserted) {
-        fail(number ? object.pathOf("deviceNumber") : object.path(),
-             std::string(number ? "device number " : "its default device number ") +
-                 std::to_string(disk.deviceNumber) + " is already used by " +
-                 indexPath(path, it->second));
-      }
-
-      const std::string defaultParent = inboxControllerInstanceId(i);
-      const Json* parent = object.find("parentInstanceId");
-      disk.parentInstanceId =
-          parent ? readOptionalAscii(*parent, object.pathOf("parentInstanceId")) : defaultParent;
-      // Without the property the disk still has its NVMe controller.
-      disk.controllerInstanceId = disk.parentInstanceId.value_or(defaultParent);
-      disk.controllerInterfacePath = storagePortInterfacePath(disk.controllerInstanceId);
-
-      if (const Json* ids = object.find("hardwareIds")) {
-        const std::string idsPath = object.pathOf("hardwareIds");
-        if (!ids->is_null()) {
-          const Json& array = readArray(*ids, idsPath);
-          disk.hardwareIds.emplace();
-          // REG_MULTI_SZ ends at its first empty string, so readAscii's
-          // refusal of empty text keeps every listed identifier visible.
-          for (std::size_t k = 0; k < array.size(); ++k) {
-            disk.hardwareIds->push_back(readAscii(array[k], indexPath(idsPath, k)));
-          }
-        }
-      } else {
-        disk.hardwareIds = inboxHardwareIds(drive.model, drive.firmware);
-      }
-
-      const std::string defaultInstance = inboxDiskInstanceId(drive.model, i);
-      const Json* instance = object.find("instanceId");
-      disk.instanceId =
-          instance ? readOptionalAscii(*instance, object.pathOf("instanceId")) : defaultInstance;
-      const Json* interface = object.find("interfacePath");
-      disk.interfacePath = interface ? readAscii(*interface, object.pathOf("interfacePath"))
-                                     : diskInterfacePath(disk.instanceId.value_or(defaultInstance));
-      claimInterfacePath(disk.interfacePath, object.path(), interface != nullptr);
-      config_.inbox.push_back(std::move(disk));
+      config_.inbox.push_back(readInboxDisk(list[i], path, i, numbers));
     }
   }
 
@@ -361,23 +410,22 @@ class MachineReader {
     }
   }
 
-  void readIntelController(const Json& value, const std::string& path) {
-    const ObjectReader object(value, path,
-                              {"driver", "driverDesc", "instanceId", "interfacePath", "raidVolumes",
-                               "passThrough", "vrocPort", "scsiPorts", "faults"});
-    IntelControllerConfig controller;
-    if (const Json* driver = object.find("driver")) {
-      const std::string& text = readString(*driver, object.pathOf("driver"));
-      if (text == "irst") {
-        controller.driver = IntelDriver::Irst;
-      } else if (text == "vroc") {
-        controller.driver = IntelDriver::Vroc;
-      } else {
-        fail(object.pathOf("driver"), "expected \"irst\" or \"vroc\", not " + inQuotes(text));
-      }
+  static IntelDriver readIntelDriver(const Json& value, const std::string& path) {
+    const std::string& text = readString(value, path);
+    if (text == "vroc") {
+      return IntelDriver::Vroc;
     }
-    const bool vroc = controller.driver == IntelDriver::Vroc;
+    if (text != "irst") {
+      fail(path, "expected \"irst\" or \"vroc\", not " + inQuotes(text));
+    }
+    return IntelDriver::Irst;
+  }
+
+  // The controller device: its driver description, instance identifier and
+  // storage-port interface path.
+  void readControllerDevice(const ObjectReader& object, IntelControllerConfig& controller) {
     const Json* desc = object.find("driverDesc");
+    const bool vroc = controller.driver == IntelDriver::Vroc;
     controller.driverDesc = desc ? readOptionalDescription(*desc, object.pathOf("driverDesc"))
                                  : std::string(vroc ? kVrocDriverDesc : kIrstDriverDesc);
     const Json* instance = object.find("instanceId");
@@ -386,8 +434,13 @@ class MachineReader {
     const Json* interface = object.find("interfacePath");
     controller.interfacePath = interface ? readAscii(*interface, object.pathOf("interfacePath"))
                                          : storagePortInterfacePath(controller.instanceId);
-    claimInterfacePath(controller.interfacePath, path, interface != nullptr);
+    claimInterfacePath(controller.interfacePath, object.path(), interface != nullptr);
+  }
 
+  // The SCSI port devices \\.\ScsiN: and, for driver "vroc", the one of them
+  // that is the VROC driver's.
+  static void readScsiPorts(const ObjectReader& object, IntelControllerConfig& controller) {
+    const bool vroc = controller.driver == IntelDriver::Vroc;
     if (const Json* ports = object.find("scsiPorts")) {
       controller.scsiPorts = readU32(*ports, object.pathOf("scsiPorts"), 1, kMaxScsiPorts);
     }
@@ -402,77 +455,109 @@ class MachineReader {
            "the VROC port " + std::to_string(controller.vrocPort) +
                " must be one of the SCSI ports 0 to " + std::to_string(controller.scsiPorts - 1));
     }
-    const Stack memberStack = vroc ? Stack::VrocMember : Stack::IrstMember;
-    const Stack passThroughStack = vroc ? Stack::VrocPassThrough : Stack::IrstPassThrough;
+  }
 
+  // One member of a RAID volume; volumeDrives maps the volume's drives so far
+  // to their members' paths.
+  RaidMemberConfig readRaidMember(const Json& value, const std::string& path, Stack stack,
+                                  std::map<std::string, std::string>& volumeDrives) {
+    const ObjectReader object(value, path, {"drive", "port"});
+    RaidMemberConfig member;
+    member.drive = config_.drives[driveReference(object, stack)].id;
+    // One drive cannot hold two places of one volume; a drive attached
+    // twice elsewhere (two disk devices, as with multipath) is allowed.
+    const auto [seen, first] = volumeDrives.emplace(member.drive, object.path());
+    if (!first) {
+      fail(object.pathOf("drive"), "the drive " + inQuotes(member.drive) +
+                                       " is already a member of this volume, at " + seen->second);
+    }
+    member.port = readU32(object.require("port"), object.pathOf("port"), 0, kMaxPathId);
+    claimPathId(member.port, object.pathOf("port"));
+    return member;
+  }
+
+  // The index-th RAID volume: its members and its volume disk.
+  RaidVolumeConfig readRaidVolume(const Json& value, const std::string& path, std::size_t index,
+                                  Stack memberStack) {
+    const ObjectReader object(value, path, {"members", "instanceId"});
+    RaidVolumeConfig volume;
+    const std::string membersPath = object.pathOf("members");
+    const Json& members = readArray(object.require("members"), membersPath);
+    // A volume may have no members: all of them are missing.
+    std::map<std::string, std::string> volumeDrives;
+    for (std::size_t m = 0; m < members.size(); ++m) {
+      volume.members.push_back(
+          readRaidMember(members[m], indexPath(membersPath, m), memberStack, volumeDrives));
+    }
+    const std::string defaultInstance = raidVolumeInstanceId(members.size(), index);
+    const Json* instance = object.find("instanceId");
+    volume.instanceId =
+        instance ? readOptionalAscii(*instance, object.pathOf("instanceId")) : defaultInstance;
+    volume.interfacePath = diskInterfacePath(volume.instanceId.value_or(defaultInstance));
+    claimInterfacePath(volume.interfacePath, object.path(), false);
+    volume.deviceNumber = nextDeviceNumber();
+    return volume;
+  }
+
+  // The index-th non-RAID drive behind the controller and its disk.
+  PassThroughConfig readPassThroughDisk(const Json& value, const std::string& path,
+                                        std::size_t index, Stack stack) {
+    const ObjectReader object(value, path, {"drive", "busNumber", "locationInfo", "instanceId"});
+    PassThroughConfig disk;
+    const DriveConfig& drive = config_.drives[driveReference(object, stack)];
+    disk.drive = drive.id;
+    disk.busNumber =
+        readU32(object.require("busNumber"), object.pathOf("busNumber"), 0, kMaxPathId);
+    claimPathId(disk.busNumber, object.pathOf("busNumber"));
+    const Json* location = object.find("locationInfo");
+    disk.locationInfo = location ? readOptionalAscii(*location, object.pathOf("locationInfo"))
+                                 : passThroughLocationInfo(disk.busNumber);
+    const std::string defaultInstance = passThroughInstanceId(drive.model, disk.busNumber, index);
+    const Json* instance = object.find("instanceId");
+    disk.instanceId =
+        instance ? readOptionalAscii(*instance, object.pathOf("instanceId")) : defaultInstance;
+    disk.interfacePath = diskInterfacePath(disk.instanceId.value_or(defaultInstance));
+    claimInterfacePath(disk.interfacePath, object.path(), false);
+    disk.deviceNumber = nextDeviceNumber();
+    return disk;
+  }
+
+  void readRaidVolumes(const Json& value, const std::string& path,
+                       IntelControllerConfig& controller) {
+    const Stack stack =
+        controller.driver == IntelDriver::Vroc ? Stack::VrocMember : Stack::IrstMember;
+    const Json& list = readArray(value, path);
+    for (std::size_t v = 0; v < list.size(); ++v) {
+      controller.raidVolumes.push_back(readRaidVolume(list[v], indexPath(path, v), v, stack));
+    }
+  }
+
+  void readPassThroughDisks(const Json& value, const std::string& path,
+                            IntelControllerConfig& controller) {
+    const Stack stack =
+        controller.driver == IntelDriver::Vroc ? Stack::VrocPassThrough : Stack::IrstPassThrough;
+    const Json& list = readArray(value, path);
+    for (std::size_t p = 0; p < list.size(); ++p) {
+      controller.passThrough.push_back(readPassThroughDisk(list[p], indexPath(path, p), p, stack));
+    }
+  }
+
+  void readIntelController(const Json& value, const std::string& path) {
+    const ObjectReader object(value, path,
+                              {"driver", "driverDesc", "instanceId", "interfacePath", "raidVolumes",
+                               "passThrough", "vrocPort", "scsiPorts", "faults"});
+    IntelControllerConfig controller;
+    if (const Json* driver = object.find("driver")) {
+      controller.driver = readIntelDriver(*driver, object.pathOf("driver"));
+    }
+    readControllerDevice(object, controller);
+    readScsiPorts(object, controller);
     if (const Json* volumes = object.find("raidVolumes")) {
-      const std::string volumesPath = object.pathOf("raidVolumes");
-      const Json& list = readArray(*volumes, volumesPath);
-      for (std::size_t v = 0; v < list.size(); ++v) {
-        const ObjectReader volumeObject(list[v], indexPath(volumesPath, v),
-                                        {"members", "instanceId"});
-        RaidVolumeConfig volume;
-        const std::string membersPath = volumeObject.pathOf("members");
-        const Json& members = readArray(volumeObject.require("members"), membersPath);
-        // A volume may have no members: all of them are missing.
-        std::map<std::string, std::string> volumeDrives;
-        for (std::size_t m = 0; m < members.size(); ++m) {
-          const ObjectReader memberObject(members[m], indexPath(membersPath, m), {"drive", "port"});
-          RaidMemberConfig member;
-          member.drive = config_.drives[driveReference(memberObject, memberStack)].id;
-          // One drive cannot hold two places of one volume; a drive attached
-          // twice elsewhere (two disk devices, as with multipath) is allowed.
-          const auto [seen, first] = volumeDrives.emplace(member.drive, memberObject.path());
-          if (!first) {
-            fail(memberObject.pathOf("drive"), "the drive " + inQuotes(member.drive) +
-                                                   " is already a member of this volume, at " +
-                                                   seen->second);
-          }
-          member.port =
-              readU32(memberObject.require("port"), memberObject.pathOf("port"), 0, kMaxPathId);
-          claimPathId(member.port, memberObject.pathOf("port"));
-          volume.members.push_back(std::move(member));
-        }
-        const std::string defaultInstance = raidVolumeInstanceId(members.size(), v);
-        const Json* volumeInstance = volumeObject.find("instanceId");
-        volume.instanceId =
-            volumeInstance ? readOptionalAscii(*volumeInstance, volumeObject.pathOf("instanceId"))
-                           : defaultInstance;
-        volume.interfacePath = diskInterfacePath(volume.instanceId.value_or(defaultInstance));
-        claimInterfacePath(volume.interfacePath, volumeObject.path(), false);
-        volume.deviceNumber = nextDeviceNumber();
-        controller.raidVolumes.push_back(std::move(volume));
-      }
+      readRaidVolumes(*volumes, object.pathOf("raidVolumes"), controller);
     }
-
     if (const Json* passThrough = object.find("passThrough")) {
-      const std::string listPath = object.pathOf("passThrough");
-      const Json& list = readArray(*passThrough, listPath);
-      for (std::size_t p = 0; p < list.size(); ++p) {
-        const ObjectReader diskObject(list[p], indexPath(listPath, p),
-                                      {"drive", "busNumber", "locationInfo", "instanceId"});
-        PassThroughConfig disk;
-        const DriveConfig& drive = config_.drives[driveReference(diskObject, passThroughStack)];
-        disk.drive = drive.id;
-        disk.busNumber =
-            readU32(diskObject.require("busNumber"), diskObject.pathOf("busNumber"), 0, kMaxPathId);
-        claimPathId(disk.busNumber, diskObject.pathOf("busNumber"));
-        const Json* location = diskObject.find("locationInfo");
-        disk.locationInfo = location
-                                ? readOptionalAscii(*location, diskObject.pathOf("locationInfo"))
-                                : passThroughLocationInfo(disk.busNumber);
-        const std::string defaultInstance = passThroughInstanceId(drive.model, disk.busNumber, p);
-        const Json* diskInstance = diskObject.find("instanceId");
-        disk.instanceId = diskInstance
-                              ? readOptionalAscii(*diskInstance, diskObject.pathOf("instanceId"))
-                              : defaultInstance;
-        disk.interfacePath = diskInterfacePath(disk.instanceId.value_or(defaultInstance));
-        claimInterfacePath(disk.interfacePath, diskObject.path(), false);
-        disk.deviceNumber = nextDeviceNumber();
-        controller.passThrough.push_back(std::move(disk));
-      }
+      readPassThroughDisks(*passThrough, object.pathOf("passThrough"), controller);
     }
-
     if (const Json* faults = object.find("faults")) {
       controller.faults = readFaults(*faults, object.pathOf("faults"), true);
     }

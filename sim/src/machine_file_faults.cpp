@@ -1,6 +1,9 @@
 // FAULT entries: reading and fit to the drive's or controller's stack.
 #include "machine_file_faults.hpp"
 
+#include <algorithm>
+#include <iterator>
+
 namespace zevsim::machine_file {
 
 namespace {
@@ -54,41 +57,34 @@ const char* faultFormKey(const Fault& fault) {
   return "dataBufferOffset";
 }
 
-// Reads one FAULT: the request kind, nth, and exactly one way of failing.
-// Whether the fault fits the drive's or controller's stack is checked once the
-// attachments are known.
-Fault readFault(const Json& value, const std::string& path, bool controller) {
-  const ObjectReader object(
-      value, path,
-      {"request", "nth", "error", "returnCode", "nvmeStatus", "completion", "dataBufferOffset"});
-  Fault fault;
+// The request kind a fault names: one of a drive's requests, or with
+// controller one of a controller's (its opens among them).
+FaultRequest readFaultRequest(const ObjectReader& object, bool controller) {
   const std::string requestPath = object.pathOf("request");
   const std::string& request = readString(object.require("request"), requestPath);
-  bool known = false;
-  for (const FaultKindName& entry : kFaultKindNames) {
-    if (entry.name == request) {
-      fault.request = entry.kind;
-      known = true;
-    }
-  }
-  if (!known) {
+  const auto* entry =
+      std::find_if(std::begin(kFaultKindNames), std::end(kFaultKindNames),
+                   [&](const FaultKindName& candidate) { return candidate.name == request; });
+  if (entry == std::end(kFaultKindNames)) {
     fail(requestPath, "unknown request kind " + inQuotes(request) +
                           "; expected open, deviceNumber, identify, getInfo, download, activate, "
                           "csmi, vrocList or scsiPortOpen");
   }
-  if (controller && !isControllerRequest(fault.request) && fault.request != FaultRequest::Open) {
+  if (controller && !isControllerRequest(entry->kind) && entry->kind != FaultRequest::Open) {
     fail(requestPath, inQuotes(request) +
                           " is a drive's request; a controller's faults take open, "
                           "scsiPortOpen, csmi or vrocList");
   }
-  if (!controller && isControllerRequest(fault.request)) {
+  if (!controller && isControllerRequest(entry->kind)) {
     fail(requestPath,
          inQuotes(request) + " is a controller's request; give it in $.intelController.faults");
   }
-  if (const Json* nth = object.find("nth")) {
-    fault.nth = readU32(*nth, object.pathOf("nth"), 1);
-  }
+  return entry->kind;
+}
 
+// How a fault changes its request: exactly one of error, returnCode,
+// nvmeStatus, completion and dataBufferOffset.
+void readFaultForm(const ObjectReader& object, Fault& fault) {
   struct Form {
     const char* key;
     std::optional<std::uint32_t> Fault::*field;
@@ -123,9 +119,24 @@ Fault readFault(const Json& value, const std::string& path, bool controller) {
     }
   }
   if (first == nullptr) {
-    fail(path,
+    fail(object.path(),
          "a fault needs one of error, returnCode, nvmeStatus, completion and dataBufferOffset");
   }
+}
+
+// Reads one FAULT: the request kind, nth, and exactly one way of failing.
+// Whether the fault fits the drive's or controller's stack is checked once the
+// attachments are known.
+Fault readFault(const Json& value, const std::string& path, bool controller) {
+  const ObjectReader object(
+      value, path,
+      {"request", "nth", "error", "returnCode", "nvmeStatus", "completion", "dataBufferOffset"});
+  Fault fault;
+  fault.request = readFaultRequest(object, controller);
+  if (const Json* nth = object.find("nth")) {
+    fault.nth = readU32(*nth, object.pathOf("nth"), 1);
+  }
+  readFaultForm(object, fault);
   if (fault.dataBufferOffset && fault.request != FaultRequest::GetInfo) {
     fail(object.pathOf("dataBufferOffset"), "only a getInfo request has a DataBufferOffset");
   }

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -139,9 +138,9 @@ class MachineState {
   std::vector<MessageBoxRecord> boxes;
   std::optional<LocalTime> clock;
   std::vector<InjectedCallFault> callFaults;
-  // When set, every endpoint an open creates passes through it, so a test or
-  // fuzz target can stand its own driver behaviour in front of the real one.
-  std::function<std::unique_ptr<Endpoint>(std::unique_ptr<Endpoint>)> wrapEndpoint;
+  // When set, every endpoint an open creates passes through it
+  // (Machine::wrapEndpoints).
+  EndpointWrapper wrapEndpoint;
 
   NvmeDrive* findDrive(const std::string& id) const;
   const PathTarget* findPath(std::wstring_view path) const;

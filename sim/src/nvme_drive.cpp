@@ -6,7 +6,8 @@
 
 #include <algorithm>
 
-#include "sim_records.hpp"
+#include "byte_order.hpp"
+#include "nvme_layout.hpp"
 
 namespace zevsim {
 

@@ -4,11 +4,15 @@
 // pass-through to a drive named by its disk id). Every other port fails
 // everything with ERROR_INVALID_FUNCTION.
 #include <algorithm>
+#include <optional>
 
+#include "byte_order.hpp"
 #include "driver_request.hpp"
 #include "endpoint.hpp"
 #include "nvme_drive.hpp"
-#include "sim_records.hpp"
+#include "nvme_layout.hpp"
+#include "vroc_layout.hpp"
+#include "windows_values.hpp"
 
 namespace zevsim {
 
@@ -20,6 +24,170 @@ namespace pt = vroc::pass_through;
 constexpr std::uint32_t kFirstVolume = 1;
 // The fixed part of a count request: the header and one 32-bit word.
 constexpr std::size_t kCountRequestSize = vroc::kCount + 4;
+
+// --- The NVMe pass-through's commands ---------------------------------------
+
+// The NVMe command of a pass-through request and the command dwords the
+// commands carried here read.
+struct NvmeCommand {
+  explicit NvmeCommand(std::span<const std::uint8_t> request)
+      : dwords(request.subspan(pt::kCommand, 64)),
+        opcode(dwords[nvme::commandDword(0)]),
+        commandId(le::load16(dwords, nvme::commandDword(0) + 2)),
+        cdw10(le::load32(dwords, nvme::commandDword(10))),
+        cdw11(le::load32(dwords, nvme::commandDword(11))) {}
+
+  std::span<const std::uint8_t> dwords;
+  std::uint8_t opcode;
+  std::uint16_t commandId;
+  std::uint32_t cdw10;
+  std::uint32_t cdw11;
+};
+
+// Identify: the drive answers the Identify Controller data structure (CNS 1)
+// only.
+std::uint32_t identify(NvmeDrive& drive, const NvmeCommand& command, std::span<std::uint8_t> data) {
+  if ((command.cdw10 & 0xFF) != nvme::kCnsController) {
+    return nvme::kStatusInvalidField;
+  }
+  const auto structure = drive.identifyController();
+  std::copy(structure.begin(), structure.end(), data.begin());
+  return nvme::kStatusSuccess;
+}
+
+// Get Log Page for the Firmware Slot Information log (LID 03h) of the
+// whole controller (NSID 0 or FFFFFFFFh), all 512 bytes: AFI and FRS1 to
+// FRS7.
+std::uint32_t firmwareSlotLog(NvmeDrive& drive, const NvmeCommand& command,
+                              std::span<std::uint8_t> data) {
+  namespace lg = nvme::slot_log;
+  const std::uint32_t nsid = le::load32(command.dwords, lg::kNsid);
+  if ((command.cdw10 & 0xFF) != lg::kLidFirmwareSlot) {
+    return nvme::kStatusInvalidLogPage;
+  }
+  if (nsid != 0 && nsid != lg::kNsidAll) {
+    return nvme::kStatusInvalidNamespace;
+  }
+  std::fill(data.begin(), data.end(), std::uint8_t{0});
+  const std::uint32_t pending = drive.pendingSlot().value_or(0);
+  data[lg::kAfi] = static_cast<std::uint8_t>((drive.activeSlot() & 0x7) |
+                                             ((pending & 0x7) << lg::kAfiNextResetShift));
+  for (std::uint32_t n = 1; n <= std::min(drive.slotCount(), lg::kMaxSlots); ++n) {
+    const std::string revision = drive.slotRevision(n);
+    std::copy_n(revision.begin(), std::min(lg::kFrsSize, revision.size()),
+                data.begin() + static_cast<std::ptrdiff_t>(lg::kFrs + lg::kFrsSize * (n - 1)));
+  }
+  return nvme::kStatusSuccess;
+}
+
+// Firmware Image Download: the piece's offset in dwords is command dword 11.
+std::uint32_t firmwareImageDownload(NvmeDrive& drive, const NvmeCommand& command,
+                                    std::span<std::uint8_t> data) {
+  const bool accepted = drive.downloadPiece(std::uint64_t{command.cdw11} * 4, data);
+  return accepted ? nvme::kStatusSuccess : nvme::kStatusInvalidField;
+}
+
+// Firmware Commit: slot in bits 2:0 of command dword 10, action in 5:3.
+std::uint32_t firmwareCommit(NvmeDrive& drive, const NvmeCommand& command,
+                             std::span<std::uint8_t>) {
+  const std::uint32_t slot = command.cdw10 & 0x7;
+  const std::uint32_t action = (command.cdw10 >> 3) & 0x7;
+  if (action > static_cast<std::uint32_t>(NvmeDrive::CommitAction::ReplaceAndActivateNow)) {
+    return nvme::kStatusInvalidField;
+  }
+  switch (drive.commit(slot, static_cast<NvmeDrive::CommitAction>(action))) {
+    case NvmeDrive::CommitResult::InvalidSlot:
+      return nvme::kStatusInvalidFirmwareSlot;
+    case NvmeDrive::CommitResult::InvalidImage:
+      return nvme::kStatusInvalidFirmwareImage;
+    case NvmeDrive::CommitResult::Success:
+      break;
+  }
+  return nvme::kStatusSuccess;
+}
+
+// Where a command keeps NUMD, its 0-based count of data dwords.
+enum class Numd {
+  None,
+  Dword10,        // Firmware Image Download
+  NumduAndNumdl,  // Get Log Page: NUMDU in bits 15:0 of dword 11, NUMDL in 31:16 of dword 10
+};
+
+// One command the pass-through carries, as the package's request tables
+// give it: the request kind it counts as (and its faults apply to), the
+// direction, the data length field and the return buffer length the request
+// must carry, the data area it must hold from offset 152, and what the drive
+// does with it (returning the NVMe status).
+struct PassThroughCommand {
+  std::uint8_t opcode;
+  FaultRequest kind;
+  std::uint32_t direction;
+  Numd numd;
+  // The data length field; nullopt: (NUMD + 1) x 4 bytes. A command with a
+  // NUMD and a fixed length must have the two agree.
+  std::optional<std::uint32_t> dataLength;
+  std::uint32_t returnLength;
+  // The bytes the request must hold from offset 152; nullopt: the data length.
+  std::optional<std::uint32_t> dataArea;
+  std::uint32_t (*carryOut)(NvmeDrive& drive, const NvmeCommand& command,
+                            std::span<std::uint8_t> data);
+};
+
+constexpr PassThroughCommand kPassThroughCommands[] = {
+    // Identify returns its 4096 bytes with a data length field of 0.
+    {nvme::kOpcodeIdentify, FaultRequest::Identify, pt::kDirectionDeviceToHost, Numd::None,
+     pt::kIdentifyDataLength, pt::kIdentifyReturnLength, nvme::identify::kSize, identify},
+    // The slot log is read whole.
+    {nvme::kOpcodeGetLogPage, FaultRequest::GetInfo, pt::kDirectionDeviceToHost,
+     Numd::NumduAndNumdl, pt::kSlotLogDataLength, pt::kSlotLogReturnLength, std::nullopt,
+     firmwareSlotLog},
+    // The data a download carries is exactly its NUMD.
+    {nvme::kOpcodeFirmwareImageDownload, FaultRequest::Download, pt::kDirectionHostToDevice,
+     Numd::Dword10, std::nullopt, pt::kUpdateReturnLength, std::nullopt, firmwareImageDownload},
+    {nvme::kOpcodeFirmwareCommit, FaultRequest::Activate, pt::kDirectionHostToDevice, Numd::None, 0,
+     pt::kUpdateReturnLength, std::nullopt, firmwareCommit},
+};
+
+const PassThroughCommand* findPassThroughCommand(std::uint8_t opcode) {
+  for (const PassThroughCommand& row : kPassThroughCommands) {
+    if (row.opcode == opcode) {
+      return &row;
+    }
+  }
+  return nullptr;
+}
+
+// The data area of a request for row: nullopt when its data length field,
+// NUMD or return buffer length is not the command's, or the request does not
+// hold the data from offset 152.
+std::optional<std::uint64_t> carriedDataArea(const PassThroughCommand& row,
+                                             const NvmeCommand& command,
+                                             std::span<const std::uint8_t> request) {
+  std::uint64_t numd = 0;
+  switch (row.numd) {
+    case Numd::None:
+      break;
+    case Numd::Dword10:
+      numd = command.cdw10;
+      break;
+    case Numd::NumduAndNumdl:
+      numd = (std::uint64_t{command.cdw11 & 0xFFFF} << 16) |
+             (command.cdw10 >> nvme::slot_log::kNumdlShift);
+      break;
+  }
+  const std::uint64_t numdLength = (numd + 1) * 4;
+  const std::uint64_t dataLength = row.dataLength.value_or(numdLength);
+  const std::uint64_t dataArea = row.dataArea.value_or(dataLength);
+  const bool numdAgrees = row.numd == Numd::None || numdLength == dataLength;
+  if (!numdAgrees || le::load32(request, pt::kDataLength) != dataLength ||
+      le::load32(request, pt::kReturnBufferLength) != row.returnLength ||
+      !le::inside(request.size(), pt::kData, dataArea)) {
+    return std::nullopt;
+  }
+  return dataArea;
+}
+
+// --- The driver -------------------------------------------------------------
 
 struct ListedDrive {
   NvmeDrive* drive = nullptr;
@@ -107,15 +275,13 @@ class VrocPortEndpoint : public Endpoint {
                                : code == vroc::kRaidMemberList ? vroc::kMemberListEntries
                                                                : kCountRequestSize;
     if (request.size() < needed) {
-      request.setReturnCode(vroc::kIoctlInsufficientInBuffer);
-      return request.reply(outSize);
+      return refuse(request, outSize, vroc::kIoctlInsufficientInBuffer);
     }
     const std::span<std::uint8_t> bytes = request.bytes();
     const bool hasVolume = !controller_.volumeMembers.empty();
     if ((code == vroc::kRaidVolumeInfo || code == vroc::kRaidMemberList) &&
         (!hasVolume || le::load32(bytes, vroc::kVolumeNumber) != kFirstVolume)) {
-      request.setReturnCode(vroc::kIoctlInvalidPathTargetId);
-      return request.reply(outSize);
+      return refuse(request, outSize, vroc::kIoctlInvalidPathTargetId);
     }
     switch (code) {
       case vroc::kRaidVolumeCount:
@@ -144,173 +310,53 @@ class VrocPortEndpoint : public Endpoint {
 
   // The NVMe pass-through: the disk id comes in ReturnCode, the driver's
   // verdict goes back in ReturnCode and the drive's in completion dword 3.
-  // Each command the driver carries travels with the direction, data length
-  // and return buffer length the package's request tables give it; anything
-  // else is refused before it reaches the drive.
+  // The command's row of kPassThroughCommands says what the request must
+  // carry; anything else is refused before it reaches the drive.
   IoReply passThrough(MiniportRequest& request, std::uint32_t outSize) {
     const std::span<std::uint8_t> bytes = request.bytes();
     if (bytes.size() < pt::kData) {
-      request.setReturnCode(vroc::kIoctlInsufficientInBuffer);
-      return request.reply(outSize);
+      return refuse(request, outSize, vroc::kIoctlInsufficientInBuffer);
     }
     const std::uint32_t diskId = request.returnCode();
     if (diskId == 0 || diskId > disks_.size()) {
-      request.setReturnCode(vroc::kIoctlInvalidPathTargetId);
-      return request.reply(outSize);
+      return refuse(request, outSize, vroc::kIoctlInvalidPathTargetId);
     }
     NvmeDrive& drive = *disks_[diskId - 1].drive;
     if (le::load32(bytes, pt::kMetadataLength) != 0) {
-      request.setReturnCode(vroc::kIoctlInvalidMetaBufferLength);
-      return request.reply(outSize);
+      return refuse(request, outSize, vroc::kIoctlInvalidMetaBufferLength);
     }
     if (le::load32(bytes, pt::kQueueId) != 0) {
-      request.setReturnCode(vroc::kIoctlUnsupportedNvmCmd);
-      return request.reply(outSize);
+      return refuse(request, outSize, vroc::kIoctlUnsupportedNvmCmd);
     }
-    const auto command = bytes.subspan(pt::kCommand, 64);
-    const std::uint8_t opcode = command[nvme::commandDword(0)];
-    const std::uint16_t commandId = le::load16(command, nvme::commandDword(0) + 2);
-    const std::uint32_t cdw10 = le::load32(command, nvme::commandDword(10));
-    const std::uint32_t cdw11 = le::load32(command, nvme::commandDword(11));
-    const std::uint32_t direction = le::load32(bytes, pt::kDirection);
-    const std::uint32_t dataLength = le::load32(bytes, pt::kDataLength);
-    const std::uint32_t returnLength = le::load32(bytes, pt::kReturnBufferLength);
-
-    // What each command must carry: its fault kind, direction, the data
-    // length field, the return buffer length, and the data area the request
-    // must hold from offset 152.
-    std::optional<FaultRequest> kind;
-    std::uint32_t neededDirection = 0;
-    std::uint64_t neededDataLength = 0;
-    std::uint32_t neededReturnLength = pt::kUpdateReturnLength;
-    std::uint64_t dataArea = 0;
-    bool lengthsAgree = true;
-    switch (opcode) {
-      case nvme::kOpcodeIdentify:
-        kind = FaultRequest::Identify;
-        neededDirection = pt::kDirectionDeviceToHost;
-        neededDataLength = pt::kIdentifyDataLength;
-        neededReturnLength = pt::kIdentifyReturnLength;
-        dataArea = nvme::identify::kSize;
-        break;
-      case nvme::kOpcodeGetLogPage: {
-        kind = FaultRequest::GetInfo;
-        neededDirection = pt::kDirectionDeviceToHost;
-        // NUMD (NUMDU in dword 11, NUMDL in dword 10) is 0-based; the log is
-        // read whole, and the data length field must say so too.
-        const std::uint64_t numd =
-            (std::uint64_t{cdw11 & 0xFFFF} << 16) | (cdw10 >> nvme::slot_log::kNumdlShift);
-        neededDataLength = pt::kSlotLogDataLength;
-        lengthsAgree = (numd + 1) * 4 == pt::kSlotLogDataLength;
-        neededReturnLength = pt::kSlotLogReturnLength;
-        dataArea = pt::kSlotLogDataLength;
-        break;
-      }
-      case nvme::kOpcodeFirmwareImageDownload:
-        kind = FaultRequest::Download;
-        neededDirection = pt::kDirectionHostToDevice;
-        // NUMD is 0-based; the data the record carries must be exactly it.
-        neededDataLength = (std::uint64_t{cdw10} + 1) * 4;
-        dataArea = neededDataLength;
-        break;
-      case nvme::kOpcodeFirmwareCommit:
-        kind = FaultRequest::Activate;
-        neededDirection = pt::kDirectionHostToDevice;
-        break;
-      default:
-        break;
-    }
-    if (!kind) {
+    const NvmeCommand command(bytes);
+    const PassThroughCommand* row = findPassThroughCommand(command.opcode);
+    if (row == nullptr) {
       // A command the drive model does not implement.
-      return complete(request, outSize, nvme::kStatusInvalidOpcode, commandId, nullptr);
+      return complete(request, outSize, nvme::kStatusInvalidOpcode, command.commandId, nullptr);
     }
-    if (direction != neededDirection) {
-      request.setReturnCode(vroc::kIoctlInvalidDirectionSpecified);
-      return request.reply(outSize);
+    if (le::load32(bytes, pt::kDirection) != row->direction) {
+      return refuse(request, outSize, vroc::kIoctlInvalidDirectionSpecified);
     }
-    if (!lengthsAgree || dataLength != neededDataLength || returnLength != neededReturnLength ||
-        !le::inside(bytes.size(), pt::kData, dataArea)) {
-      request.setReturnCode(vroc::kIoctlInsufficientInBuffer);
-      return request.reply(outSize);
+    const std::optional<std::uint64_t> dataArea = carriedDataArea(*row, command, bytes);
+    if (!dataArea) {
+      return refuse(request, outSize, vroc::kIoctlInsufficientInBuffer);
     }
-    const Fault* fault = drive.countRequest(*kind);
+    const Fault* fault = drive.countRequest(row->kind);
     if (auto stopped = stopByFault(fault, request, outSize)) {
       return *stopped;
     }
     if (fault != nullptr && fault->nvmeStatus) {
-      return complete(request, outSize, *fault->nvmeStatus, commandId, nullptr);
+      return complete(request, outSize, *fault->nvmeStatus, command.commandId, nullptr);
     }
-    std::uint32_t status = nvme::kStatusSuccess;
-    switch (*kind) {
-      case FaultRequest::Identify: {
-        if ((cdw10 & 0xFF) != nvme::kCnsController) {
-          status = nvme::kStatusInvalidField;
-          break;
-        }
-        const auto identify = drive.identifyController();
-        std::copy(identify.begin(), identify.end(), bytes.begin() + pt::kData);
-        break;
-      }
-      case FaultRequest::GetInfo:
-        status = firmwareSlotLog(drive, command, bytes.subspan(pt::kData, pt::kSlotLogDataLength));
-        break;
-      case FaultRequest::Download: {
-        const bool accepted = drive.downloadPiece(
-            std::uint64_t{cdw11} * 4,
-            bytes.subspan(pt::kData, static_cast<std::size_t>(neededDataLength)));
-        status = accepted ? nvme::kStatusSuccess : nvme::kStatusInvalidField;
-        break;
-      }
-      default:
-        status = firmwareCommit(drive, cdw10);
-        break;
-    }
-    return complete(request, outSize, status, commandId, fault);
+    const auto data = bytes.subspan(pt::kData, static_cast<std::size_t>(*dataArea));
+    return complete(request, outSize, row->carryOut(drive, command, data), command.commandId,
+                    fault);
   }
 
-  // Get Log Page for the Firmware Slot Information log (LID 03h) of the
-  // whole controller (NSID 0 or FFFFFFFFh), all 512 bytes: AFI and FRS1 to
-  // FRS7.
-  static std::uint32_t firmwareSlotLog(const NvmeDrive& drive,
-                                       std::span<const std::uint8_t> command,
-                                       std::span<std::uint8_t> data) {
-    namespace lg = nvme::slot_log;
-    const std::uint32_t nsid = le::load32(command, lg::kNsid);
-    const std::uint32_t cdw10 = le::load32(command, nvme::commandDword(10));
-    if ((cdw10 & 0xFF) != lg::kLidFirmwareSlot) {
-      return nvme::kStatusInvalidLogPage;
-    }
-    if (nsid != 0 && nsid != lg::kNsidAll) {
-      return nvme::kStatusInvalidNamespace;
-    }
-    std::fill(data.begin(), data.end(), std::uint8_t{0});
-    const std::uint32_t pending = drive.pendingSlot().value_or(0);
-    data[lg::kAfi] = static_cast<std::uint8_t>((drive.activeSlot() & 0x7) |
-                                               ((pending & 0x7) << lg::kAfiNextResetShift));
-    for (std::uint32_t n = 1; n <= std::min(drive.slotCount(), lg::kMaxSlots); ++n) {
-      const std::string revision = drive.slotRevision(n);
-      std::copy_n(revision.begin(), std::min(lg::kFrsSize, revision.size()),
-                  data.begin() + static_cast<std::ptrdiff_t>(lg::kFrs + lg::kFrsSize * (n - 1)));
-    }
-    return nvme::kStatusSuccess;
-  }
-
-  // Firmware Commit: slot in bits 2:0 of command dword 10, action in 5:3.
-  static std::uint32_t firmwareCommit(NvmeDrive& drive, std::uint32_t cdw10) {
-    const std::uint32_t slot = cdw10 & 0x7;
-    const std::uint32_t action = (cdw10 >> 3) & 0x7;
-    if (action > static_cast<std::uint32_t>(NvmeDrive::CommitAction::ReplaceAndActivateNow)) {
-      return nvme::kStatusInvalidField;
-    }
-    switch (drive.commit(slot, static_cast<NvmeDrive::CommitAction>(action))) {
-      case NvmeDrive::CommitResult::InvalidSlot:
-        return nvme::kStatusInvalidFirmwareSlot;
-      case NvmeDrive::CommitResult::InvalidImage:
-        return nvme::kStatusInvalidFirmwareImage;
-      case NvmeDrive::CommitResult::Success:
-        break;
-    }
-    return nvme::kStatusSuccess;
+  // A request the driver refuses: its ReturnCode says why.
+  static IoReply refuse(MiniportRequest& request, std::uint32_t outSize, std::uint32_t returnCode) {
+    request.setReturnCode(returnCode);
+    return request.reply(outSize);
   }
 
   // Writes the completion entry; a `completion` fault replaces dword 3.

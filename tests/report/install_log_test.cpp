@@ -18,15 +18,10 @@ namespace {
 class InstallLog : public testing::Test {
  protected:
   InstallLog() : machine_(zevsim::MachineConfig{}, {}) {}
-  void SetUp() override {
-    machine_.setClock({2027, 2, 1, 9, 5, 3});
-    platform::sim::bindMachine(&machine_);
-  }
-  void TearDown() override {
-    platform::sim::bindMachine(nullptr);
-    silentMode = false;
-  }
+  void SetUp() override { machine_.setClock({2027, 2, 1, 9, 5, 3}); }
+  void TearDown() override { silentMode = false; }
   zevsim::Machine machine_;
+  const platform::sim::SimBinding binding_{machine_};
 };
 
 DriveOutcome drive(const wchar_t* model, std::int32_t code) {

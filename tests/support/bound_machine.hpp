@@ -60,14 +60,14 @@ class BoundMachine {
     const auto image = firmwareImage();
     machine_ = std::make_unique<zevsim::Machine>(
         config_, std::vector<std::uint8_t>(image.begin(), image.end()));
-    platform::sim::bindMachine(machine_.get());
+    binding_.emplace(*machine_);
     if (captureConsole) {
       capture_ = std::make_unique<ConsoleCapture>();
     }
   }
   ~BoundMachine() {
     capture_.reset();
-    platform::sim::bindMachine(nullptr);
+    binding_.reset();
   }
   BoundMachine(const BoundMachine&) = delete;
   BoundMachine& operator=(const BoundMachine&) = delete;
@@ -133,6 +133,7 @@ class BoundMachine {
   zevsim::MachineConfig config_;
   PackageIdentity identity_;
   std::unique_ptr<zevsim::Machine> machine_;
+  std::optional<platform::sim::SimBinding> binding_;
   std::unique_ptr<ConsoleCapture> capture_;
 };
 

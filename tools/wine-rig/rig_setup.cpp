@@ -46,11 +46,10 @@
 #include <string>
 #include <vector>
 
-#include "device_tree.hpp"
-#include "machine_state.hpp"
 #include "rig_bridge.h"
 #include "zevsim/machine.hpp"
 #include "zevsim/machine_file.hpp"
+#include "zevsim/machine_view.hpp"
 #include "zevsim/utf8.hpp"
 
 // Exported by Wine's setupapi.dll and linked by libsetupapi.a, but not
@@ -214,7 +213,8 @@ int load(const std::wstring& machineFile, const std::wstring& imageFile,
   // A machine of this process only for its device tree and path namespace;
   // the drives that answer live in the driver.
   zevsim::Machine tree(*loaded.config, {});
-  const zevsim::MachineState& state = tree.state();
+  const zevsim::MachineView view(tree);
+  const std::vector<zevsim::DeviceNode>& devices = view.devices();
 
   std::wstring request = L"machine=" + machineFile + L"\nimage=" + imageFile + L"\n";
   HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
@@ -222,9 +222,9 @@ int load(const std::wstring& machineFile, const std::wstring& imageFile,
     return fail("SetupDiCreateDeviceInfoList failed");
   }
   std::vector<std::wstring> interfacePaths;
-  const std::vector<std::wstring> instanceIds = wineInstanceIds(state.devices);
-  for (std::size_t i = 0; i < state.devices.size(); ++i) {
-    const zevsim::DeviceNode& node = state.devices[i];
+  const std::vector<std::wstring> instanceIds = wineInstanceIds(devices);
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const zevsim::DeviceNode& node = devices[i];
     const wchar_t* instanceId = instanceIds[i].c_str();
     const GUID setupClass = toSdk(node.setupClass);
     SP_DEVINFO_DATA device{};
@@ -270,13 +270,13 @@ int load(const std::wstring& machineFile, const std::wstring& imageFile,
   SetupDiDestroyDeviceInfoList(set);
 
   // The machine's other names: \\.\PHYSICALDRIVEn and \\.\ScsiN:.
-  for (const zevsim::PathTarget& target : state.paths) {
+  for (const std::wstring& name : view.pathNames()) {
     bool isInterface = false;
     for (const std::wstring& path : interfacePaths) {
-      isInterface = isInterface || zevsim::equalsIgnoreAsciiCase(path, target.path);
+      isInterface = isInterface || zevsim::equalsIgnoreAsciiCase(path, name);
     }
-    if (!isInterface && target.path.rfind(L"\\\\.\\", 0) == 0) {
-      request += L"link=" + target.path.substr(4) + L"|" + target.path + L"\n";
+    if (!isInterface && name.rfind(L"\\\\.\\", 0) == 0) {
+      request += L"link=" + name.substr(4) + L"|" + name + L"\n";
     }
   }
 

@@ -171,9 +171,10 @@ int runLauncher(const std::vector<std::wstring>& args, std::ostream& errors) {
   }
   argv.push_back(nullptr);
 
-  zev::platform::sim::bindMachine(&machine);
-  const std::int32_t status = zev::packageMain(static_cast<int>(argv.size() - 1), argv.data());
-  zev::platform::sim::bindMachine(nullptr);
+  const std::int32_t status = [&] {
+    const zev::platform::sim::SimBinding binding(machine);
+    return zev::packageMain(static_cast<int>(argv.size() - 1), argv.data());
+  }();
   std::fflush(stdout);
 
   for (const zevsim::MessageBoxRecord& box : machine.messageBoxes()) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "zevsim/device_endpoint.hpp"
 #include "zevsim/machine_config.hpp"
 
 namespace zevsim {
@@ -188,8 +189,15 @@ class Machine {
   void injectCallFault(const CallFault& fault);
   // Keeps no call records (for large rehearsals).
   void setRecording(bool on);
+  // Every endpoint an open creates from now on passes through wrap (an empty
+  // one: none does), so that a test or fuzz target can stand its own driver
+  // behaviour in front of the real one.
+  void wrapEndpoints(EndpointWrapper wrap);
 
+  // The private state, for the simulator's own tests; zevsim/machine_view.hpp
+  // is the view for everything else.
   MachineState& state();
+  const MachineState& state() const;
 
  private:
   std::unique_ptr<MachineState> state_;

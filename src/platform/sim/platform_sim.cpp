@@ -63,8 +63,11 @@ std::filesystem::path hostFile(const std::wstring& path) {
 }  // namespace
 
 namespace sim {
-void bindMachine(zevsim::Machine* m) {
-  machine = m;
+SimBinding::SimBinding(zevsim::Machine& bound) {
+  machine = &bound;
+}
+SimBinding::~SimBinding() {
+  machine = nullptr;
 }
 zevsim::Machine* boundMachine() {
   return machine;
