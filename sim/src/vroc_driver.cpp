@@ -285,7 +285,10 @@ class VrocPortEndpoint : public Endpoint {
     }
     switch (code) {
       case vroc::kRaidVolumeCount:
-        le::store32(bytes, vroc::kCount, hasVolume ? 1 : 0);
+        // The number of the controller's volumes; the information and member
+        // requests answer for the first only.
+        le::store32(bytes, vroc::kCount,
+                    static_cast<std::uint32_t>(controller_.volumeMembers.size()));
         break;
       case vroc::kRaidVolumeInfo:
         le::store32(bytes, vroc::kVolumeInfoMemberCount,

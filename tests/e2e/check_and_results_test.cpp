@@ -203,6 +203,68 @@ TEST(ResultsFile, AfterAnUpdateRunSaysWhatBecameOfEveryDrive) {
   EXPECT_EQ(drives[3]["detail"], "Failed to get disk handle: 0x5");
 }
 
+// Machines on which a drive used to go unexamined or a result read as
+// success: the update's and the check's exit statuses, and what the update
+// leaves on the drive.
+struct AccountedRow {
+  std::string name;
+  std::string machine;
+  int updateStatus;
+  int checkStatus;
+  std::string drive;       // a drive whose revision after the reset is checked, or ""
+  std::string afterReset;  // its revision after the update's reset
+};
+
+class AccountedTest : public testing::TestWithParam<AccountedRow> {};
+
+TEST_P(AccountedTest, EveryDriveIsAccountedFor) {
+  const AccountedRow& row = GetParam();
+  CapturedMachine updated(row.machine);
+  const PackageRun update = runPackage(updated, {});
+  EXPECT_EQ(update.exitStatus, row.updateStatus) << update.console;
+  if (row.updateStatus == 1) {
+    EXPECT_NE(update.log.find("Disk could not be examined ("), std::string::npos) << update.log;
+    EXPECT_NE(update.results.dump().find("notExamined"), std::string::npos);
+  }
+  if (!row.drive.empty()) {
+    EXPECT_EQ(updated.drive(row.drive).firmwareAfterReset, row.afterReset);
+  }
+  CapturedMachine checked(row.machine);
+  EXPECT_EQ(runPackage(checked, {L"/c"}).exitStatus, row.checkStatus);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, AccountedTest,
+    testing::Values(AccountedRow{"IntelControllerDoesNotOpen",
+                                 R"({ "drives": [ { "id": "a" }, { "id": "b" },
+            { "id": "n" } ], "inbox": [ { "drive": "n" } ],
+            "intelController": { "faults": [ { "request": "open", "error": 5, "nth": 1 } ],
+              "raidVolumes": [ { "members": [ { "drive": "a", "port": 0 },
+                                              { "drive": "b", "port": 1 } ] } ] } })",
+                                 1, 1, "n", "KTW8LMZB"},
+                    AccountedRow{"VrocPassThroughBesideARaidVolume",
+                                 R"({ "drives": [ { "id": "a" }, { "id": "b" },
+            { "id": "p" } ], "intelController": { "driver": "vroc",
+              "raidVolumes": [ { "members": [ { "drive": "a", "port": 0 },
+                                              { "drive": "b", "port": 1 } ] } ],
+              "passThrough": [ { "drive": "p", "busNumber": 4 } ] } })",
+                                 0, 0, "p", "KTW8LMZB"},
+                    AccountedRow{"VrocIdentifyFails", R"({ "drives": [ { "id": "a" },
+            { "id": "p", "faults": [ { "request": "identify", "nvmeStatus": 2 } ] } ],
+            "intelController": { "driver": "vroc",
+              "passThrough": [ { "drive": "a", "busNumber": 3 }, { "drive": "p", "busNumber": 4 } ] } })",
+                                 1, 1, "a", "KTW8LMZB"},
+                    AccountedRow{"VrocTwoRaidVolumes",
+                                 R"({ "drives": [ { "id": "a" }, { "id": "b" } ],
+            "intelController": { "driver": "vroc",
+              "raidVolumes": [ { "members": [ { "drive": "a", "port": 0 } ] },
+                               { "members": [ { "drive": "b", "port": 1 } ] } ] } })",
+                                 1, 1, "b", "KTW3LMZB"},
+                    AccountedRow{"InboxActivationAsksForAPowerCycle", R"({ "drives": [
+            { "id": "a", "activation": "powerCycle" } ], "inbox": [ { "drive": "a" } ] })",
+                                 1602, 0, "a", "KTW8LMZB"}),
+    [](const testing::TestParamInfo<AccountedRow>& info) { return info.param.name; });
+
 // Disks that could not be examined are listed in discovery order: an
 // identification failure of an earlier disk before an enumeration failure of
 // a later one, in the results file and in the log.
