@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/text.hpp"
 #include "core/zero_filled_buffer.hpp"
@@ -91,6 +93,50 @@ void identifyListedDrive(platform::Handle port, const vroc::VrocDiskEntry& entry
   scan.identified.push_back(record);
 }
 
+// A drive list the port was asked for, with the pass-through buffer its
+// drives are identified in.
+struct DriveList {
+  std::vector<std::uint8_t> list;
+  RequestOutcome listed;
+  std::vector<std::uint8_t> passThrough;
+};
+
+// Sends the list request that build(list) writes into a zero-filled buffer of
+// size bytes; nullopt when a buffer cannot be had (a count whose list would
+// not fit the request's 32-bit Length has no size).
+template <class Build>
+std::optional<DriveList> requestList(platform::Handle port, std::optional<std::size_t> size,
+                                     Build&& build) {
+  auto list = size ? zeroFilledBuffer(*size) : std::nullopt;
+  if (!list) {
+    return std::nullopt;
+  }
+  build(*list);
+  const RequestOutcome listed = sendDeviceRequest(port, platform::kIoctlScsiMiniport, *list);
+  auto passThrough = zeroFilledBuffer(vroc::kIdentifyRequestSize);
+  if (!passThrough) {
+    return std::nullopt;
+  }
+  return DriveList{std::move(*list), listed, std::move(*passThrough)};
+}
+
+// Identifies the count entries of a list from entriesOffset as drives of
+// kind; before(entry) prints what comes before each drive's line.
+template <class Before>
+void identifyEntries(platform::Handle port, DriveList& drives, std::size_t entriesOffset,
+                     std::uint32_t count, DriverKind kind, PortScan& scan, Before&& before) {
+  for (std::uint32_t j = 0; j < count; ++j) {
+    const auto entry = vroc::readDiskEntry(drives.list, entriesOffset, j);
+    if (!entry) {
+      break;  // the list is sized for count entries; never reached
+    }
+    before(*entry);
+    scan.record.driverKind = kind;
+    wideOut << (kind == DriverKind::VrocRaid ? L"RaidVROC" : L"NonRaidVROC") << endLine;
+    identifyListedDrive(port, *entry, drives.passThrough, scan);
+  }
+}
+
 PortOutcome listRaidMembers(platform::Handle port, PortScan& scan) {
   std::array<std::uint8_t, vroc::kVolumeInfoRequestSize> volumeInfo{};
   vroc::buildVolumeInfoRequest(volumeInfo);
@@ -100,38 +146,25 @@ PortOutcome listRaidMembers(platform::Handle port, PortScan& scan) {
   printNarrow("Number of NVMe RAID volume member disks: %lu\n",
               static_cast<unsigned long>(memberCount));
 
-  // A count whose list would not fit the request's 32-bit Length is a list
-  // that cannot be allocated.
-  const auto listSize = vroc::memberListRequestSize(memberCount);
-  auto list = listSize ? zeroFilledBuffer(*listSize) : std::nullopt;
-  if (!list) {
+  auto members = requestList(
+      port, vroc::memberListRequestSize(memberCount),
+      [&](std::span<std::uint8_t> list) { vroc::buildMemberListRequest(list, memberCount); });
+  if (!members) {
     return PortOutcome::AllocationFailed;
   }
-  vroc::buildMemberListRequest(*list, memberCount);
-  const RequestOutcome listed = sendDeviceRequest(port, platform::kIoctlScsiMiniport, *list);
-  printLastError(listed);
-
-  auto passThrough = zeroFilledBuffer(vroc::kIdentifyRequestSize);
-  if (!passThrough) {
-    return PortOutcome::AllocationFailed;
-  }
+  printLastError(members->listed);
   // A volume whose information or member list could not be read: its
   // drives are one entry not examined.
-  if (listRefused(informed, volumeInfo) || (memberCount > 0 && listRefused(listed, *list))) {
+  if (listRefused(informed, volumeInfo) ||
+      (memberCount > 0 && listRefused(members->listed, members->list))) {
     scan.setAside(scan.path);
     return PortOutcome::Listed;
   }
-  for (std::uint32_t j = 0; j < memberCount; ++j) {
-    const auto entry = vroc::readDiskEntry(*list, vroc::kMemberListEntriesOffset, j);
-    if (!entry) {
-      break;  // the list is sized for memberCount entries; never reached
-    }
-    printNarrow("\nSerial: %s\nvrocDiskId:%lx\n", entry->serialText.c_str(),
-                static_cast<unsigned long>(entry->diskId));
-    scan.record.driverKind = DriverKind::VrocRaid;
-    wideOut << L"RaidVROC" << endLine;
-    identifyListedDrive(port, *entry, *passThrough, scan);
-  }
+  identifyEntries(port, *members, vroc::kMemberListEntriesOffset, memberCount, DriverKind::VrocRaid,
+                  scan, [](const vroc::VrocDiskEntry& entry) {
+                    printNarrow("\nSerial: %s\nvrocDiskId:%lx\n", entry.serialText.c_str(),
+                                static_cast<unsigned long>(entry.diskId));
+                  });
   // A volume with no members still ends the scan on this port.
   return PortOutcome::Listed;
 }
@@ -145,32 +178,18 @@ PortOutcome listNonRaidDrives(platform::Handle port, PortScan& scan) {
     return PortOutcome::NotServed;
   }
   const auto drives = static_cast<std::uint32_t>(driveCount);
-
-  const auto listSize = vroc::nonRaidListRequestSize(drives);
-  auto list = listSize ? zeroFilledBuffer(*listSize) : std::nullopt;
-  if (!list) {
+  auto listed = requestList(
+      port, vroc::nonRaidListRequestSize(drives),
+      [&](std::span<std::uint8_t> list) { vroc::buildNonRaidListRequest(list, drives); });
+  if (!listed) {
     return PortOutcome::AllocationFailed;
   }
-  vroc::buildNonRaidListRequest(*list, drives);
-  const RequestOutcome listed = sendDeviceRequest(port, platform::kIoctlScsiMiniport, *list);
-
-  auto passThrough = zeroFilledBuffer(vroc::kIdentifyRequestSize);
-  if (!passThrough) {
-    return PortOutcome::AllocationFailed;
-  }
-  if (listRefused(listed, *list)) {
+  if (listRefused(listed->listed, listed->list)) {
     scan.setAside(scan.path);
     return PortOutcome::Listed;
   }
-  for (std::uint32_t j = 0; j < drives; ++j) {
-    const auto entry = vroc::readDiskEntry(*list, vroc::kNonRaidListEntriesOffset, j);
-    if (!entry) {
-      break;  // the list is sized for driveCount entries; never reached
-    }
-    scan.record.driverKind = DriverKind::VrocNonRaid;
-    wideOut << L"NonRaidVROC" << endLine;
-    identifyListedDrive(port, *entry, *passThrough, scan);
-  }
+  identifyEntries(port, *listed, vroc::kNonRaidListEntriesOffset, drives, DriverKind::VrocNonRaid,
+                  scan, [](const vroc::VrocDiskEntry&) {});
   return PortOutcome::Listed;
 }
 
