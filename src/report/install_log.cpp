@@ -161,11 +161,15 @@ std::int32_t writeResults(UpdateContext& context, const RunResult& result) {
   context.finalResult = result.exitStatus;
   const std::string log =
       context.checkOnly ? composeCheckLog(context, result) : composeLog(context, result);
-  if (context.logRequested && !platform::writeWholeFile(context.logPath, log)) {
+  // Both files through a temporary file of their own, then moved over theirs.
+  if (context.logRequested && !platform::writeFileSafely(context.logPath, log)) {
     wideOut << L"[ERROR] " << context.logPath << L" could not be written." << endLine;
   }
   if (context.jsonRequested &&
-      !platform::replaceFileAtomically(context.jsonPath, composeResultsJson(context))) {
+      !platform::writeFileSafely(context.jsonPath, composeResultsJson(context))) {
+    // Neither an earlier run's results nor the check's empty file may be
+    // read as this run's.
+    platform::discardFile(context.jsonPath);
     wideOut << L"[ERROR] " << context.jsonPath << L" could not be written." << endLine;
   }
   wideOut << endLine;

@@ -202,7 +202,7 @@ TEST(Win32DeviceIoTest, OpenOfAMissingDeviceFailsWithFileNotFound) {
 TEST(Win32FileTest, LogBytesAreWrittenUnchanged) {
   const std::filesystem::path path = scratchFile(L"bytes.log");
   const std::string bytes("Start\nA\r\nB\0C\xFF\x80\n", 15);
-  ASSERT_TRUE(writeWholeFile(path.wstring(), bytes));
+  ASSERT_TRUE(writeFileSafely(path.wstring(), bytes));
   EXPECT_EQ(readBytes(path), bytes);
 }
 
@@ -210,23 +210,23 @@ TEST(Win32FileTest, LogBytesAreWrittenUnchanged) {
 TEST(Win32FileTest, WideFileNamesAreKept) {
   const std::filesystem::path path = scratchFile(L"zev_\u00E9\u6F22\u0416.log");
   std::filesystem::remove(path);
-  ASSERT_TRUE(openFileForWriting(path.wstring()));
+  ASSERT_EQ(openFileForWriting(path.wstring()), FileCheck::Created);
   EXPECT_TRUE(std::filesystem::exists(path));
-  ASSERT_TRUE(writeWholeFile(path.wstring(), "x\n"));
+  ASSERT_TRUE(writeFileSafely(path.wstring(), "x\n"));
   EXPECT_EQ(readBytes(path), "x\n");
 }
 
 TEST(Win32FileTest, OpeningForWritingKeepsAnExistingFile) {
   const std::filesystem::path path = scratchFile(L"old.log");
-  ASSERT_TRUE(writeWholeFile(path.wstring(), "previous run\n"));
-  ASSERT_TRUE(openFileForWriting(path.wstring()));
+  ASSERT_TRUE(writeFileSafely(path.wstring(), "previous run\n"));
+  ASSERT_EQ(openFileForWriting(path.wstring()), FileCheck::Existing);
   EXPECT_EQ(readBytes(path), "previous run\n");
 }
 
 TEST(Win32FileTest, MissingDirectoryIsRefused) {
   const std::filesystem::path path = scratchFile(L"no_such_dir") / L"x.log";
-  EXPECT_FALSE(openFileForWriting(path.wstring()));
-  EXPECT_FALSE(writeWholeFile(path.wstring(), "x"));
+  EXPECT_EQ(openFileForWriting(path.wstring()), FileCheck::Refused);
+  EXPECT_FALSE(writeFileSafely(path.wstring(), "x"));
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 

@@ -4,6 +4,9 @@
 // no devices.
 #pragma once
 
+#include <functional>
+#include <string>
+
 namespace zevsim {
 class Machine;
 }
@@ -12,5 +15,10 @@ namespace zev::platform::sim {
 
 void bindMachine(zevsim::Machine* machine);
 zevsim::Machine* boundMachine();
+// Tests only: the name of the temporary file through which a file at a path
+// is written, so that a test can put something in its way. An empty source
+// restores a fresh random name per file. The Windows package has no such
+// setter: its backend always draws the name.
+void setTemporaryNameSource(std::function<std::wstring(const std::wstring& path)> source);
 
 }  // namespace zev::platform::sim
