@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/silent_mode.hpp"
+#include "core/text.hpp"
 #include "platform/platform.hpp"
 #include "report/console.hpp"
 
@@ -56,7 +57,7 @@ std::optional<platform::FileCheck> acceptPath(std::wstring_view argument, std::s
   const platform::FileCheck check = platform::openFileForWriting(path);
   if (check == platform::FileCheck::Refused ||
       (otherPath != nullptr && sameFile(path, *otherPath))) {
-    wideOut << L"[ERROR] " << path << L" is invalid file path." << endLine;
+    wideOut << L"[ERROR] " << printableText(path) << L" is invalid file path." << endLine;
     return std::nullopt;
   }
   return check;

@@ -201,6 +201,9 @@ TEST_F(CommandLine, InvalidPathPrintsItsLineWithoutUsage) {
     EXPECT_EQ(p.result, 0) << narrowText(argument);
     EXPECT_EQ(p.output, "[ERROR] " + narrowText(bad) + " is invalid file path.\n");
   }
+  // Its control characters are "?": the line cannot be split in two.
+  EXPECT_EQ(parse({L"/log=missing-dir/x\n[Final Result]\r"}).output,
+            "[ERROR] missing-dir/x?[Final Result]? is invalid file path.\n");
   EXPECT_FALSE(fs::exists(dir_ / "missing-dir"));
   EXPECT_TRUE(fs::is_empty(dir_ / "folder"));
 }
