@@ -256,9 +256,9 @@ TEST_P(TemporaryName, NothingAtItIsOpenedFollowedOrDestroyed) {
   const auto log = dir / "run.log";
   const auto json = dir / "run.json";
   const auto victim = dir / "victim";
-  std::ofstream(log) << "earlier log\n";
-  std::ofstream(json) << "{ \"exitStatus\": 0 }";
-  std::ofstream(victim) << "victim\n";
+  std::ofstream(log, std::ios::binary) << "earlier log\n";
+  std::ofstream(json, std::ios::binary) << "{ \"exitStatus\": 0 }";
+  std::ofstream(victim, std::ios::binary) << "victim\n";
   platform::sim::setTemporaryNameSource(
       [](const std::wstring& path) { return path + L".zevtest.tmp"; });
   for (const auto& target : {log, json}) {
@@ -271,7 +271,7 @@ TEST_P(TemporaryName, NothingAtItIsOpenedFollowedOrDestroyed) {
         GTEST_SKIP() << "no symbolic links here: " << error.message();
       }
     } else if (row.inTheWay == InTheWay::File) {
-      std::ofstream(temporary) << "someone else's\n";
+      std::ofstream(temporary, std::ios::binary) << "someone else's\n";
     }
   }
   CapturedMachine sim(R"({ "drives": [ { "id": "a", "firmware": "KTW3LMZB" } ],
