@@ -156,15 +156,16 @@ bool acquireRunGuard() {
 }
 void releaseRunGuard() {}
 
-bool openFileForWriting(const std::wstring&) {
+FileCheck openFileForWriting(const std::wstring&) {
+  return FileCheck::Refused;
+}
+std::optional<FileIdentity> fileIdentity(const std::wstring&) {
+  return std::nullopt;
+}
+bool writeFileSafely(const std::wstring&, std::string_view) {
   return false;
 }
-bool writeWholeFile(const std::wstring&, std::string_view) {
-  return false;
-}
-bool replaceFileAtomically(const std::wstring&, std::string_view) {
-  return false;
-}
+void discardFile(const std::wstring&) {}
 void writeStandardOutput(std::string_view) {}
 void flushStandardOutput() {}
 

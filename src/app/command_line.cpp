@@ -2,10 +2,11 @@
 // rejected argument.
 #include "app/command_line.hpp"
 
-#include <algorithm>
+#include <optional>
 #include <string_view>
 
 #include "core/silent_mode.hpp"
+#include "core/text.hpp"
 #include "platform/platform.hpp"
 #include "report/console.hpp"
 
@@ -27,12 +28,14 @@ bool isPathOption(std::wstring_view argument, std::wstring_view option) {
          argument[option.size()] == L'=';
 }
 
-// Windows compares file names without regard to ASCII case.
-bool sameFileName(std::wstring_view a, std::wstring_view b) {
-  const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [&](wchar_t x, wchar_t y) { return lower(x) == lower(y); });
+// Two spellings of one file ("a.txt" and ".\\a.txt", a relative and an
+// absolute path, another letter case on Windows, a hard link) have one
+// identity; their text decides nothing. A path whose identity cannot be read
+// cannot be told apart from the other, and counts as the same.
+bool sameFile(const std::wstring& a, const std::wstring& b) {
+  const std::optional<platform::FileIdentity> first = platform::fileIdentity(a);
+  const std::optional<platform::FileIdentity> second = platform::fileIdentity(b);
+  return !first || !second || *first == *second;
 }
 
 constexpr std::wstring_view kSilentOption = L"/s";
@@ -40,49 +43,28 @@ constexpr std::wstring_view kLogOption = L"/log";
 constexpr std::wstring_view kCheckSwitch = L"/c";
 constexpr std::wstring_view kJsonOption = L"/json";
 
-// The value of a path option: checked like the log path (opened for writing,
-// never cut) and refused when it names the file of the other path option.
-// False after the usage block or the invalid-path line.
-bool acceptPath(std::wstring_view argument, std::size_t nameLength, const std::wstring* otherPath,
-                std::wstring& path) {
+// The value of a path option: checked for writing (an existing regular file
+// is never cut, a missing one created) and refused when it names the file of
+// the other path option. Nothing after the usage block or the invalid-path
+// line.
+std::optional<platform::FileCheck> acceptPath(std::wstring_view argument, std::size_t nameLength,
+                                              const std::wstring* otherPath, std::wstring& path) {
   path = std::wstring(argument.substr(nameLength + 1));
   if (path.empty()) {
     printUsage();
-    return false;
+    return std::nullopt;
   }
-  if ((otherPath != nullptr && sameFileName(path, *otherPath)) ||
-      !platform::openFileForWriting(path)) {
-    wideOut << L"[ERROR] " << path << L" is invalid file path." << endLine;
-    return false;
+  const platform::FileCheck check = platform::openFileForWriting(path);
+  if (check == platform::FileCheck::Refused ||
+      (otherPath != nullptr && sameFile(path, *otherPath))) {
+    wideOut << L"[ERROR] " << printableText(path) << L" is invalid file path." << endLine;
+    return std::nullopt;
   }
-  return true;
+  return check;
 }
 
-}  // namespace
-
-void printUsage() {
-  narrowOut << endLine;
-  narrowOut << "Allowed Behaviors:" << endLine;
-  narrowOut.leftAdjusted("/s", 20)
-      << "Execute update package in silently without user intervention." << endLine;
-  narrowOut.leftAdjusted("/log=<FILEPATH>", 20)
-      << "Write installation log to a specified file." << endLine;
-  narrowOut.leftAdjusted("/c", 20)
-      << "Check which drives need this update; change nothing." << endLine;
-  narrowOut.leftAdjusted("/json=<FILEPATH>", 20)
-      << "Write the results as JSON to a specified file." << endLine;
-}
-
-bool validateLogPath(const UpdateContext& context) {
-  return platform::openFileForWriting(context.logPath);
-}
-
-int parseCommandLine(UpdateContext& context, int argc, const wchar_t* const* argv) {
-  for (int i = 0; i < argc; ++i) {
-    context.inputCommand += argv[i];
-    context.inputCommand += L' ';
-    context.arguments.emplace_back(argv[i]);
-  }
+// The options in argument order, up to the first rejected one.
+int parseArguments(UpdateContext& context, int argc, const wchar_t* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const std::wstring_view argument(argv[i]);
     if (argument == kCheckSwitch) {
@@ -102,17 +84,60 @@ int parseCommandLine(UpdateContext& context, int argc, const wchar_t* const* arg
       continue;
     }
     if (isPathOption(argument, kJsonOption)) {
-      if (!acceptPath(argument, kJsonOption.size(),
-                      context.logRequested ? &context.logPath : nullptr, context.jsonPath)) {
+      // A later option replaces the results file: the one the check created
+      // for the earlier option goes, as no run will write it.
+      if (context.jsonCreatedByCheck) {
+        platform::discardFile(context.jsonPath);
+        context.jsonCreatedByCheck = false;
+      }
+      const std::optional<platform::FileCheck> check =
+          acceptPath(argument, kJsonOption.size(),
+                     context.logRequested ? &context.logPath : nullptr, context.jsonPath);
+      if (!check) {
         return 0;
       }
       context.jsonRequested = true;
+      context.jsonCreatedByCheck = *check == platform::FileCheck::Created;
       continue;
     }
     printUsage();
     return 0;
   }
   return 1;
+}
+
+}  // namespace
+
+void printUsage() {
+  narrowOut << endLine;
+  narrowOut << "Allowed Behaviors:" << endLine;
+  narrowOut.leftAdjusted("/s", 20)
+      << "Execute update package in silently without user intervention." << endLine;
+  narrowOut.leftAdjusted("/log=<FILEPATH>", 20)
+      << "Write installation log to a specified file." << endLine;
+  narrowOut.leftAdjusted("/c", 20)
+      << "Check which drives need this update; change nothing." << endLine;
+  narrowOut.leftAdjusted("/json=<FILEPATH>", 20)
+      << "Write the results as JSON to a specified file." << endLine;
+}
+
+bool validateLogPath(const UpdateContext& context) {
+  return platform::openFileForWriting(context.logPath) != platform::FileCheck::Refused;
+}
+
+int parseCommandLine(UpdateContext& context, int argc, const wchar_t* const* argv) {
+  for (int i = 0; i < argc; ++i) {
+    context.inputCommand += argv[i];
+    context.inputCommand += L' ';
+    context.arguments.emplace_back(argv[i]);
+  }
+  const int accepted = parseArguments(context, argc, argv);
+  if (accepted == 0 && context.jsonCreatedByCheck) {
+    // A rejected command line leaves no empty results file behind.
+    platform::discardFile(context.jsonPath);
+    context.jsonCreatedByCheck = false;
+  }
+  return accepted;
 }
 
 }  // namespace zev

@@ -67,6 +67,17 @@ std::string narrowText(std::wstring_view text) {
   return out;
 }
 
+std::wstring printableText(std::wstring_view text) {
+  std::wstring out(text);
+  for (wchar_t& c : out) {
+    const auto code = static_cast<std::uint32_t>(c);
+    if (code < 0x20u || (code >= 0x7Fu && code <= 0x9Fu)) {
+      c = L'?';
+    }
+  }
+  return out;
+}
+
 std::wstring widenBytes(std::string_view bytes) {
   std::wstring out;
   out.reserve(bytes.size());

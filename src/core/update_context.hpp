@@ -40,6 +40,9 @@ struct UpdateContext {
   // "/json=<FILEPATH>": the run's results for programs.
   std::wstring jsonPath;
   bool jsonRequested = false;
+  // True while the command line check created the file at jsonPath (nothing
+  // was there): removed again when no run writes it.
+  bool jsonCreatedByCheck = false;
   // The arguments as the program received them, its own path first.
   std::vector<std::wstring> arguments;
   platform::LocalTime startClock;

@@ -15,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -72,6 +73,23 @@ struct LocalTime {
   int utcOffsetMinutes = 0;  // local time minus UTC
 };
 
+// The identity of a file: the volume it is on and its index there (on Windows
+// the volume serial number and the file id, 128 bits on ReFS; on a POSIX host
+// the device and the inode). Two paths name one file exactly when their
+// identities are equal, whatever their spelling.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::array<std::uint8_t, 16> file{};
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// What the check of a path to be written found there.
+enum class FileCheck {
+  Refused,   // it cannot be opened for writing, or it is not a regular file
+  Existing,  // a regular file, opened for writing and left as it was
+  Created,   // nothing: the check created an empty file
+};
+
 // --- Device-information sets (SetupAPI) ---
 DeviceSet getClassDevs(const Guid& classGuid, std::uint32_t flags);
 bool enumDeviceInfo(DeviceSet set, std::uint32_t memberIndex, DeviceInfoData& deviceInfo);
@@ -115,17 +133,25 @@ bool acquireRunGuard();
 void releaseRunGuard();
 
 // --- Files and standard output ---
-// Opens path for writing, creating it when it does not exist but never cutting
-// an existing file, and closes it again. False when the file cannot be opened
-// for writing.
-bool openFileForWriting(const std::wstring& path);
-// Replaces the content of path with bytes. False when it cannot be written.
-bool writeWholeFile(const std::wstring& path, std::string_view bytes);
-// Replaces the content of path with bytes written to a temporary file beside
-// it and then moved over it, so that a reader finds the old content or the
-// new, never part of it. False when it cannot be written; path is then
-// untouched.
-bool replaceFileAtomically(const std::wstring& path, std::string_view bytes);
+// Checks that path can be written. An existing file is opened for writing and
+// closed again, never cut; where nothing is, an empty file is created
+// exclusively, never through a link. A directory, a device or any other
+// thing than a regular file is refused.
+FileCheck openFileForWriting(const std::wstring& path);
+// The identity of the file path names (after links); nothing when it cannot
+// be opened.
+std::optional<FileIdentity> fileIdentity(const std::wstring& path);
+// Replaces the content of path with bytes: they are written to a temporary
+// file beside it, under a name no other file has (the process id and a random
+// part), created exclusively so that no existing file is opened and no link
+// followed, which is then moved over path; a reader finds the old content or
+// the new, never part of it. False when it cannot be written: path is then
+// untouched and the temporary file removed.
+bool writeFileSafely(const std::wstring& path, std::string_view bytes);
+// Removes the file path names (a link itself, never what it points to), or
+// empties it where it cannot be removed; anything but a regular file or a
+// link is left alone.
+void discardFile(const std::wstring& path);
 // Appends bytes to standard output, unchanged (no line-break translation).
 void writeStandardOutput(std::string_view bytes);
 void flushStandardOutput();

@@ -26,7 +26,7 @@ std::string decimal(std::int32_t value) {
 std::string header(const UpdateContext& context) {
   return "Start Time : " + narrowText(context.startTime) + "\n" +  //
          "End Time : " + narrowText(context.endTime) + "\n" +      //
-         "Input Command : " + narrowText(context.inputCommand) + "\n";
+         "Input Command : " + narrowText(printableText(context.inputCommand)) + "\n";
 }
 
 void appendDriveBlock(std::string& log, int number, const DiskInfo& disk, std::int32_t returnCode,
@@ -46,10 +46,10 @@ void appendDriveBlock(std::string& log, int number, const DiskInfo& disk, std::i
 void appendUnexaminedBlocks(std::string& log, int number, const UpdateContext& context) {
   for (const DriveOutcome& outcome : context.outcomes) {
     if (outcome.decision == Decision::NotExamined) {
-      appendDriveBlock(
-          log, number++, DiskInfo{}, kResultFailure,
-          "Disk could not be examined (" + narrowText(outcome.disk.devicePath) + ").\n",
-          context.identity);
+      appendDriveBlock(log, number++, DiskInfo{}, kResultFailure,
+                       "Disk could not be examined (" +
+                           narrowText(printableText(outcome.disk.devicePath)) + ").\n",
+                       context.identity);
     }
   }
 }
@@ -161,12 +161,18 @@ std::int32_t writeResults(UpdateContext& context, const RunResult& result) {
   context.finalResult = result.exitStatus;
   const std::string log =
       context.checkOnly ? composeCheckLog(context, result) : composeLog(context, result);
-  if (context.logRequested && !platform::writeWholeFile(context.logPath, log)) {
-    wideOut << L"[ERROR] " << context.logPath << L" could not be written." << endLine;
+  // Both files through a temporary file of their own, then moved over theirs.
+  if (context.logRequested && !platform::writeFileSafely(context.logPath, log)) {
+    wideOut << L"[ERROR] " << printableText(context.logPath) << L" could not be written."
+            << endLine;
   }
   if (context.jsonRequested &&
-      !platform::replaceFileAtomically(context.jsonPath, composeResultsJson(context))) {
-    wideOut << L"[ERROR] " << context.jsonPath << L" could not be written." << endLine;
+      !platform::writeFileSafely(context.jsonPath, composeResultsJson(context))) {
+    // Neither an earlier run's results nor the check's empty file may be
+    // read as this run's.
+    platform::discardFile(context.jsonPath);
+    wideOut << L"[ERROR] " << printableText(context.jsonPath) << L" could not be written."
+            << endLine;
   }
   wideOut << endLine;
   wideOut << L" >> ZEV Ended (Return Code : " << context.finalResult << L")" << endLine;

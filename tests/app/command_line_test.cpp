@@ -68,10 +68,17 @@ class CommandLine : public testing::Test {
             std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
+    // Relative paths are relative to it.
+    previousDirectory_ = fs::current_path();
+    fs::current_path(dir_);
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    fs::current_path(previousDirectory_);
+    fs::remove_all(dir_);
+  }
   std::wstring path(const char* name) const { return (dir_ / name).wstring(); }
   fs::path dir_;
+  fs::path previousDirectory_;
 };
 
 struct SwitchCase {
@@ -182,12 +189,77 @@ TEST_F(CommandLine, CheckAndResultsOptionsStandAnywhere) {
   EXPECT_EQ(same.output, "[ERROR] " + narrowText(log) + " is invalid file path.\n");
 }
 
+// A path that cannot be created, or names something other than a regular
+// file or nothing, is refused with its line, and nothing is created there.
 TEST_F(CommandLine, InvalidPathPrintsItsLineWithoutUsage) {
-  const std::wstring bad = path("missing-dir/x.log");
-  const Parsed p = parse({L"/log=" + bad});
-  EXPECT_EQ(p.result, 0);
-  EXPECT_EQ(p.output, "[ERROR] " + narrowText(bad) + " is invalid file path.\n");
-  EXPECT_FALSE(fs::exists(fs::path(bad)));
+  fs::create_directories(dir_ / "folder");
+  for (const std::wstring& argument : std::vector<std::wstring>{
+           L"/log=" + path("missing-dir/x.log"), L"/json=" + path("missing-dir/x.json"),
+           L"/log=" + path("folder"), L"/json=folder", std::wstring(L"/log=/dev/null")}) {
+    const std::wstring bad = argument.substr(argument.find(L'=') + 1);
+    const Parsed p = parse({argument});
+    EXPECT_EQ(p.result, 0) << narrowText(argument);
+    EXPECT_EQ(p.output, "[ERROR] " + narrowText(bad) + " is invalid file path.\n");
+  }
+  // Its control characters are "?": the line cannot be split in two.
+  EXPECT_EQ(parse({L"/log=missing-dir/x\n[Final Result]\r"}).output,
+            "[ERROR] missing-dir/x?[Final Result]? is invalid file path.\n");
+  EXPECT_FALSE(fs::exists(dir_ / "missing-dir"));
+  EXPECT_TRUE(fs::is_empty(dir_ / "folder"));
+}
+
+struct SameFileCase {
+  std::wstring first;
+  std::wstring second;   // refused: it names the first option's file
+  bool firstLeftBehind;  // the file exists after the rejection
+};
+
+// "/log=" and "/json=" naming one file under two spellings are refused as
+// one spelling is, by the file's identity: a relative and an absolute path,
+// "./", "..", a hard link. A results file the check created goes again.
+TEST_F(CommandLine, OneFileUnderTwoSpellingsIsRefused) {
+  const std::wstring absolute = path("a.txt");
+  const SameFileCase cases[] = {
+      {L"/log=a.txt", L"/json=a.txt", true},         {L"/log=a.txt", L"/json=./a.txt", true},
+      {L"/json=a.txt", L"/log=./a.txt", false},      {L"/log=a.txt", L"/json=" + absolute, true},
+      {L"/json=sub/../a.txt", L"/log=a.txt", false}, {L"/log=hard.txt", L"/json=a.txt", true},
+  };
+  fs::create_directories(dir_ / "sub");
+  for (const SameFileCase& c : cases) {
+    fs::remove(dir_ / "a.txt");
+    fs::remove(dir_ / "hard.txt");
+    if (c.first.ends_with(L"hard.txt")) {
+      std::ofstream(dir_ / "a.txt").put('x');
+      fs::create_hard_link(dir_ / "a.txt", dir_ / "hard.txt");
+    }
+    const Parsed p = parse({c.first, c.second, L"/s"});
+    EXPECT_EQ(p.result, 0) << narrowText(c.first) << " " << narrowText(c.second);
+    EXPECT_EQ(p.output, "[ERROR] " + narrowText(c.second.substr(c.second.find(L'=') + 1)) +
+                            " is invalid file path.\n");
+    EXPECT_EQ(fs::exists(dir_ / "a.txt"), c.firstLeftBehind) << narrowText(c.first);
+  }
+}
+
+// A results file the check created that no run will write is removed: the
+// command line was rejected, or a later option replaced it. One that existed
+// before stays as it was.
+TEST_F(CommandLine, AResultsFileTheCheckCreatedGoesWhenNoRunWritesIt) {
+  const std::vector<std::vector<std::wstring>> lines = {
+      {L"/json=r.json", L"/x"},
+      {L"/json=r.json", L"/log=missing-dir/x.log"},
+      {L"/json=r.json", L"/json=s.json"},
+  };
+  for (const auto& args : lines) {
+    fs::remove(dir_ / "r.json");
+    parse(args);
+    EXPECT_FALSE(fs::exists(dir_ / "r.json")) << narrowText(args[1]);
+    std::ofstream(dir_ / "r.json") << "earlier results";
+    parse(args);
+    std::ifstream file(dir_ / "r.json", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "earlier results")
+        << narrowText(args[1]);
+  }
+  EXPECT_TRUE(fs::exists(dir_ / "s.json"));
 }
 
 TEST_F(CommandLine, ArgumentsAfterARejectedOneAreNotLookedAt) {

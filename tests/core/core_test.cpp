@@ -12,6 +12,7 @@
 #include "core/run_result.hpp"
 #include "core/text.hpp"
 #include "core/zero_filled_buffer.hpp"
+#include "records/identify_fields.hpp"
 
 namespace zev {
 namespace {
@@ -113,6 +114,17 @@ TEST(Text, HexadecimalFormsAndWideCharactersOutOfBytes) {
   EXPECT_EQ(wideMultiStrings(bytes), (std::vector<std::wstring>{L"AB", L"C"}));
   EXPECT_EQ(wideMultiStrings(std::span(bytes).first(2 * sizeof(wchar_t))),
             (std::vector<std::wstring>{L"AB"}));
+}
+
+// Echoed text follows the drive-text rule for every character up to U+00FF;
+// a character above it is kept (narrowing turns it into "?" later).
+TEST(Text, EchoedTextLosesItsControlCharactersAsDriveTextDoes) {
+  for (std::uint32_t code = 0; code <= 0xFF; ++code) {
+    EXPECT_EQ(printableText(std::wstring(1, static_cast<wchar_t>(code))),
+              std::wstring(1, identify::driveTextCharacter(static_cast<std::uint8_t>(code))))
+        << code;
+  }
+  EXPECT_EQ(printableText(std::wstring(L"a\0\x1b[2J\x100", 7)), L"a??[2J\x100");
 }
 
 TEST(ZeroFilledBuffer, ComesZeroFilledOrNotAtAll) {

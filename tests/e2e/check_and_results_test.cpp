@@ -1,7 +1,8 @@
 // The check ("/c") and the results file ("/json="), end to end on simulated
 // machines: the verdict of every drive on every stack, the check's exit
-// status, that a check sends no download, activation or commit, and that the
-// results file says what the console says.
+// status, that a check sends no download, activation or commit, that the
+// results file says what the console says, and that the log and the results
+// file are written through temporary files that nothing can stand in for.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -14,6 +15,7 @@
 
 #include "app/entry_point.hpp"
 #include "platform/sha256.hpp"
+#include "platform/sim/sim_binding.hpp"
 #include "support/bound_machine.hpp"
 
 namespace zev {
@@ -285,6 +287,96 @@ TEST(ResultsFile, DisksNotExaminedAreListedInDiscoveryOrder) {
       run.log.find("Disk could not be examined (\\\\.\\PHYSICALDRIVE0)"),
       run.log.find("Disk could not be examined (" + drives[2]["devicePath"].get<std::string>()));
 }
+
+// What stands at the temporary names a run writes its log and results file
+// through, when a test makes those names predictable.
+enum class InTheWay { Nothing, File, Link };
+
+struct TemporaryNameRow {
+  std::string name;
+  InTheWay inTheWay;
+};
+
+void PrintTo(const TemporaryNameRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class TemporaryName : public testing::TestWithParam<TemporaryNameRow> {
+ protected:
+  void TearDown() override { platform::sim::setTemporaryNameSource({}); }
+};
+
+// A file or a link at the temporary name is neither opened, followed nor
+// destroyed: the file it stands for is not written. The log then keeps its
+// earlier content, no results file of an earlier run is left to be read as
+// this run's, and the exit status stays the drives'.
+TEST_P(TemporaryName, NothingAtItIsOpenedFollowedOrDestroyed) {
+  const TemporaryNameRow& row = GetParam();
+  const auto dir = std::filesystem::temp_directory_path() / ("zev-temporary-" + row.name);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const auto log = dir / "run.log";
+  const auto json = dir / "run.json";
+  const auto victim = dir / "victim";
+  std::ofstream(log, std::ios::binary) << "earlier log\n";
+  std::ofstream(json, std::ios::binary) << "{ \"exitStatus\": 0 }";
+  std::ofstream(victim, std::ios::binary) << "victim\n";
+  platform::sim::setTemporaryNameSource(
+      [](const std::wstring& path) { return path + L".zevtest.tmp"; });
+  for (const auto& target : {log, json}) {
+    auto temporary = target;
+    temporary += ".zevtest.tmp";
+    if (row.inTheWay == InTheWay::Link) {
+      std::error_code error;
+      std::filesystem::create_symlink(victim, temporary, error);
+      if (error) {
+        GTEST_SKIP() << "no symbolic links here: " << error.message();
+      }
+    } else if (row.inTheWay == InTheWay::File) {
+      std::ofstream(temporary, std::ios::binary) << "someone else's\n";
+    }
+  }
+  CapturedMachine sim(R"({ "drives": [ { "id": "a", "firmware": "KTW3LMZB" } ],
+      "inbox": [ { "drive": "a" } ] })");
+  const std::vector<std::wstring> args = {L"C:\\pkg\\zev.exe", L"/s", L"/log=" + log.wstring(),
+                                          L"/json=" + json.wstring()};
+  std::vector<const wchar_t*> argv;
+  for (const std::wstring& arg : args) {
+    argv.push_back(arg.c_str());
+  }
+  EXPECT_EQ(packageMain(static_cast<int>(argv.size()), argv.data()), 0);
+  EXPECT_EQ(readFile(victim), "victim\n");
+  if (row.inTheWay == InTheWay::Nothing) {
+    EXPECT_NE(readFile(log).find("[Final Result]\nReturn Code : 0\n"), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(readFile(json))["drives"][0]["decision"], "updated");
+    // The temporary files were moved: nothing else is left beside them.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 3);
+  } else {
+    for (const auto& target : {log, json}) {
+      EXPECT_NE(sim.console().find("[ERROR] " + target.string() + " could not be written.\n"),
+                std::string::npos)
+          << sim.console();
+      auto temporary = target;
+      temporary += ".zevtest.tmp";
+      if (row.inTheWay == InTheWay::Link) {
+        EXPECT_TRUE(std::filesystem::is_symlink(temporary));
+      } else {
+        EXPECT_EQ(readFile(temporary), "someone else's\n");
+      }
+    }
+    EXPECT_EQ(readFile(log), "earlier log\n");
+    EXPECT_FALSE(std::filesystem::exists(json));
+  }
+  std::filesystem::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, TemporaryName,
+                         testing::Values(TemporaryNameRow{"Nothing", InTheWay::Nothing},
+                                         TemporaryNameRow{"File", InTheWay::File},
+                                         TemporaryNameRow{"Link", InTheWay::Link}),
+                         [](const testing::TestParamInfo<TemporaryNameRow>& info) {
+                           return info.param.name;
+                         });
 
 // Another run holds the guard: nothing is touched, and the run fails.
 TEST(RunGuard, HeldByAnotherRunRefusesTheRun) {

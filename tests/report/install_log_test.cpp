@@ -90,6 +90,27 @@ TEST_F(InstallLog, DriveTextIsNarrowedByLength) {
             std::string::npos);
 }
 
+// No argument and no device path can end a log line and forge one of its
+// own: their control characters are "?".
+TEST_F(InstallLog, CommandLineAndDevicePathsCannotForgeALine) {
+  UpdateContext context;
+  context.identity = buildPackageIdentity();
+  context.inputCommand = L"C:\\pkg\\zev.exe /log=x\n[Final Result]\r\nReturn Code : 0\x85 ";
+  DriveOutcome unexamined;
+  unexamined.decision = Decision::NotExamined;
+  unexamined.disk.devicePath = L"\\\\?\\scsi#disk\n[Final Result]";
+  context.outcomes.push_back(unexamined);
+  const std::string log = composeLog(context, resultOf(context));
+  EXPECT_NE(log.find("Input Command : C:\\pkg\\zev.exe /log=x?[Final Result]??Return Code : 0? \n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Disk could not be examined (\\\\?\\scsi#disk?[Final Result]).\n"),
+            std::string::npos)
+      << log;
+  // One line begins with "[Final Result]": the log's own.
+  EXPECT_EQ(log.find("\n[Final Result]"), log.rfind("\n[Final Result]\n"));
+}
+
 struct BoxCase {
   std::int32_t code;
   const wchar_t* text;

@@ -1,7 +1,9 @@
 // The Win32 backend of the platform boundary against a real Windows API
 // (Wine's, in the cross build's test run): the records round-trip through
 // SetupAPI, failures arrive through getLastError, device requests reach a
-// real disk, and the log file keeps its bytes and its wide name.
+// real disk, the log file keeps its bytes and its wide name, and files are
+// told apart by identity and written through exclusively created temporary
+// files.
 //
 // Built only for Windows, into its own test program (zev_win32_tests), since
 // zev_tests links the sim backend that defines the same functions.
@@ -12,11 +14,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/host_files.hpp"
 #include "platform/platform.hpp"
 #include "platform/platform_constants.hpp"
 #include "records/little_endian.hpp"
@@ -202,7 +206,7 @@ TEST(Win32DeviceIoTest, OpenOfAMissingDeviceFailsWithFileNotFound) {
 TEST(Win32FileTest, LogBytesAreWrittenUnchanged) {
   const std::filesystem::path path = scratchFile(L"bytes.log");
   const std::string bytes("Start\nA\r\nB\0C\xFF\x80\n", 15);
-  ASSERT_TRUE(writeWholeFile(path.wstring(), bytes));
+  ASSERT_TRUE(writeFileSafely(path.wstring(), bytes));
   EXPECT_EQ(readBytes(path), bytes);
 }
 
@@ -210,24 +214,100 @@ TEST(Win32FileTest, LogBytesAreWrittenUnchanged) {
 TEST(Win32FileTest, WideFileNamesAreKept) {
   const std::filesystem::path path = scratchFile(L"zev_\u00E9\u6F22\u0416.log");
   std::filesystem::remove(path);
-  ASSERT_TRUE(openFileForWriting(path.wstring()));
+  ASSERT_EQ(openFileForWriting(path.wstring()), FileCheck::Created);
   EXPECT_TRUE(std::filesystem::exists(path));
-  ASSERT_TRUE(writeWholeFile(path.wstring(), "x\n"));
+  ASSERT_TRUE(writeFileSafely(path.wstring(), "x\n"));
   EXPECT_EQ(readBytes(path), "x\n");
 }
 
 TEST(Win32FileTest, OpeningForWritingKeepsAnExistingFile) {
   const std::filesystem::path path = scratchFile(L"old.log");
-  ASSERT_TRUE(writeWholeFile(path.wstring(), "previous run\n"));
-  ASSERT_TRUE(openFileForWriting(path.wstring()));
+  ASSERT_TRUE(writeFileSafely(path.wstring(), "previous run\n"));
+  ASSERT_EQ(openFileForWriting(path.wstring()), FileCheck::Existing);
   EXPECT_EQ(readBytes(path), "previous run\n");
 }
 
 TEST(Win32FileTest, MissingDirectoryIsRefused) {
   const std::filesystem::path path = scratchFile(L"no_such_dir") / L"x.log";
-  EXPECT_FALSE(openFileForWriting(path.wstring()));
-  EXPECT_FALSE(writeWholeFile(path.wstring(), "x"));
+  EXPECT_EQ(openFileForWriting(path.wstring()), FileCheck::Refused);
+  EXPECT_FALSE(writeFileSafely(path.wstring(), "x"));
   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// One file under every spelling Windows accepts for it (letter case, ".",
+// "..", a hard link) has one identity; another file has another.
+TEST(Win32FileTest, IdentityIgnoresTheSpelling) {
+  const std::filesystem::path dir = scratchFile(L"identity");
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir / L"sub");
+  ASSERT_EQ(openFileForWriting((dir / L"a.txt").wstring()), FileCheck::Created);
+  ASSERT_EQ(openFileForWriting((dir / L"b.txt").wstring()), FileCheck::Created);
+  std::filesystem::create_hard_link(dir / L"a.txt", dir / L"hard.txt");
+  const std::optional<FileIdentity> a = fileIdentity((dir / L"a.txt").wstring());
+  ASSERT_TRUE(a.has_value());
+  for (const std::wstring& spelling :
+       {(dir / L"A.TXT").wstring(), dir.wstring() + L"\\.\\a.txt",
+        dir.wstring() + L"\\sub\\..\\a.Txt", (dir / L"hard.txt").wstring()}) {
+    EXPECT_EQ(fileIdentity(spelling), a) << std::filesystem::path(spelling).string();
+  }
+  EXPECT_NE(fileIdentity((dir / L"b.txt").wstring()), a);
+  EXPECT_FALSE(fileIdentity((dir / L"missing.txt").wstring()).has_value());
+}
+
+// The check creates a missing file, keeps an existing one, and refuses what
+// is not a regular file: a directory, a device.
+TEST(Win32FileTest, CheckRefusesDirectoriesAndDevices) {
+  const std::filesystem::path dir = scratchFile(L"check");
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  EXPECT_EQ(openFileForWriting((dir / L"new.log").wstring()), FileCheck::Created);
+  EXPECT_EQ(openFileForWriting((dir / L"new.log").wstring()), FileCheck::Existing);
+  EXPECT_EQ(openFileForWriting(dir.wstring()), FileCheck::Refused);
+  EXPECT_EQ(openFileForWriting(L"NUL"), FileCheck::Refused);
+  EXPECT_EQ(openFileForWriting(L"\\\\.\\NUL"), FileCheck::Refused);
+}
+
+// CREATE_NEW never opens what has the temporary name: the attempt reports
+// the name taken and touches neither that file nor the target. A free name
+// is written and moved over the target, and nothing is left beside it.
+TEST(Win32FileTest, TemporaryFileIsCreatedExclusively) {
+  const std::filesystem::path dir = scratchFile(L"temporary");
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::filesystem::path target = dir / L"run.json";
+  const std::filesystem::path temporary = dir / L"run.json.tmp";
+  ASSERT_TRUE(writeFileSafely(target.wstring(), "earlier\n"));
+  ASSERT_TRUE(writeFileSafely(temporary.wstring(), "someone else's\n"));
+  EXPECT_EQ(host::writeThroughTemporary(target.wstring(), temporary.wstring(), "new\n"),
+            host::TemporaryWrite::NameTaken);
+  EXPECT_EQ(readBytes(temporary), "someone else's\n");
+  EXPECT_EQ(readBytes(target), "earlier\n");
+  std::filesystem::remove(temporary);
+  EXPECT_EQ(host::writeThroughTemporary(target.wstring(), temporary.wstring(), "new\n"),
+            host::TemporaryWrite::Written);
+  EXPECT_EQ(readBytes(target), "new\n");
+  EXPECT_FALSE(std::filesystem::exists(temporary));
+  // A target that cannot be replaced (a directory): the temporary file goes.
+  std::filesystem::create_directories(dir / L"folder");
+  EXPECT_EQ(host::writeThroughTemporary((dir / L"folder").wstring(), temporary.wstring(), "x"),
+            host::TemporaryWrite::Failed);
+  EXPECT_FALSE(std::filesystem::exists(temporary));
+  // The package's own names are fresh each time: one file is left, the target.
+  ASSERT_TRUE(writeFileSafely(target.wstring(), "again\n"));
+  EXPECT_EQ(readBytes(target), "again\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);
+}
+
+// A results file is removed, a directory is left alone.
+TEST(Win32FileTest, DiscardRemovesAFileOnly) {
+  const std::filesystem::path dir = scratchFile(L"discard");
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir / L"folder");
+  ASSERT_TRUE(writeFileSafely((dir / L"run.json").wstring(), "{}"));
+  discardFile((dir / L"run.json").wstring());
+  EXPECT_FALSE(std::filesystem::exists(dir / L"run.json"));
+  discardFile((dir / L"folder").wstring());
+  EXPECT_TRUE(std::filesystem::is_directory(dir / L"folder"));
 }
 
 TEST(Win32ProcessTest, ModuleHandleIsAvailable) {

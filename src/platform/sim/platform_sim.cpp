@@ -1,14 +1,13 @@
 // The sim backend of the platform boundary: forwards every call to the bound
 // simulated machine, translating the boundary's records to the simulator's
-// own. Files and standard output are the host's.
+// own. Files (host_files_posix.cpp, or host_files_win32.cpp on a Windows
+// host) and standard output are the host's.
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 
+#include "platform/host_files.hpp"
 #include "platform/platform.hpp"
 #include "platform/sim/sim_binding.hpp"
 #include "zevsim/machine.hpp"
-#include "zevsim/utf8.hpp"
 
 namespace zev::platform {
 namespace {
@@ -53,12 +52,9 @@ bool unbound() {
   return false;
 }
 
-// The host file for a wide path: UTF-8 on POSIX hosts, the wide name itself
-// on Windows hosts (std::filesystem converts from UTF-8 either way).
-std::filesystem::path hostFile(const std::wstring& path) {
-  const std::string utf8 = zevsim::utf8FromWide(path);
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
+// Set by tests to predict the names of temporary files; empty: a fresh
+// random name per file, as on Windows.
+std::function<std::wstring(const std::wstring&)> temporaryNameSource;
 
 }  // namespace
 
@@ -71,6 +67,9 @@ SimBinding::~SimBinding() {
 }
 zevsim::Machine* boundMachine() {
   return machine;
+}
+void setTemporaryNameSource(std::function<std::wstring(const std::wstring&)> source) {
+  temporaryNameSource = std::move(source);
 }
 }  // namespace sim
 
@@ -222,45 +221,23 @@ void releaseRunGuard() {
   }
 }
 
-bool openFileForWriting(const std::wstring& path) {
-  std::ofstream file(hostFile(path), std::ios::out | std::ios::binary | std::ios::app);
-  return file.is_open();
+FileCheck openFileForWriting(const std::wstring& path) {
+  return host::checkFileForWriting(path);
 }
 
-bool writeWholeFile(const std::wstring& path, std::string_view bytes) {
-  std::ofstream file(hostFile(path), std::ios::out | std::ios::binary | std::ios::trunc);
-  if (!file.is_open()) {
-    return false;
-  }
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  return !file.fail();
+std::optional<FileIdentity> fileIdentity(const std::wstring& path) {
+  return host::fileIdentity(path);
 }
 
-bool replaceFileAtomically(const std::wstring& path, std::string_view bytes) {
-  const std::filesystem::path target = hostFile(path);
-  std::filesystem::path temporary = target;
-  temporary += ".tmp";
-  {
-    std::ofstream file(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!file.is_open()) {
-      return false;
-    }
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    if (file.fail()) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      return false;
-    }
+bool writeFileSafely(const std::wstring& path, std::string_view bytes) {
+  if (temporaryNameSource) {
+    return host::writeFileSafely(path, bytes, temporaryNameSource);
   }
-  std::error_code error;
-  std::filesystem::rename(temporary, target, error);
-  if (error) {
-    std::filesystem::remove(temporary, error);
-    return false;
-  }
-  return true;
+  return host::writeFileSafely(path, bytes, host::temporaryNameBeside);
+}
+
+void discardFile(const std::wstring& path) {
+  host::discardFile(path);
 }
 
 void writeStandardOutput(std::string_view bytes) {

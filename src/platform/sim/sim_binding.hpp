@@ -4,6 +4,9 @@
 // call fails as on a machine with no devices.
 #pragma once
 
+#include <functional>
+#include <string>
+
 namespace zevsim {
 class Machine;
 }
@@ -23,5 +26,10 @@ class SimBinding {
 
 // The machine bound now, or nullptr.
 zevsim::Machine* boundMachine();
+// Tests only: the name of the temporary file through which a file at a path
+// is written, so that a test can put something in its way. An empty source
+// restores a fresh random name per file. The Windows package has no such
+// setter: its backend always draws the name.
+void setTemporaryNameSource(std::function<std::wstring(const std::wstring& path)> source);
 
 }  // namespace zev::platform::sim

@@ -1,7 +1,8 @@
 // The Win32 backend of the platform boundary: SetupAPI for device sets and
 // properties, CreateFileW/DeviceIoControl/CloseHandle for device requests,
-// MessageBoxW, the local clock, _wfopen for the installation log and the C
-// runtime's standard output in binary mode.
+// MessageBoxW, the local clock, the host's files (host_files_win32.cpp) for
+// the installation log and the results file, and the C runtime's standard
+// output in binary mode.
 //
 // This folder is the only place that includes <windows.h>. Each function
 // copies the boundary's records into the SDK's, makes exactly one Win32 call
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/host_files.hpp"
 #include "platform/platform.hpp"
 
 namespace zev::platform {
@@ -311,40 +313,23 @@ void releaseRunGuard() {
 
 // --- Files and standard output ---
 
-bool openFileForWriting(const std::wstring& path) {
-  // Append mode: created when missing, an existing file keeps its content;
-  // shared for reading and writing (the C runtime's default).
-  std::FILE* file = _wfopen(path.c_str(), L"ab");
-  if (file == nullptr) {
-    return false;
-  }
-  std::fclose(file);
-  return true;
+// The files are the host's (host_files_win32.cpp); every temporary file gets
+// a fresh random name.
+
+FileCheck openFileForWriting(const std::wstring& path) {
+  return host::checkFileForWriting(path);
 }
 
-bool writeWholeFile(const std::wstring& path, std::string_view bytes) {
-  // Binary mode: the log's "\n" line breaks are stored as they are.
-  std::FILE* file = _wfopen(path.c_str(), L"wb");
-  if (file == nullptr) {
-    return false;
-  }
-  const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
-  const bool closed = std::fclose(file) == 0;
-  return written == bytes.size() && closed;
+std::optional<FileIdentity> fileIdentity(const std::wstring& path) {
+  return host::fileIdentity(path);
 }
 
-bool replaceFileAtomically(const std::wstring& path, std::string_view bytes) {
-  const std::wstring temporary = path + L".tmp";
-  if (!writeWholeFile(temporary, bytes)) {
-    DeleteFileW(temporary.c_str());
-    return false;
-  }
-  if (!MoveFileExW(temporary.c_str(), path.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileW(temporary.c_str());
-    return false;
-  }
-  return true;
+bool writeFileSafely(const std::wstring& path, std::string_view bytes) {
+  return host::writeFileSafely(path, bytes, host::temporaryNameBeside);
+}
+
+void discardFile(const std::wstring& path) {
+  host::discardFile(path);
 }
 
 void writeStandardOutput(std::string_view bytes) {
