@@ -577,8 +577,8 @@ class MachineReader {
 
 MachineFileResult parseMachineFile(std::string_view text, const std::string& fileName) {
   try {
-    const Json root = parseJson(text);
-    return {MachineReader().read(root), {}};
+    const Document document(text);
+    return {MachineReader().read(document.root()), {}};
   } catch (const FileError& e) {
     return {std::nullopt, fileName + ": " + e.path + ": " + e.problem};
   } catch (const Json::exception& e) {

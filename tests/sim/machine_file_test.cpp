@@ -896,6 +896,33 @@ TEST(MachineFileIdentifiers, ADriveMayBeAttachedMoreThanOnce) {
   EXPECT_EQ(config.intelController->passThrough[0].drive, "a");
 }
 
+// Arrays and objects nest at most 64 deep: the 64th parses (and then meets the
+// schema), the 65th is refused at its own path.
+TEST(MachineFileDepth, NestingBeyond64IsAnErrorAtItsPath) {
+  const auto arrays = [](std::size_t depth) {
+    return "{\"drives\": " + std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}";
+  };
+  EXPECT_EQ(parse(arrays(64)).error, "m.json: $.drives[0]: expected an object, found an array");
+  std::string path = "$.drives";
+  for (int i = 0; i < 63; ++i) {
+    path += "[0]";
+  }
+  EXPECT_EQ(parse(arrays(65)).error,
+            "m.json: " + path +
+                ": an array at depth 65: arrays and objects nest at most 64 deep "
+                "in a machine file");
+  std::string objects = "{\"a\": ";
+  std::string keys = "$";
+  for (int i = 0; i < 64; ++i) {
+    objects += "{\"a\": ";
+    keys += ".a";
+  }
+  objects += "1" + std::string(65, '}');
+  EXPECT_EQ(parse(objects).error, "m.json: " + keys +
+                                      ": an object at depth 65: arrays and objects nest at most "
+                                      "64 deep in a machine file");
+}
+
 // ---------------------------------------------------------------------------
 // Files
 
