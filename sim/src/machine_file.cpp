@@ -36,7 +36,10 @@ constexpr std::size_t kMaxComputerName = 15;  // MAX_COMPUTERNAME_LENGTH
 // The revision of an image lies at bytes 0x1010 to 0x1017, so a shorter image
 // could never report one.
 constexpr std::uint32_t kMinImageSize = 0x1018;
-constexpr std::uint32_t kMaxImageSize = 256u * 1024 * 1024;
+// The simulator holds what a drive receives in memory; an image of 32 MiB is
+// several times the largest NVMe firmware image, and 64 drives of it stay
+// within a few GiB.
+constexpr std::uint32_t kMaxImageSize = 32u * 1024 * 1024;
 
 // ---------------------------------------------------------------------------
 // Drives

@@ -138,6 +138,8 @@ const ErrorCase kErrorCases[] = {
      "$.drives[0].activation", "\"later\""},
     {"ImageSizeTooSmallForRevision", R"({"drives": [{"id": "a", "imageSize": 4096}]})",
      "$.drives[0].imageSize", "4096"},
+    {"ImageSizeAbove32MiB", R"({"drives": [{"id": "a", "imageSize": 33554436}]})",
+     "$.drives[0].imageSize", "must be from 4120 to 33554432, not 33554436"},
     {"ImageSizeNotDwords", R"({"drives": [{"id": "a", "imageSize": 2097154}]})",
      "$.drives[0].imageSize", "multiple of 4"},
     {"UpgradeSupportNotBool", R"({"drives": [{"id": "a", "upgradeSupport": null}]})",
