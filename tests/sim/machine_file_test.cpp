@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -987,6 +991,28 @@ TEST_F(MachineFileOnDisk, RefusesAFileThatNeverEnds) {
   const MachineFileResult result = loadMachineFile("/dev/zero");
   ASSERT_FALSE(result.config.has_value());
   EXPECT_EQ(result.error, "/dev/zero: $: larger than 64 MiB, the most a machine file may hold");
+}
+
+// A FIFO is refused before it is opened (its open would wait for a writer),
+// and a device that ends is refused once read.
+TEST_F(MachineFileOnDisk, RefusesWhatIsNotARegularFile) {
+  const std::string fifo = (directory_ / "fifo.json").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+  EXPECT_EQ(loadMachineFile(fifo).error,
+            fifo +
+                ": $: not a regular file (a FIFO); a machine file is read only from a regular "
+                "file");
+  EXPECT_EQ(loadMachineFile("/dev/null").error,
+            "/dev/null: $: not a regular file (a character device); a machine file is read only "
+            "from a regular file");
+}
+
+// A line break in the file's name (which Windows does not allow) is shown as
+// "\n", so the error keeps its one line.
+TEST_F(MachineFileOnDisk, ALineBreakInTheNameIsShownEscaped) {
+  const std::string path = write("a\nb.json", "[]");
+  const std::string shown = (directory_ / "a\\nb.json").string();
+  EXPECT_EQ(loadMachineFile(path).error, shown + ": $: expected an object, found an array");
 }
 #endif
 
