@@ -8,7 +8,10 @@
 //   256 disk devices whose drives all run a revision outside the table of
 //   upgradable revisions, so that the run ends at the revision gate;
 // - machine-file loading at 20,000, 40,000 and 80,000 drives, and discovery
-//   on a machine of 10,000 inbox disks (the simulator's own scaling).
+//   on a machine of 10,000 inbox disks (the simulator's own scaling);
+// - the loader's bounds: machine files nested a million deep and more, and a
+//   run on 20 drives that declare the largest image size, with the heap's
+//   peak beside the time.
 // The package's standard output goes to /dev/null while it runs.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -26,6 +29,7 @@
 #include "core/update_context.hpp"
 #include "discovery/inbox_enumeration.hpp"
 #include "discovery/intel_controller.hpp"
+#include "peak_memory.hpp"
 #include "platform/sim/sim_binding.hpp"
 #include "server_machine.hpp"
 #include "zevsim/machine.hpp"
@@ -236,6 +240,76 @@ void BM_InboxDiscovery10000Disks(benchmark::State& state) {
   state.counters["candidates"] = static_cast<double>(candidates);
 }
 BENCHMARK(BM_InboxDiscovery10000Disks)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// --- The loader's bounds ---
+
+// Deep nesting: 0, arrays a million deep around a number beyond any range
+// (2 MB); 1, objects three million deep around a repeated key (18 MB); 2,
+// arrays thirty million deep (60 MB). Each is refused at depth 65; before the
+// depth limit the first two took time quadratic in their depth (the error's
+// path was rebuilt once per level) and the third held a container per level.
+std::string deeplyNestedJson(std::int64_t shape) {
+  std::string text;
+  if (shape == 0) {
+    text.append(1000000, '[').append("1e400").append(1000000, ']');
+  } else if (shape == 1) {
+    for (int i = 0; i < 3000000; ++i) {
+      text += "{\"a\":";
+    }
+    text.append("{\"b\":1,\"b\":2}").append(3000000, '}');
+  } else {
+    text.append(30000000, '[').append(30000000, ']');
+  }
+  return text;
+}
+
+void BM_LoadDeepNesting(benchmark::State& state) {
+  const std::string text = deeplyNestedJson(state.range(0));
+  std::string error;
+  const std::size_t before = zevbench::resetPeakHeap();
+  for (auto _ : state) {
+    error = zevsim::parseMachineFile(text, "bench-deep.json").error;
+    benchmark::DoNotOptimize(error.data());
+  }
+  if (error.find("at depth 65") == std::string::npos) {
+    state.SkipWithError(error.c_str());
+  }
+  state.counters["MB"] = static_cast<double>(text.size()) / 1e6;
+  state.counters["peakMB"] = static_cast<double>(zevbench::peakHeapBytes() - before) / 1e6;
+}
+BENCHMARK(BM_LoadDeepNesting)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// 20 inbox drives that each declare the largest image size (32 MiB) take the
+// package's 2 MiB image in pieces: the drives' memory follows the bytes sent.
+// Before, each drive allocated its declared size at the first piece (20
+// drives of 256 MiB took 5.4 GB).
+void BM_RunOnLargeDeclaredImages(benchmark::State& state) {
+  std::string text = "{\"drives\": [";
+  std::string inbox = "], \"inbox\": [";
+  for (int i = 0; i < 20; ++i) {
+    const std::string id = "\"d" + std::to_string(i) + "\"";
+    const char* comma = i == 0 ? "" : ", ";
+    text.append(comma).append("{\"id\": ").append(id).append(", \"imageSize\": 33554432}");
+    inbox.append(comma).append("{\"drive\": ").append(id).append("}");
+  }
+  zevsim::MachineFileResult loaded = zevsim::parseMachineFile(text + inbox + "]}", "bench.json");
+  if (!loaded.config) {
+    state.SkipWithError(loaded.error.c_str());
+    return;
+  }
+  const std::vector<std::uint8_t> image = packageImage();
+  const wchar_t* const argv[] = {L"zev-sim", L"/s", nullptr};
+  QuietStandardOutput quiet;
+  const std::size_t before = zevbench::resetPeakHeap();
+  for (auto _ : state) {
+    zevsim::Machine machine(*loaded.config, image);
+    machine.setClock({2024, 5, 17, 9, 30, 0});
+    const zev::platform::sim::SimBinding binding(machine);
+    benchmark::DoNotOptimize(zev::packageMain(2, argv));
+  }
+  state.counters["peakMB"] = static_cast<double>(zevbench::peakHeapBytes() - before) / 1e6;
+}
+BENCHMARK(BM_RunOnLargeDeclaredImages)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -302,6 +302,10 @@ const std::vector<MessageBoxRecord>& Machine::messageBoxes() const {
   return state_->boxes;
 }
 
+bool Machine::ranOutOfMemory() const {
+  return state_->outOfMemory;
+}
+
 std::uint32_t Machine::handlesLeftOpen() const {
   return static_cast<std::uint32_t>(state_->handles.size() + state_->sets.size());
 }

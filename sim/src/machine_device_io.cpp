@@ -5,6 +5,7 @@
 // that `open` and `scsiPortOpen` faults of the machine description apply.
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "machine_state.hpp"
 #include "windows_values.hpp"
@@ -165,8 +166,9 @@ bool Machine::deviceIoControl(SimHandle handle, std::uint32_t controlCode, const
   return s.succeed(record, /*keepLastError=*/true);
 }
 
-bool Machine::closeHandle(SimHandle handle) {
-  MachineState& s = *state_;
+namespace {
+
+bool closeRecorded(MachineState& s, SimHandle handle) {
   CallRecord record;
   record.kind = CallKind::CloseHandle;
   const auto it = s.handles.find(handle);
@@ -181,6 +183,22 @@ bool Machine::closeHandle(SimHandle handle) {
   }
   s.handles.erase(it);
   return s.succeed(record, /*keepLastError=*/true);
+}
+
+}  // namespace
+
+// The package closes its handles from destructors, where an exception ends
+// the process: a close that cannot be recorded for want of memory still
+// closes, and the machine keeps that it ran out of memory.
+bool Machine::closeHandle(SimHandle handle) {
+  MachineState& s = *state_;
+  try {
+    return closeRecorded(s, handle);
+  } catch (const std::bad_alloc&) {
+    s.handles.erase(handle);
+    s.outOfMemory = true;
+    return true;
+  }
 }
 
 }  // namespace zevsim

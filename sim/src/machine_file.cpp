@@ -36,7 +36,10 @@ constexpr std::size_t kMaxComputerName = 15;  // MAX_COMPUTERNAME_LENGTH
 // The revision of an image lies at bytes 0x1010 to 0x1017, so a shorter image
 // could never report one.
 constexpr std::uint32_t kMinImageSize = 0x1018;
-constexpr std::uint32_t kMaxImageSize = 256u * 1024 * 1024;
+// The simulator holds what a drive receives in memory; an image of 32 MiB is
+// several times the largest NVMe firmware image, and 64 drives of it stay
+// within a few GiB.
+constexpr std::uint32_t kMaxImageSize = 32u * 1024 * 1024;
 
 // ---------------------------------------------------------------------------
 // Drives
@@ -577,34 +580,85 @@ class MachineReader {
 
 MachineFileResult parseMachineFile(std::string_view text, const std::string& fileName) {
   try {
-    const Json root = parseJson(text);
-    return {MachineReader().read(root), {}};
+    const Document document(text);
+    return {MachineReader().read(document.root()), {}};
   } catch (const FileError& e) {
-    return {std::nullopt, fileName + ": " + e.path + ": " + e.problem};
+    return {std::nullopt, shownOnOneLine(fileName) + ": " + e.path + ": " + e.problem};
   } catch (const Json::exception& e) {
     // The readers check every type before they convert, so this is a loader
     // fault; it still ends as a one-line error rather than an abort.
-    return {std::nullopt, fileName + ": $: " + e.what()};
+    return {std::nullopt, shownOnOneLine(fileName) + ": $: " + shownOnOneLine(e.what())};
   }
 }
 
+namespace {
+
+// What a file that is not a regular file is, for its message; nullptr for a
+// regular file, a directory (which the reading reports) or a missing file.
+const char* irregularKind(std::filesystem::file_type type) {
+  switch (type) {
+    case std::filesystem::file_type::fifo:
+      return "a FIFO";
+    case std::filesystem::file_type::socket:
+      return "a socket";
+    case std::filesystem::file_type::block:
+      return "a block device";
+    case std::filesystem::file_type::character:
+      return "a character device";
+    case std::filesystem::file_type::unknown:
+      return "a file of another type";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+std::string shownOnOneLine(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
 MachineFileResult loadMachineFile(const std::string& path) {
-  const auto tooLarge = [&] {
-    return MachineFileResult{std::nullopt, path + ": $: larger than " +
-                                               std::to_string(kMaxMachineFileBytes >> 20) +
-                                               " MiB, the most a machine file may hold"};
+  const std::string name = shownOnOneLine(path);
+  const auto refused = [&](const std::string& problem) {
+    return MachineFileResult{std::nullopt, name + ": $: " + problem};
   };
-  // A regular file's size is known before reading; a device or pipe (one
-  // that may never end, such as /dev/zero) is read only up to the limit.
+  const auto tooLarge = [&] {
+    return refused("larger than " + std::to_string(kMaxMachineFileBytes >> 20) +
+                   " MiB, the most a machine file may hold");
+  };
+  // A FIFO's open waits for a writer and its reading may never end, so only a
+  // regular file is read as a machine file; the type is looked at before the
+  // file is opened. A character device (/dev/zero) is still read up to the
+  // limit, into a buffer that is discarded, so that one that never ends keeps
+  // its message about the limit.
   std::error_code ignored;
-  const bool regular = std::filesystem::is_regular_file(path, ignored);
+  const std::filesystem::file_type type = std::filesystem::status(path, ignored).type();
+  const char* kind = irregularKind(type);
+  const bool character = type == std::filesystem::file_type::character;
+  if (kind != nullptr && !character) {
+    return refused(std::string("not a regular file (") + kind +
+                   "); a machine file is read only from a regular file");
+  }
+  const bool regular = type == std::filesystem::file_type::regular;
   const std::uintmax_t size = regular ? std::filesystem::file_size(path, ignored) : 0;
   if (regular && size != static_cast<std::uintmax_t>(-1) && size > kMaxMachineFileBytes) {
     return tooLarge();
   }
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
-    return {std::nullopt, path + ": $: cannot be read: " + std::strerror(errno)};
+    return refused(std::string("cannot be read: ") + std::strerror(errno));
   }
   std::string text;
   if (regular) {
@@ -612,13 +666,17 @@ MachineFileResult loadMachineFile(const std::string& path) {
   }
   std::vector<char> chunk(std::size_t{1} << 16);
   std::size_t got = 0;
+  std::size_t total = 0;
   bool over = false;
   while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) {
-    if (got > kMaxMachineFileBytes - text.size()) {
+    if (got > kMaxMachineFileBytes - total) {
       over = true;
       break;
     }
-    text.append(chunk.data(), got);
+    total += got;
+    if (!character) {
+      text.append(chunk.data(), got);
+    }
   }
   const bool failed = !over && std::ferror(file) != 0;
   const int readErrno = errno;
@@ -627,7 +685,11 @@ MachineFileResult loadMachineFile(const std::string& path) {
     return tooLarge();
   }
   if (failed) {
-    return {std::nullopt, path + ": $: cannot be read: " + std::strerror(readErrno)};
+    return refused(std::string("cannot be read: ") + std::strerror(readErrno));
+  }
+  if (character) {
+    return refused(std::string("not a regular file (") + kind +
+                   "); a machine file is read only from a regular file");
   }
   return parseMachineFile(text, path);
 }

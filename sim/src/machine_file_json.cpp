@@ -94,8 +94,8 @@ class DocumentBuilder {
   bool string(Json::string_t& value) { return add(Json(std::move(value))); }
   bool binary(Json::binary_t&) { return false; }  // JSON text has no binary values
 
-  bool start_object(std::size_t) { return open(Json::object()); }
-  bool start_array(std::size_t) { return open(Json::array()); }
+  bool start_object(std::size_t) { return open(Json::object(), "an object"); }
+  bool start_array(std::size_t) { return open(Json::array(), "an array"); }
   bool end_object() { return close(); }
   bool end_array() { return close(); }
 
@@ -179,7 +179,15 @@ class DocumentBuilder {
     place(std::move(value));
     return true;
   }
-  bool open(Json&& container) {
+  // The depth is checked before the container is placed, so that neither the
+  // document nor the open containers grow past kMaxJsonDepth, and a path
+  // (built from the open containers) never has more than that many steps.
+  bool open(Json&& container, const char* kind) {
+    if (frames_.size() == kMaxJsonDepth) {
+      fail(pendingPath(), std::string(kind) + " at depth " + std::to_string(kMaxJsonDepth + 1) +
+                              ": arrays and objects nest at most " + std::to_string(kMaxJsonDepth) +
+                              " deep in a machine file");
+    }
     frames_.push_back({place(std::move(container)), {}, {}});
     return true;
   }
@@ -190,12 +198,17 @@ class DocumentBuilder {
 
   // The path of the container at frames_[depth]: each enclosing container's
   // last element leads to it.
+  // Each step is appended to the one string, so a path takes time linear in
+  // its length.
   std::string pathOf(std::size_t depth) const {
     std::string path = "$";
     for (std::size_t i = 0; i < depth; ++i) {
       const Json& value = *frames_[i].value;
-      path = value.is_array() ? indexPath(path, value.size() - 1)
-                              : keyPath(path, members(value).back().first);
+      if (value.is_array()) {
+        appendIndex(path, value.size() - 1);
+      } else {
+        appendKey(path, members(value).back().first);
+      }
     }
     return path;
   }
@@ -238,17 +251,38 @@ std::string inQuotes(std::string_view text) {
   return out;
 }
 
-std::string keyPath(const std::string& parent, std::string_view key) {
+void appendKey(std::string& path, std::string_view key) {
   bool plain = !key.empty() && !(key[0] >= '0' && key[0] <= '9');
   for (const char c : key) {
     plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                       c == '_');
   }
-  return plain ? parent + "." + std::string(key) : parent + "[" + inQuotes(key) + "]";
+  if (plain) {
+    path += '.';
+    path += key;
+  } else {
+    path += '[';
+    path += inQuotes(key);
+    path += ']';
+  }
+}
+
+void appendIndex(std::string& path, std::size_t index) {
+  path += '[';
+  path += std::to_string(index);
+  path += ']';
+}
+
+std::string keyPath(const std::string& parent, std::string_view key) {
+  std::string path = parent;
+  appendKey(path, key);
+  return path;
 }
 
 std::string indexPath(const std::string& parent, std::size_t index) {
-  return parent + "[" + std::to_string(index) + "]";
+  std::string path = parent;
+  appendIndex(path, index);
+  return path;
 }
 
 [[noreturn]] void wrongType(const Json& value, const std::string& path, const char* expected) {
@@ -394,11 +428,40 @@ const Json& readArray(const Json& value, const std::string& path) {
   return value;
 }
 
-Json parseJson(std::string_view text) {
-  Json root;
-  DocumentBuilder builder(root);
-  Json::sax_parse(text.begin(), text.end(), &builder);
-  return root;
+namespace {
+
+// Empties every container below value, innermost first, so that no
+// destructor of nlohmann's has a container to flatten.
+void dismantle(Json& value) {
+  if (value.is_array()) {
+    Json::array_t& list = value.get_ref<Json::array_t&>();
+    for (Json& item : list) {
+      dismantle(item);
+    }
+    list.clear();
+  } else if (value.is_object()) {
+    Json::object_t::Container& list = value.get_ref<Json::object_t&>();
+    for (auto& member : list) {
+      dismantle(member.second);
+    }
+    list.clear();
+  }
+}
+
+}  // namespace
+
+Document::Document(std::string_view text) {
+  DocumentBuilder builder(root_);
+  try {
+    Json::sax_parse(text.begin(), text.end(), &builder);
+  } catch (...) {
+    dismantle(root_);
+    throw;
+  }
+}
+
+Document::~Document() {
+  dismantle(root_);
 }
 
 std::string upperAscii(std::string text) {

@@ -5,6 +5,7 @@
 // one-line message.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <nlohmann/json.hpp>
@@ -26,9 +27,34 @@ struct FileError {
 [[noreturn]] void fail(std::string path, std::string problem);
 [[noreturn]] void wrongType(const Json& value, const std::string& path, const char* expected);
 
-// The document; a text that is not JSON, or that repeats a key within one
-// object, fails with path "$" or the repeated key's path.
-Json parseJson(std::string_view text);
+// The deepest nesting of arrays and objects a machine file may have (the
+// schema itself needs 5); a deeper container is an error at its path. The
+// bound keeps the loader's memory and its paths small whatever the shape of
+// the text.
+inline constexpr std::size_t kMaxJsonDepth = 64;
+
+// The document of a text; a text that is not JSON, that repeats a key within
+// one object, or that nests deeper than kMaxJsonDepth, fails with path "$" or
+// the offending value's path.
+//
+// nlohmann's destructor flattens a container into a vector as long as the
+// container before it frees it, so discarding a large document allocates,
+// inside a noexcept destructor: when memory has run out that ends the process
+// with std::terminate. The document is therefore emptied from its innermost
+// containers out (at most kMaxJsonDepth deep), which allocates nothing, both
+// when it is destroyed and when its parsing fails.
+class Document {
+ public:
+  explicit Document(std::string_view text);
+  ~Document();
+  Document(const Document&) = delete;
+  Document& operator=(const Document&) = delete;
+
+  const Json& root() const { return root_; }
+
+ private:
+  Json root_;
+};
 
 // Text from the file, quoted for a one-line message: control characters are
 // written as \uXXXX so that the message never breaks its line.
@@ -38,6 +64,8 @@ std::string inQuotes(std::string_view text);
 // quoted in brackets.
 std::string keyPath(const std::string& parent, std::string_view key);
 std::string indexPath(const std::string& parent, std::size_t index);
+void appendKey(std::string& path, std::string_view key);
+void appendIndex(std::string& path, std::size_t index);
 
 // An object whose keys are checked against the schema on construction: an
 // unknown key is an error, so a misspelt key never passes silently.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <new>
 
 #include "machine_state.hpp"
 #include "zevsim/machine.hpp"
@@ -386,8 +387,9 @@ bool Machine::getDeviceRegistryProperty(SimHandle setHandle, const DeviceInfoDat
   return s.succeed(record);
 }
 
-bool Machine::destroyDeviceInfoList(SimHandle setHandle) {
-  MachineState& s = *state_;
+namespace {
+
+bool destroyRecorded(MachineState& s, SimHandle setHandle) {
   CallRecord record;
   record.kind = CallKind::DestroyDeviceInfoList;
   const auto it = s.sets.find(setHandle);
@@ -399,6 +401,20 @@ bool Machine::destroyDeviceInfoList(SimHandle setHandle) {
   }
   s.sets.erase(it);
   return s.succeed(record);
+}
+
+}  // namespace
+
+// Called from the package's destructors, as CloseHandle is: see closeHandle.
+bool Machine::destroyDeviceInfoList(SimHandle setHandle) {
+  MachineState& s = *state_;
+  try {
+    return destroyRecorded(s, setHandle);
+  } catch (const std::bad_alloc&) {
+    s.sets.erase(setHandle);
+    s.outOfMemory = true;
+    return true;
+  }
 }
 
 }  // namespace zevsim

@@ -134,6 +134,9 @@ class MachineState {
   bool moduleHandleFails = false;
   bool runGuardAcquired = false;  // by the caller, through acquireRunGuard()
   bool recording = true;
+  // A release call (CloseHandle, SetupDiDestroyDeviceInfoList) ran out of
+  // memory: it released, but its record is missing.
+  bool outOfMemory = false;
   std::vector<CallRecord> calls;
   std::vector<MessageBoxRecord> boxes;
   std::optional<LocalTime> clock;

@@ -117,33 +117,18 @@ bool NvmeDrive::downloadPiece(std::uint64_t offset, std::span<const std::uint8_t
       return false;
     }
   }
-  if (offset == 0 || staged_.size() != config_.imageSize) {
-    staged_.assign(config_.imageSize, 0);
-    stagedValid_.assign(config_.imageSize / 4, false);
-    stagedValidDwords_ = 0;
+  if (offset == 0 || !staged_.started() || staged_.size() != config_.imageSize) {
+    staged_.start(config_.imageSize);
   }
-  std::copy(data.begin(), data.end(), staged_.begin() + static_cast<std::ptrdiff_t>(offset));
-  for (std::uint64_t dword = offset / 4; dword < (offset + size) / 4; ++dword) {
-    if (!stagedValid_[dword]) {
-      stagedValid_[dword] = true;
-      ++stagedValidDwords_;
-    }
-  }
+  staged_.write(offset, data);
   downloadedBytes_ += size;
   return true;
-}
-
-bool NvmeDrive::stagedComplete() const {
-  return config_.imageSize != 0 && config_.imageSize % 4 == 0 &&
-         staged_.size() == config_.imageSize && stagedValidDwords_ == config_.imageSize / 4;
 }
 
 std::string NvmeDrive::stagedRevision() const {
   std::string revision(kImageRevisionSize, '\0');
   for (std::size_t i = 0; i < kImageRevisionSize; ++i) {
-    if (kImageRevisionOffset + i < staged_.size()) {
-      revision[i] = static_cast<char>(staged_[kImageRevisionOffset + i]);
-    }
+    revision[i] = static_cast<char>(staged_.byteAt(kImageRevisionOffset + i));
   }
   return revision;
 }
@@ -167,7 +152,7 @@ NvmeDrive::CommitResult NvmeDrive::commit(std::uint32_t slot, CommitAction actio
   if (slotReadOnly(slot)) {
     return CommitResult::InvalidSlot;
   }
-  if (!stagedComplete()) {
+  if (!staged_.complete()) {
     return CommitResult::InvalidImage;
   }
   slotRevisions_[slot - 1] = stagedRevision();
@@ -202,8 +187,7 @@ std::string NvmeDrive::slotRevision(std::uint32_t slot) const {
 }
 
 bool NvmeDrive::stagedImageMatchesPackage() const {
-  return stagedComplete() &&
-         std::equal(staged_.begin(), staged_.end(), packageImage_.begin(), packageImage_.end());
+  return staged_.equals(packageImage_);
 }
 
 std::string NvmeDrive::runningFirmware() const {

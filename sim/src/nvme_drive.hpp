@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "staged_image.hpp"
 #include "zevsim/machine_config.hpp"
 
 namespace zevsim {
@@ -63,6 +64,8 @@ class NvmeDrive {
   // Report
   std::uint64_t downloadedBytes() const { return downloadedBytes_; }
   bool stagedImageMatchesPackage() const;
+  // The memory the staged image holds, which grows with the pieces received.
+  std::size_t stagedBytesHeld() const { return staged_.heldBytes(); }
   std::string runningFirmware() const;
   std::string firmwareAfterReset() const;
 
@@ -70,10 +73,7 @@ class NvmeDrive {
   DriveConfig config_;
   std::span<const std::uint8_t> packageImage_;
   std::array<std::uint32_t, kFaultRequestKinds> counts_{};
-  std::vector<std::uint8_t> staged_;  // bytes received since the last piece at offset 0
-  std::vector<bool> stagedValid_;     // which bytes of staged_ were written, per dword
-  std::uint64_t stagedValidDwords_ = 0;
-  bool stagedComplete() const;
+  StagedImage staged_;  // what arrived since the last piece at offset 0
   std::string stagedRevision() const;
   std::uint64_t downloadedBytes_ = 0;
   std::vector<std::string> slotRevisions_;  // index slot - 1

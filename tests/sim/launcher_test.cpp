@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -97,6 +104,8 @@ const OptionCase kOptionCases[] = {
     {"Argv0GivenTwice", {L"zev-sim", L"--argv0", L"a", L"--argv0", L"b"}, "twice", {}, {}, {}, {}},
     {"EmptyMachineName", {L"zev-sim", L"--machine", L""}, "file name", {}, {}, {}, {}},
     {"BadClock", {L"zev-sim", L"--clock", L"2026-02-30T00:00:00"}, "--clock", {}, {}, {}, {}},
+    {"LineBreakInAnOption", {L"zev-sim", L"--a\nb"}, "option \"--a\\nb\"", {}, {}, {}, {}},
+    {"LineBreakInAClock", {L"zev-sim", L"--clock", L"\r\n"}, "not \"\\r\\n\"", {}, {}, {}, {}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, LauncherOptionsTest, testing::ValuesIn(kOptionCases),
@@ -286,6 +295,72 @@ TEST_F(LauncherRun, EndlessMachineFileStopsBeforeThePackage) {
   EXPECT_EQ(console_, "");
   EXPECT_EQ(errors_, "/dev/zero: $: larger than 64 MiB, the most a machine file may hold\n");
 }
+
+// A FIFO would hold the launcher in its open until a writer came: it is
+// refused without being opened.
+TEST_F(LauncherRun, FifoMachineFileStopsBeforeThePackage) {
+  const std::wstring machine = path("fifo.json");
+  ASSERT_EQ(mkfifo(utf8FromWide(machine).c_str(), 0600), 0) << std::strerror(errno);
+  EXPECT_EQ(run({L"zev-sim", L"--machine", machine}), 2);
+  EXPECT_EQ(console_, "");
+  EXPECT_EQ(errors_, utf8FromWide(machine) +
+                         ": $: not a regular file (a FIFO); a machine file is read only from a "
+                         "regular file\n");
+}
+
+TEST_F(LauncherRun, LineBreakInAReportNameIsShownEscaped) {
+  const std::wstring machine = write("empty.json", "{}");
+  EXPECT_EQ(run({L"zev-sim", L"--machine", machine, L"--report", path("no\ndir/r.json")}), 2);
+  EXPECT_EQ(errors_.find('\n'), errors_.size() - 1) << errors_;
+  EXPECT_NE(errors_.find("no\\ndir/r.json: "), std::string::npos) << errors_;
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// More memory than the process may take, while loading (an 8 MB list of
+// numbers) or while running (200 drives that each stage the 2 MiB image):
+// one line and status 2, not an abort. The child process gets 48 MiB beyond
+// what it already maps. (AddressSanitizer maps its shadow memory beyond any
+// such limit.)
+TEST_F(LauncherRun, AllocationFailureIsOneLineAndStatusTwo) {
+  std::string numbers = "{\"description\": [";
+  for (int i = 0; i < 4000000; ++i) {
+    numbers += "0,";
+  }
+  std::string drives = "{\"drives\": [{\"id\": \"d0\"}";
+  std::string inbox = "], \"inbox\": [{\"drive\": \"d0\"}";
+  for (int i = 1; i < 200; ++i) {
+    drives += ", {\"id\": \"d" + std::to_string(i) + "\"}";
+    inbox += ", {\"drive\": \"d" + std::to_string(i) + "\"}";
+  }
+  const std::wstring wide = write("wide.json", numbers + "0]}");
+  const std::wstring many = write("many.json", drives + inbox + "]}");
+  // In the child: its standard output (the package's lines) to /dev/null,
+  // and its memory limited.
+  const auto limitMemory = [] {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const auto mapped = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+    const rlimit limit{mapped + (rlim_t{48} << 20), mapped + (rlim_t{48} << 20)};
+    setrlimit(RLIMIT_AS, &limit);
+  };
+  EXPECT_EXIT(
+      {
+        limitMemory();
+        std::exit(runLauncher({L"zev-sim", L"--machine", wide}, std::cerr));
+      },
+      testing::ExitedWithCode(2), "^zev-sim: out of memory while loading the machine file\n$");
+  EXPECT_EXIT(
+      {
+        limitMemory();
+        std::exit(runLauncher(
+            {L"zev-sim", L"--machine", many, L"--", L"/s", L"/log=" + path("install.log")},
+            std::cerr));
+      },
+      testing::ExitedWithCode(2), "^zev-sim: out of memory while running the package\n$");
+}
+#endif
 
 // A report that cannot be written after the run: the reason, and status 2.
 TEST_F(LauncherRun, ReportThatCannotBeWrittenEndsWithStatusTwo) {

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -138,6 +142,8 @@ const ErrorCase kErrorCases[] = {
      "$.drives[0].activation", "\"later\""},
     {"ImageSizeTooSmallForRevision", R"({"drives": [{"id": "a", "imageSize": 4096}]})",
      "$.drives[0].imageSize", "4096"},
+    {"ImageSizeAbove32MiB", R"({"drives": [{"id": "a", "imageSize": 33554436}]})",
+     "$.drives[0].imageSize", "must be from 4120 to 33554432, not 33554436"},
     {"ImageSizeNotDwords", R"({"drives": [{"id": "a", "imageSize": 2097154}]})",
      "$.drives[0].imageSize", "multiple of 4"},
     {"UpgradeSupportNotBool", R"({"drives": [{"id": "a", "upgradeSupport": null}]})",
@@ -896,6 +902,33 @@ TEST(MachineFileIdentifiers, ADriveMayBeAttachedMoreThanOnce) {
   EXPECT_EQ(config.intelController->passThrough[0].drive, "a");
 }
 
+// Arrays and objects nest at most 64 deep: the 64th parses (and then meets the
+// schema), the 65th is refused at its own path.
+TEST(MachineFileDepth, NestingBeyond64IsAnErrorAtItsPath) {
+  const auto arrays = [](std::size_t depth) {
+    return "{\"drives\": " + std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}";
+  };
+  EXPECT_EQ(parse(arrays(64)).error, "m.json: $.drives[0]: expected an object, found an array");
+  std::string path = "$.drives";
+  for (int i = 0; i < 63; ++i) {
+    path += "[0]";
+  }
+  EXPECT_EQ(parse(arrays(65)).error,
+            "m.json: " + path +
+                ": an array at depth 65: arrays and objects nest at most 64 deep "
+                "in a machine file");
+  std::string objects = "{\"a\": ";
+  std::string keys = "$";
+  for (int i = 0; i < 64; ++i) {
+    objects += "{\"a\": ";
+    keys += ".a";
+  }
+  objects += "1" + std::string(65, '}');
+  EXPECT_EQ(parse(objects).error, "m.json: " + keys +
+                                      ": an object at depth 65: arrays and objects nest at most "
+                                      "64 deep in a machine file");
+}
+
 // ---------------------------------------------------------------------------
 // Files
 
@@ -958,6 +991,28 @@ TEST_F(MachineFileOnDisk, RefusesAFileThatNeverEnds) {
   const MachineFileResult result = loadMachineFile("/dev/zero");
   ASSERT_FALSE(result.config.has_value());
   EXPECT_EQ(result.error, "/dev/zero: $: larger than 64 MiB, the most a machine file may hold");
+}
+
+// A FIFO is refused before it is opened (its open would wait for a writer),
+// and a device that ends is refused once read.
+TEST_F(MachineFileOnDisk, RefusesWhatIsNotARegularFile) {
+  const std::string fifo = (directory_ / "fifo.json").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+  EXPECT_EQ(loadMachineFile(fifo).error,
+            fifo +
+                ": $: not a regular file (a FIFO); a machine file is read only from a regular "
+                "file");
+  EXPECT_EQ(loadMachineFile("/dev/null").error,
+            "/dev/null: $: not a regular file (a character device); a machine file is read only "
+            "from a regular file");
+}
+
+// A line break in the file's name (which Windows does not allow) is shown as
+// "\n", so the error keeps its one line.
+TEST_F(MachineFileOnDisk, ALineBreakInTheNameIsShownEscaped) {
+  const std::string path = write("a\nb.json", "[]");
+  const std::string shown = (directory_ / "a\\nb.json").string();
+  EXPECT_EQ(loadMachineFile(path).error, shown + ": $: expected an object, found an array");
 }
 #endif
 

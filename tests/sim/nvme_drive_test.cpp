@@ -257,6 +257,27 @@ TEST(NvmeDriveStaging, ADifferentImageDoesNotMatchThePackage) {
   EXPECT_EQ(drive.commit(2), NvmeDrive::CommitResult::Success);
 }
 
+// The staged image takes memory page by page as pieces arrive: a drive that
+// declares 32 MiB and was sent 4 KiB holds one 64 KiB page. Pieces that cross
+// pages still make up the image (its bytes differ from page to page).
+TEST(NvmeDriveStaging, MemoryIsTakenAsPiecesArrive) {
+  Bytes image = testImage(0x30008);
+  for (std::size_t i = 0; i < image.size(); ++i) {
+    image[i] = static_cast<std::uint8_t>(image[i] ^ (i >> 16));
+  }
+  NvmeDrive large(testDrive("a", 32u << 20), image);
+  EXPECT_EQ(large.stagedBytesHeld(), 0u);
+  ASSERT_TRUE(large.downloadPiece(0, std::span(image).first(4096)));
+  EXPECT_EQ(large.stagedBytesHeld(), 0x10000u);
+
+  NvmeDrive drive(testDrive("b", static_cast<std::uint32_t>(image.size())), image);
+  ASSERT_TRUE(sendImage(drive, image, 0x3000));
+  EXPECT_EQ(drive.stagedBytesHeld(), 0x40000u);
+  EXPECT_TRUE(drive.stagedImageMatchesPackage());
+  EXPECT_EQ(drive.commit(2), NvmeDrive::CommitResult::Success);
+  EXPECT_EQ(drive.slotRevision(2), "KTW8LMZB");
+}
+
 TEST(NvmeDriveCommitActions, ReplaceWithoutActivationIsNotPendingButRewritesTheSlot) {
   const Bytes image = testImage(0x2000);
   DriveConfig config = testDrive("a");

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <new>
 
 #include "app/entry_point.hpp"
 #include "core/firmware_image.hpp"
@@ -83,7 +85,7 @@ ParsedOptions parseLauncherOptions(const std::vector<std::wstring>& args) {
     }
     const std::string name = utf8FromWide(arg);
     if (name != "--machine" && name != "--report" && name != "--clock" && name != "--argv0") {
-      return problem("unknown option \"" + name + "\"");
+      return problem("unknown option \"" + zevsim::shownOnOneLine(name) + "\"");
     }
     if (i + 1 >= args.size()) {
       return problem(name + " needs a value");
@@ -104,8 +106,8 @@ ParsedOptions parseLauncherOptions(const std::vector<std::wstring>& args) {
     } else if (name == "--clock") {
       options.clock = parseClock(value);
       if (!options.clock) {
-        return problem("--clock takes a date and time as YYYY-MM-DDThh:mm:ss, not \"" + value +
-                       "\"");
+        return problem("--clock takes a date and time as YYYY-MM-DDThh:mm:ss, not \"" +
+                       zevsim::shownOnOneLine(value) + "\"");
       }
     } else {
       options.argv0 = args[i];
@@ -125,7 +127,12 @@ std::string messageBoxLine(const zevsim::MessageBoxRecord& box) {
   return line;
 }
 
-int runLauncher(const std::vector<std::wstring>& args, std::ostream& errors) {
+namespace {
+
+// What the launcher was doing, for the line of an allocation failure.
+enum class Stage { Options, Loading, Running, Reporting };
+
+int runStages(const std::vector<std::wstring>& args, std::ostream& errors, Stage& stage) {
   ParsedOptions parsed = parseLauncherOptions(args);
   if (!parsed.options) {
     errors << "zev-sim: " << parsed.problem << "; " << kUsage << "\n" << std::flush;
@@ -133,6 +140,7 @@ int runLauncher(const std::vector<std::wstring>& args, std::ostream& errors) {
   }
   const LauncherOptions& options = *parsed.options;
 
+  stage = Stage::Loading;
   zevsim::MachineConfig config;
   if (options.machinePath) {
     zevsim::MachineFileResult loaded = zevsim::loadMachineFile(*options.machinePath);
@@ -147,17 +155,19 @@ int runLauncher(const std::vector<std::wstring>& args, std::ostream& errors) {
 
   // The report file is opened before the run, so that a run whose outcome
   // could not be recorded never starts.
-  std::FILE* report = nullptr;
+  // Closed on every way out, an allocation failure's included.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> report(nullptr, &std::fclose);
   if (options.reportPath) {
-    report = std::fopen(options.reportPath->c_str(), "wb");
+    report.reset(std::fopen(options.reportPath->c_str(), "wb"));
     if (report == nullptr) {
-      errors << "zev-sim: cannot write the report " << *options.reportPath << ": "
-             << std::strerror(errno) << "\n"
+      errors << "zev-sim: cannot write the report " << zevsim::shownOnOneLine(*options.reportPath)
+             << ": " << std::strerror(errno) << "\n"
              << std::flush;
       return 2;
     }
   }
 
+  stage = Stage::Running;
   const auto image = zev::firmwareImage();
   zevsim::Machine machine(config, std::vector<std::uint8_t>(image.begin(), image.end()));
   if (options.clock) {
@@ -181,16 +191,23 @@ int runLauncher(const std::vector<std::wstring>& args, std::ostream& errors) {
     errors << messageBoxLine(box);
   }
   errors << std::flush;
+  if (machine.ranOutOfMemory()) {
+    // A release call ran out of memory (and could not throw): the run ends
+    // as one that ran out of memory anywhere else does.
+    throw std::bad_alloc();
+  }
   if (report != nullptr) {
+    stage = Stage::Reporting;
     const std::string text = zevsim::reportJson(machine, status);
-    const bool written = std::fwrite(text.data(), 1, text.size(), report) == text.size();
+    const bool written = std::fwrite(text.data(), 1, text.size(), report.get()) == text.size();
     const int writeErrno = errno;
-    const bool flushed = std::fflush(report) == 0;
+    const bool flushed = std::fflush(report.get()) == 0;
     const int flushErrno = errno;
-    const bool closed = std::fclose(report) == 0;
+    const bool closed = std::fclose(report.release()) == 0;
     const int closeErrno = errno;
     if (!written || !flushed || !closed) {
-      errors << "zev-sim: cannot write the report " << *options.reportPath << ": "
+      errors << "zev-sim: cannot write the report " << zevsim::shownOnOneLine(*options.reportPath)
+             << ": "
              << std::strerror(!written   ? writeErrno
                               : !flushed ? flushErrno
                                          : closeErrno)
@@ -200,6 +217,25 @@ int runLauncher(const std::vector<std::wstring>& args, std::ostream& errors) {
     }
   }
   return status;
+}
+
+}  // namespace
+
+int runLauncher(const std::vector<std::wstring>& args, std::ostream& errors) {
+  // An allocation that fails (a machine too large for the memory the process
+  // may take) ends the run as a refused machine file does, with one line and
+  // status 2, rather than as an uncaught exception's abort.
+  Stage stage = Stage::Options;
+  try {
+    return runStages(args, errors, stage);
+  } catch (const std::bad_alloc&) {
+    static constexpr const char* kDoing[] = {"reading the options", "loading the machine file",
+                                             "running the package", "writing the report"};
+    std::fflush(stdout);
+    errors << "zev-sim: out of memory while " << kDoing[static_cast<int>(stage)] << "\n"
+           << std::flush;
+    return 2;
+  }
 }
 
 int runLauncher(const std::vector<std::wstring>& args) {

@@ -185,6 +185,10 @@ class Machine {
   const std::vector<MessageBoxRecord>& messageBoxes() const;
   // Device handles and device-information sets opened and never released.
   std::uint32_t handlesLeftOpen() const;
+  // A release call (CloseHandle, SetupDiDestroyDeviceInfoList) could not be
+  // recorded for want of memory. Those calls never throw, since the package
+  // makes them from destructors; every other call lets std::bad_alloc pass.
+  bool ranOutOfMemory() const;
   std::vector<DriveReport> driveReports() const;
   void injectCallFault(const CallFault& fault);
   // Keeps no call records (for large rehearsals).
