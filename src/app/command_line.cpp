@@ -42,6 +42,8 @@ constexpr std::wstring_view kSilentOption = L"/s";
 constexpr std::wstring_view kLogOption = L"/log";
 constexpr std::wstring_view kCheckSwitch = L"/c";
 constexpr std::wstring_view kJsonOption = L"/json";
+// Exact and case-sensitive: a deployment tool's command line names it so.
+constexpr std::wstring_view kInstallerCodesOption = L"/rc=msi";
 
 // The value of a path option: checked for writing (an existing regular file
 // is never cut, a missing one created) and refused when it names the file of
@@ -69,6 +71,9 @@ int parseArguments(UpdateContext& context, int argc, const wchar_t* const* argv)
     const std::wstring_view argument(argv[i]);
     if (argument == kCheckSwitch) {
       context.checkOnly = true;
+      continue;
+    }
+    if (argument == kInstallerCodesOption) {
       continue;
     }
     if (isSilentSwitch(argument, kSilentOption)) {
@@ -119,6 +124,8 @@ void printUsage() {
       << "Check which drives need this update; change nothing." << endLine;
   narrowOut.leftAdjusted("/json=<FILEPATH>", 20)
       << "Write the results as JSON to a specified file." << endLine;
+  narrowOut.leftAdjusted("/rc=msi", 20)
+      << "Return Windows Installer codes: 3010 reboot, 1618 busy, 1603 failure." << endLine;
 }
 
 bool validateLogPath(const UpdateContext& context) {
@@ -130,6 +137,11 @@ int parseCommandLine(UpdateContext& context, int argc, const wchar_t* const* arg
     context.inputCommand += argv[i];
     context.inputCommand += L' ';
     context.arguments.emplace_back(argv[i]);
+    // The style holds for the whole command line, so that a rejected one
+    // ends with the code the caller asked for.
+    if (i > 0 && std::wstring_view(argv[i]) == kInstallerCodesOption) {
+      context.exitCodeStyle = ExitCodeStyle::WindowsInstaller;
+    }
   }
   const int accepted = parseArguments(context, argc, argv);
   if (accepted == 0 && context.jsonCreatedByCheck) {

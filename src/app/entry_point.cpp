@@ -7,6 +7,7 @@
 #include "app/command_line.hpp"
 #include "app/run_sequence.hpp"
 #include "core/firmware_image.hpp"
+#include "core/process_exit_code.hpp"
 #include "core/run_result.hpp"
 #include "core/silent_mode.hpp"
 #include "core/text.hpp"
@@ -47,18 +48,22 @@ std::int32_t packageMain(int argc, const wchar_t* const* argv) {
     printWide(L"Fatal Error: GetModuleHandle failed\n");
   }
 
-  std::int32_t exitStatus = 1;
+  std::int32_t exitCode = 1;
   {
     UpdateContext context;
     context.identity = buildPackageIdentity();
     printBanner(context.identity);
-    if (parseCommandLine(context, argc, argv) != 0) {
+    if (parseCommandLine(context, argc, argv) == 0) {
+      exitCode =
+          processExitCode(context.exitCodeStyle, RunMode::Update, RunEnd::CommandLineRejected, 1);
+    } else {
       // One run at a time: two runs could interleave requests to one drive.
       const bool guarded = platform::acquireRunGuard();
       beginLog(context);
       // The fingerprint goes into the results file whatever becomes of the run.
       context.imageSha256 = imageSha256Hex();
       if (!guarded) {
+        context.runEnd = RunEnd::GuardHeld;
         failRun(context, kGuardHeld);
       } else {
         // The image is checked before any drive is touched.
@@ -73,16 +78,16 @@ std::int32_t packageMain(int argc, const wchar_t* const* argv) {
           runSequence(context.inventory, context);
         }
       }
-      exitStatus =
-          writeResults(context, runResultOf(context.checkOnly ? RunMode::Check : RunMode::Update,
-                                            context.outcomes, context.runError));
+      writeResults(context, runResultOf(context.checkOnly ? RunMode::Check : RunMode::Update,
+                                        context.outcomes, context.runError));
+      exitCode = processExitCode(context);
       if (guarded) {
         platform::releaseRunGuard();
       }
     }
   }
   flushConsole();
-  return exitStatus;
+  return exitCode;
 }
 
 }  // namespace zev

@@ -1,7 +1,7 @@
 // The Windows package's entry point. The executable is built for the windowed
 // subsystem with wide arguments (-mwindows -municode): it neither allocates nor
 // attaches a console, so its text reaches only what the caller connected to
-// standard output. The process exit status is the package's: 0, 1 or 1602.
+// standard output. The process exit code is the entry point's.
 #include "app/entry_point.hpp"
 
 int wmain(int argc, wchar_t** argv) {

@@ -18,6 +18,23 @@
 
 namespace zev {
 
+// The style of the process's exit code ("/rc=msi" asks for Windows
+// Installer's).
+enum class ExitCodeStyle {
+  // The package's own statuses: 0, 1 and 1602; a check's 0, 2 and 1.
+  Package,
+  // 0, 3010 (soft reboot), 1618 (another installation is running), 1639
+  // (invalid command line) and 1603 (fatal error) for an update.
+  WindowsInstaller,
+};
+
+// How the run ended, where one exit status 1 stands for several causes.
+enum class RunEnd {
+  CommandLineRejected,
+  GuardHeld,
+  Ran,
+};
+
 struct UpdateContext {
   UpdateContext() = default;
   UpdateContext(const UpdateContext&) = delete;
@@ -53,6 +70,10 @@ struct UpdateContext {
   // another run holding the guard): its text, as the log's and the results
   // file's error.
   std::optional<std::string> runError;
+  // "/rc=msi" anywhere on the command line, even after a rejected argument.
+  ExitCodeStyle exitCodeStyle = ExitCodeStyle::Package;
+  // Set when another run holds the guard.
+  RunEnd runEnd = RunEnd::Ran;
   // Every drive's outcome, recorded as the run goes: the identified drives in
   // identified-list order, then the disks that could not be examined.
   std::vector<DriveOutcome> outcomes;

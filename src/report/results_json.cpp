@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/driver_kind_row.hpp"
+#include "core/process_exit_code.hpp"
 #include "core/text.hpp"
 
 namespace zev {
@@ -91,6 +92,7 @@ std::string composeResultsJson(const UpdateContext& context) {
   }
   results["commandLine"] = std::move(commandLine);
   results["exitStatus"] = context.finalResult;
+  results["processExitCode"] = processExitCode(context);
   results["error"] = context.runError ? Json(*context.runError) : Json(nullptr);
   Json drives = Json::array();
   for (const DriveOutcome& outcome : context.outcomes) {

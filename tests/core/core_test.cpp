@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/firmware_image.hpp"
+#include "core/process_exit_code.hpp"
 #include "core/run_result.hpp"
 #include "core/text.hpp"
 #include "core/zero_filled_buffer.hpp"
@@ -92,6 +93,38 @@ TEST(RunResult, OneRuleForTheUpdateAndTheCheck) {
     EXPECT_EQ(failedRun.exitStatus, 1);
     EXPECT_EQ(failedRun.details, "guard held");
     EXPECT_FALSE(failedRun.noDiskSelected);
+  }
+}
+
+TEST(ProcessExitCode, WindowsInstallerCodesForAnUpdateOnly) {
+  const auto msi = ExitCodeStyle::WindowsInstaller;
+  const auto own = ExitCodeStyle::Package;
+  const auto update = RunMode::Update;
+  const auto check = RunMode::Check;
+  struct Case {
+    ExitCodeStyle style;
+    RunMode mode;
+    RunEnd end;
+    std::int32_t exitStatus;
+    std::int32_t exitCode;
+  };
+  const Case cases[] = {
+      {msi, update, RunEnd::Ran, 0, 0},
+      {msi, update, RunEnd::Ran, 1602, 3010},
+      {msi, update, RunEnd::Ran, 1, 1603},
+      {msi, update, RunEnd::GuardHeld, 1, 1618},
+      {msi, update, RunEnd::CommandLineRejected, 1, 1639},
+      {msi, check, RunEnd::CommandLineRejected, 1, 1639},
+      {msi, check, RunEnd::Ran, 0, 0},
+      {msi, check, RunEnd::Ran, 2, 2},
+      {msi, check, RunEnd::Ran, 1, 1},
+      {msi, check, RunEnd::GuardHeld, 1, 1},
+      {own, update, RunEnd::Ran, 1602, 1602},
+      {own, update, RunEnd::GuardHeld, 1, 1},
+      {own, update, RunEnd::CommandLineRejected, 1, 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(processExitCode(c.style, c.mode, c.end, c.exitStatus), c.exitCode) << &c - cases;
   }
 }
 

@@ -54,7 +54,11 @@ PackageRun runPackage(CapturedMachine& sim, const std::vector<std::wstring>& opt
   run.exitStatus = packageMain(static_cast<int>(argv.size()), argv.data());
   run.console = sim.console();
   run.log = readFile(dir / "run.log");
-  run.results = nlohmann::json::parse(readFile(dir / "run.json"));
+  // A rejected command line writes no results file.
+  const std::string results = readFile(dir / "run.json");
+  if (!results.empty()) {
+    run.results = nlohmann::json::parse(results);
+  }
   std::filesystem::remove_all(dir);
   return run;
 }
@@ -266,6 +270,61 @@ INSTANTIATE_TEST_SUITE_P(
             { "id": "a", "activation": "powerCycle" } ], "inbox": [ { "drive": "a" } ] })",
                                  1602, 0, "a", "KTW8LMZB"}),
     [](const testing::TestParamInfo<AccountedRow>& info) { return info.param.name; });
+
+// "/rc=msi": the process ends with Windows Installer's code, while the end
+// line, the log and the results file's exitStatus keep the package's own.
+struct InstallerCodeRow {
+  std::string name;
+  std::string machine;
+  std::vector<std::wstring> options;
+  int exitStatus;  // the package's own, as the end line states it
+  int exitCode;    // the process's
+};
+
+class InstallerCodeTest : public testing::TestWithParam<InstallerCodeRow> {};
+
+TEST_P(InstallerCodeTest, MapsOnlyTheProcessExitCode) {
+  const InstallerCodeRow& row = GetParam();
+  CapturedMachine sim(row.machine);
+  const PackageRun run = runPackage(sim, row.options);
+  EXPECT_EQ(run.exitStatus, row.exitCode) << run.console;
+  // A rejected command line ends after its usage block: no end line, no files.
+  if (!run.results.is_null()) {
+    EXPECT_NE(run.console.find(" >> ZEV Ended (Return Code : " + std::to_string(row.exitStatus)),
+              std::string::npos)
+        << run.console;
+    EXPECT_NE(run.log.find("[Final Result]\nReturn Code : " + std::to_string(row.exitStatus)),
+              std::string::npos)
+        << run.log;
+    EXPECT_EQ(run.results["exitStatus"], row.exitStatus);
+    EXPECT_EQ(run.results["processExitCode"], row.exitCode);
+  }
+}
+
+const std::string kOneInboxDrive =
+    R"({ "drives": [ { "id": "a", "firmware": "KTW3LMZB" } ], "inbox": [ { "drive": "a" } ] })";
+const std::string kPowerCycle = R"({ "drives": [ { "id": "a", "activation": "powerCycle" } ],
+    "inbox": [ { "drive": "a" } ] })";
+const std::string kGuardHeld =
+    R"({ "runGuardHeld": true, "drives": [ { "id": "a" } ], "inbox": [ { "drive": "a" } ] })";
+const std::string kActivationFails = R"({ "drives": [ { "id": "a",
+    "faults": [ { "request": "activate", "returnCode": 7 } ] } ], "inbox": [ { "drive": "a" } ] })";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, InstallerCodeTest,
+    testing::Values(
+        InstallerCodeRow{"Success", kOneInboxDrive, {L"/rc=msi"}, 0, 0},
+        InstallerCodeRow{"PowerCycle", kPowerCycle, {L"/rc=msi"}, 1602, 3010},
+        InstallerCodeRow{"PowerCycleWithoutTheOption", kPowerCycle, {}, 1602, 1602},
+        InstallerCodeRow{"GuardHeld", kGuardHeld, {L"/rc=msi"}, 1, 1618},
+        InstallerCodeRow{"Failure", kActivationFails, {L"/rc=msi"}, 1, 1603},
+        InstallerCodeRow{"NoDisk", R"({ "drives": [] })", {L"/rc=msi"}, 1, 1603},
+        InstallerCodeRow{"RejectedBeforeTheOption", kOneInboxDrive, {L"/x", L"/rc=msi"}, 1, 1639},
+        InstallerCodeRow{"OptionInAnotherCase", kOneInboxDrive, {L"/rc=MSI"}, 1, 1},
+        InstallerCodeRow{"CheckAvailable", kOneInboxDrive, {L"/rc=msi", L"/c"}, 0, 0},
+        InstallerCodeRow{"CheckNothingNeeded", R"({ "drives": [] })", {L"/c", L"/rc=msi"}, 2, 2},
+        InstallerCodeRow{"CheckGuardHeld", kGuardHeld, {L"/c", L"/rc=msi"}, 1, 1}),
+    [](const testing::TestParamInfo<InstallerCodeRow>& info) { return info.param.name; });
 
 // Disks that could not be examined are listed in discovery order: an
 // identification failure of an earlier disk before an enumeration failure of

@@ -96,9 +96,23 @@ check_banner "rejected argument" "$work/usage.out"
   printf '%-20s%s\n' '/log=<FILEPATH>' 'Write installation log to a specified file.'
   printf '%-20s%s\n' '/c' 'Check which drives need this update; change nothing.'
   printf '%-20s%s\n' '/json=<FILEPATH>' 'Write the results as JSON to a specified file.'
+  printf '%-20s%s\n' '/rc=msi' 'Return Windows Installer codes: 3010 reboot, 1618 busy, 1603 failure.'
 } >"$work/usage.expected"
 expect_same "rejected argument: usage block, \"\\n\" line breaks" "$work/usage.expected" \
   "$work/usage.out"
+
+# --- "/rc=msi": Windows Installer's codes (a POSIX status keeps the low 8 bits) ---
+run rcrejected /x /rc=msi
+expect_status "rejected argument with /rc=msi (1639)" $((1639 % 256)) "$status"
+results_unix="$work/rc.json"
+run rcfailure /s /rc=msi "/json=$(zev_windows_path "$results_unix")"
+expect_status "no drive with /rc=msi (1603)" $((1603 % 256)) "$status"
+if grep -q '"exitStatus": 1,' "$results_unix" && grep -q '"processExitCode": 1603,' "$results_unix"; then
+  pass "no drive with /rc=msi: results file exitStatus 1, processExitCode 1603"
+else
+  fail "no drive with /rc=msi: results file"
+  cat "$results_unix" 2>/dev/null | head -20
+fi
 
 # --- A check: CNG's digest of the embedded image, the run guard taken ---
 run check /c /s
