@@ -43,6 +43,80 @@ target_compile_options(zev_package PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-municode>)
 target_link_options(zev_package PRIVATE -municode $<$<NOT:$<CONFIG:Debug>>:-s>)
 target_link_libraries(zev_package PRIVATE zev_core zev_platform_win32 zev_image_digest)
 
+# --- Release: signature and bill of materials ---
+# The signing key, read from the environment when CMake configures (it is
+# written into the link step's command, so a new configuration relinks and
+# signs again): a PKCS#11 key (ZEV_SIGNING_PKCS11_MODULE, ZEV_SIGNING_PKCS11_KEY, a
+# pkcs11: URI, and the certificate ZEV_SIGNING_CERT) for releases, or a
+# PKCS#12 file (ZEV_SIGNING_PFX) for tests and internal CAs;
+# ZEV_SIGNING_PASSWORD_FILE holds its password or the token's PIN, and
+# ZEV_TIMESTAMP_URL names an RFC 3161 time-stamp authority. None: unsigned.
+set(ZEV_SIGNING_ARGS)
+foreach(var IN ITEMS PKCS11_MODULE PKCS11_KEY CERT PFX PASSWORD_FILE)
+  set(ZEV_SIGNING_${var} "$ENV{ZEV_SIGNING_${var}}")
+endforeach()
+set(ZEV_TIMESTAMP_URL "$ENV{ZEV_TIMESTAMP_URL}")
+if(ZEV_SIGNING_PFX AND ZEV_SIGNING_PKCS11_MODULE)
+  message(FATAL_ERROR "ZEV_SIGNING_PFX and ZEV_SIGNING_PKCS11_MODULE: choose one signing key")
+endif()
+if(ZEV_SIGNING_PKCS11_MODULE AND (NOT ZEV_SIGNING_PKCS11_KEY OR NOT ZEV_SIGNING_CERT))
+  message(FATAL_ERROR "ZEV_SIGNING_PKCS11_MODULE needs ZEV_SIGNING_PKCS11_KEY (a pkcs11: URI) "
+                      "and ZEV_SIGNING_CERT")
+endif()
+if(ZEV_SIGNING_PKCS11_KEY AND NOT ZEV_SIGNING_PKCS11_KEY MATCHES "^pkcs11:")
+  message(FATAL_ERROR "ZEV_SIGNING_PKCS11_KEY must be a pkcs11: URI")
+endif()
+foreach(var IN ITEMS PFX CERT PASSWORD_FILE)
+  if(ZEV_SIGNING_${var})
+    get_filename_component(ZEV_SIGNING_${var} "${ZEV_SIGNING_${var}}" ABSOLUTE)
+    if(NOT EXISTS "${ZEV_SIGNING_${var}}")
+      message(FATAL_ERROR "ZEV_SIGNING_${var}: ${ZEV_SIGNING_${var}} does not exist")
+    endif()
+  endif()
+endforeach()
+if(ZEV_SIGNING_PFX)
+  message(STATUS "Signing: PKCS#12 ${ZEV_SIGNING_PFX}")
+  list(APPEND ZEV_SIGNING_ARGS "-DPFX=${ZEV_SIGNING_PFX}")
+elseif(ZEV_SIGNING_PKCS11_MODULE)
+  message(STATUS "Signing: PKCS#11 ${ZEV_SIGNING_PKCS11_KEY} (${ZEV_SIGNING_PKCS11_MODULE})")
+  list(APPEND ZEV_SIGNING_ARGS "-DPKCS11_MODULE=${ZEV_SIGNING_PKCS11_MODULE}"
+       "-DPKCS11_KEY=${ZEV_SIGNING_PKCS11_KEY}" "-DCERT=${ZEV_SIGNING_CERT}")
+else()
+  message(STATUS "Signing: none, the package is unsigned")
+endif()
+if(ZEV_SIGNING_ARGS)
+  if(ZEV_SIGNING_PASSWORD_FILE)
+    list(APPEND ZEV_SIGNING_ARGS "-DPASSWORD_FILE=${ZEV_SIGNING_PASSWORD_FILE}")
+  endif()
+  if(ZEV_TIMESTAMP_URL)
+    list(APPEND ZEV_SIGNING_ARGS "-DTIMESTAMP_URL=${ZEV_TIMESTAMP_URL}")
+  else()
+    message(WARNING "ZEV_TIMESTAMP_URL is not set: the package's signature will have no time "
+                    "stamp and expires with the signing certificate")
+  endif()
+endif()
+
+# After the link: <title>.unsigned.exe kept, the package signed in place (with
+# a key), then <title>.cdx.json written from the unsigned file, the image and
+# the archives the link map names.
+set(ZEV_PACKAGE_DIR "${CMAKE_BINARY_DIR}")
+set(ZEV_PACKAGE_MAP "${ZEV_PACKAGE_DIR}/${ZEV_PACKAGE_NAME}.map")
+set(ZEV_PACKAGE_UNSIGNED "${ZEV_PACKAGE_DIR}/${ZEV_PACKAGE_NAME}.unsigned.exe")
+set(ZEV_PACKAGE_BOM "${ZEV_PACKAGE_DIR}/${ZEV_PACKAGE_NAME}.cdx.json")
+set_target_properties(zev_package PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${ZEV_PACKAGE_DIR}")
+target_link_options(zev_package PRIVATE "-Wl,-Map=${ZEV_PACKAGE_MAP}")
+add_custom_command(
+  TARGET zev_package POST_BUILD
+  COMMAND "${CMAKE_COMMAND}" "-DPACKAGE=$<TARGET_FILE:zev_package>" "-DTITLE=${ZEV_PACKAGE_NAME}"
+          ${ZEV_SIGNING_ARGS} -P "${CMAKE_SOURCE_DIR}/cmake/sign_package.cmake"
+  COMMAND "${CMAKE_COMMAND}" "-DTITLE=${ZEV_PACKAGE_NAME}" "-DVERSION=${PROJECT_VERSION}"
+          "-DUNSIGNED=${ZEV_PACKAGE_UNSIGNED}" "-DIMAGE=${ZEV_IMAGE_FILE}" "-DMAP=${ZEV_PACKAGE_MAP}"
+          "-DCXX=${CMAKE_CXX_COMPILER}" "-DSYSROOT=${CMAKE_FIND_ROOT_PATH}"
+          "-DJSON_INCLUDE=${ZEV_JSON_INCLUDE}" "-DEPOCH=${ZEV_SOURCE_DATE_EPOCH}"
+          "-DOUTPUT=${ZEV_PACKAGE_BOM}" -P "${CMAKE_SOURCE_DIR}/cmake/bill_of_materials.cmake"
+  BYPRODUCTS "${ZEV_PACKAGE_UNSIGNED}" "${ZEV_PACKAGE_BOM}"
+  VERBATIM)
+
 # --- Tests under Wine (the toolchain's CMAKE_CROSSCOMPILING_EMULATOR) ---
 if(ZEV_BUILD_TESTS)
   enable_testing()
@@ -62,6 +136,13 @@ if(ZEV_BUILD_TESTS)
            COMMAND bash ${CMAKE_SOURCE_DIR}/tests/win32/check_golden.sh
                    $<TARGET_FILE:zev-sim> ${CMAKE_SOURCE_DIR})
   set_tests_properties(win32.package_executable win32.golden_scenarios PROPERTIES TIMEOUT 600)
+  # The bill of materials against the CycloneDX schema committed under
+  # cmake/cyclonedx, and its digests against the files. Debian's python3 (with
+  # python3-jsonschema), not whichever python3 comes first on PATH.
+  add_test(NAME win32.bill_of_materials
+           COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/win32/check_bom.py
+                   ${ZEV_PACKAGE_BOM} ${ZEV_PACKAGE_UNSIGNED} ${ZEV_IMAGE_FILE}
+                   ${CMAKE_SOURCE_DIR}/cmake/cyclonedx)
 endif()
 
 # --- The Wine rig: the package on an emulated machine under Wine ---
