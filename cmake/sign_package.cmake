@@ -2,19 +2,29 @@ cmake_minimum_required(VERSION 3.25)
 # Run after the package executable is linked (a POST_BUILD step of
 # zev_package, cmake/windows_package.cmake):
 #
-#   cmake -DPACKAGE=<title>.exe -DTITLE=<title> [-DPFX=<file.p12>]
-#         [-DPKCS11_MODULE=<module.so> -DPKCS11_KEY=<pkcs11: URI> -DCERT=<file>]
-#         [-DPASSWORD_FILE=<file>] [-DTIMESTAMP_URL=<url>] -P sign_package.cmake
+#   cmake -DPACKAGE=<title>.exe -DTITLE=<title> -DSIGNING=<package_signing.cmake>
+#         -P sign_package.cmake
 #
 # Keeps the linked file as <title>.unsigned.exe beside it (always: with no key
 # the two are equal), the file a rebuild is compared with, and, given a key,
 # signs the package in place with an Authenticode signature (SHA-256, the
-# title as its description) through osslsigncode. The key is a PKCS#12 file
-# (PFX) or a PKCS#11 key (PKCS11_MODULE, PKCS11_KEY with the certificate
-# CERT); PASSWORD_FILE holds the PKCS#12 password or the token's PIN, read by
-# osslsigncode itself so that it appears on no command line. TIMESTAMP_URL
-# adds an RFC 3161 time stamp. When signing fails the package is removed, so
-# that no unsigned file stands where a signed one is expected.
+# title as its description) through osslsigncode. SIGNING, written when CMake
+# configures, sets the key: PFX, a PKCS#12 file, or PKCS11_MODULE and
+# PKCS11_KEY (a pkcs11: URI) with the certificate CERT; PASSWORD_FILE holds
+# the PKCS#12 password or the token's PIN, read by osslsigncode itself so that
+# it appears on no command line; TIMESTAMP_URL adds an RFC 3161 time stamp.
+# When signing fails the package is removed, so that no unsigned file stands
+# where a signed one is expected.
+if(SIGNING)
+  include("${SIGNING}")
+endif()
+# arg(<list> <option> <value>): appends both, a ";" in <value> kept (a pkcs11:
+# URI separates its attributes with it).
+macro(arg list option value)
+  string(REPLACE ";" "\\;" escaped "${value}")
+  list(APPEND ${list} ${option} "${escaped}")
+endmacro()
+
 get_filename_component(dir "${PACKAGE}" DIRECTORY)
 set(unsigned "${dir}/${TITLE}.unsigned.exe")
 file(COPY_FILE "${PACKAGE}" "${unsigned}")
@@ -30,24 +40,27 @@ if(NOT osslsigncode)
   message(FATAL_ERROR "osslsigncode not found: the package cannot be signed")
 endif()
 
+set(options)
 if(PFX)
-  set(key -pkcs12 "${PFX}")
+  arg(options -pkcs12 "${PFX}")
 else()
-  set(key -pkcs11module "${PKCS11_MODULE}" -certs "${CERT}" -key "${PKCS11_KEY}")
+  arg(options -pkcs11module "${PKCS11_MODULE}")
+  arg(options -certs "${CERT}")
+  arg(options -key "${PKCS11_KEY}")
 endif()
 if(PASSWORD_FILE)
-  list(APPEND key -readpass "${PASSWORD_FILE}")
+  arg(options -readpass "${PASSWORD_FILE}")
 endif()
-set(stamp)
+arg(options -h sha256)
+arg(options -n "${TITLE}")
 if(TIMESTAMP_URL)
-  set(stamp -ts "${TIMESTAMP_URL}")
+  arg(options -ts "${TIMESTAMP_URL}")
 endif()
 
 set(signing "${PACKAGE}.signing")
 file(REMOVE "${signing}")
 execute_process(
-  COMMAND "${osslsigncode}" sign ${key} -h sha256 -n "${TITLE}" ${stamp} -in "${unsigned}" -out
-          "${signing}"
+  COMMAND "${osslsigncode}" sign ${options} -in "${unsigned}" -out "${signing}"
   RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
 if(NOT status EQUAL 0)
   file(REMOVE "${signing}" "${PACKAGE}")
