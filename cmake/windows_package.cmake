@@ -149,13 +149,6 @@ if(ZEV_BUILD_TESTS)
            COMMAND bash ${CMAKE_SOURCE_DIR}/tests/win32/check_golden.sh
                    $<TARGET_FILE:zev-sim> ${CMAKE_SOURCE_DIR})
   set_tests_properties(win32.package_executable win32.golden_scenarios PROPERTIES TIMEOUT 600)
-  # The bill of materials against the CycloneDX schema committed under
-  # cmake/cyclonedx, and its digests against the files. Debian's python3 (with
-  # python3-jsonschema), not whichever python3 comes first on PATH.
-  add_test(NAME win32.bill_of_materials
-           COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/win32/check_bom.py
-                   ${ZEV_PACKAGE_BOM} ${ZEV_PACKAGE_UNSIGNED} ${ZEV_IMAGE_FILE}
-                   ${CMAKE_SOURCE_DIR}/cmake/cyclonedx)
 endif()
 
 # --- The Wine rig: the package on an emulated machine under Wine ---
