@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ perl googletest nlohmann-json3-dev clang-format clang
           libclang-rt-14-dev libbenchmark-dev libssl-dev)
 if [[ "${ZEV_WINDOWS:-1}" == 1 ]]; then
-  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 libfaketime)
+  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 libfaketime
+             osslsigncode openssl python3-jsonschema)
 fi
 
 missing=()
