@@ -295,7 +295,9 @@ bool Machine::reportEvent(const std::wstring& source, std::uint16_t type, std::u
   // The limit counts UTF-16 units: a character beyond U+FFFF is two.
   std::size_t units = 0;
   for (const wchar_t c : entry.text) {
-    units += static_cast<std::uint32_t>(c) > 0xFFFFu ? 2 : 1;
+    // Nothing beyond U+FFFF fits a 16-bit wchar_t (UTF-16 already): the
+    // shift keeps the test free of a comparison that is always false there.
+    units += (static_cast<std::uint32_t>(c) >> 16) != 0 ? 2 : 1;
   }
   if (units > win::kEventStringLimit) {
     return s.fail(record, kErrorInvalidParameter);

@@ -76,7 +76,9 @@ std::size_t addedLength(std::size_t index, std::wstring_view line) {
 std::size_t utf16Length(std::wstring_view text) {
   std::size_t units = 0;
   for (const wchar_t c : text) {
-    units += static_cast<std::uint32_t>(c) > 0xFFFFu ? 2 : 1;
+    // Nothing beyond U+FFFF fits a 16-bit wchar_t (UTF-16 already): the
+    // shift keeps the test free of a comparison that is always false there.
+    units += (static_cast<std::uint32_t>(c) >> 16) != 0 ? 2 : 1;
   }
   return units;
 }
