@@ -36,6 +36,16 @@ std::vector<std::wstring> withLastLine(std::size_t lastLength) {
   return out;
 }
 
+// count times U+1F600: one wchar_t each where wchar_t has 32 bits, a
+// surrogate pair where it has 16.
+std::wstring beyondTheBmp(std::size_t count) {
+  std::wstring out;
+  for (std::size_t i = 0; i < count; ++i) {
+    out += L"\U0001F600";
+  }
+  return out;
+}
+
 class EventTextCut : public testing::TestWithParam<CutRow> {};
 
 TEST_P(EventTextCut, KeepsWholeLinesAndCountsTheRest) {
@@ -65,8 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CutRow{"ManyDrives", lines(1000, std::wstring(100, L'x')), 689},
                     // A character beyond U+FFFF is two UTF-16 units: 50 of
                     // them are as long as 100 characters of the plane below.
-                    CutRow{"CharactersBeyondTheBmpCountTwo",
-                           lines(1000, std::wstring(50, static_cast<wchar_t>(0x1F600))), 689}),
+                    CutRow{"CharactersBeyondTheBmpCountTwo", lines(1000, beyondTheBmp(50)), 689}),
     [](const testing::TestParamInfo<CutRow>& info) { return info.param.name; });
 
 // The results file names the driver from the drive's row.
