@@ -145,6 +145,9 @@ bool getModuleHandle() {
   return true;
 }
 void showMessageBox(const std::wstring&, const std::wstring&) {}
+bool writeEventLogEntry(const std::wstring&, EventType, std::uint32_t, const std::wstring&) {
+  return true;
+}
 LocalTime localTime() {
   return {};
 }

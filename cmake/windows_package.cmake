@@ -12,7 +12,7 @@ file(GLOB ZEV_WIN32_BACKEND_SOURCES CONFIGURE_DEPENDS
 # on their own below.
 list(FILTER ZEV_WIN32_BACKEND_SOURCES EXCLUDE REGEX "(sha256_cng|sdk_layout_checks)\\.cpp$")
 zev_platform_backend(zev_platform_win32 SOURCES ${ZEV_WIN32_BACKEND_SOURCES}
-                     LINKS setupapi user32 kernel32)
+                     LINKS setupapi user32 advapi32 kernel32)
 # The compile-time checks of our names and offsets against the SDK's: built
 # with every Windows build, linked into nothing (the SDK headers it reads
 # define GUID and property-key data that no program needs).

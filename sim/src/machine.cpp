@@ -1,7 +1,8 @@
 // The simulated machine: construction from the machine description (drives,
 // the Intel controller model, the device tree and the path namespace), the
-// process services (module handle, message box, clock), observation (call
-// records, handle accounting, drive reports) and the injected call faults.
+// process services (module handle, message box, event log, clock),
+// observation (call records, handle accounting, drive reports) and the
+// injected call faults.
 // The SetupAPI calls are in machine_setupapi.cpp, the device I/O calls in
 // machine_device_io.cpp.
 #include "zevsim/machine.hpp"
@@ -11,6 +12,7 @@
 #include <unordered_set>
 
 #include "machine_state.hpp"
+#include "windows_values.hpp"
 
 namespace zevsim {
 namespace {
@@ -275,6 +277,36 @@ void Machine::messageBox(const std::wstring& text, const std::wstring& caption) 
   state_->boxes.push_back(std::move(box));
 }
 
+bool Machine::reportEvent(const std::wstring& source, std::uint16_t type, std::uint32_t id,
+                          const std::wstring& text) {
+  MachineState& s = *state_;
+  const auto cString = [](const std::wstring& t) { return t.substr(0, t.find(L'\0')); };
+  CallRecord record;
+  record.kind = CallKind::ReportEvent;
+  record.path = cString(source);
+  record.controlCode = id;
+  if (const auto error = s.injectedFailure({CallKind::ReportEvent})) {
+    return s.fail(record, *error);
+  }
+  if (s.config.eventLogFails) {
+    return s.fail(record, kErrorLogFileFull);
+  }
+  EventRecord entry{record.path, type, id, cString(text)};
+  // The limit counts UTF-16 units: a character beyond U+FFFF is two.
+  std::size_t units = 0;
+  for (const wchar_t c : entry.text) {
+    // Nothing beyond U+FFFF fits a 16-bit wchar_t (UTF-16 already): the
+    // shift keeps the test free of a comparison that is always false there.
+    units += (static_cast<std::uint32_t>(c) >> 16) != 0 ? 2 : 1;
+  }
+  if (units > win::kEventStringLimit) {
+    return s.fail(record, kErrorInvalidParameter);
+  }
+  s.events.push_back(std::move(entry));
+  // A successful ReportEventW leaves the last error as it was.
+  return s.succeed(record, true);
+}
+
 LocalTime Machine::localTime() const {
   if (state_->clock) {
     return *state_->clock;
@@ -300,6 +332,10 @@ const std::vector<CallRecord>& Machine::calls() const {
 
 const std::vector<MessageBoxRecord>& Machine::messageBoxes() const {
   return state_->boxes;
+}
+
+const std::vector<EventRecord>& Machine::events() const {
+  return state_->events;
 }
 
 bool Machine::ranOutOfMemory() const {

@@ -207,7 +207,7 @@ class MachineReader {
     const ObjectReader object(
         root, "$",
         {"description", "drives", "inbox", "intelController", "otherControllers",
-         "moduleHandleFails", "computerName", "runGuardHeld"});
+         "moduleHandleFails", "computerName", "runGuardHeld", "eventLogFails"});
     if (const Json* description = object.find("description")) {
       config_.description = readString(*description, object.pathOf("description"));
     }
@@ -236,6 +236,9 @@ class MachineReader {
     }
     if (const Json* held = object.find("runGuardHeld")) {
       config_.runGuardHeld = readBool(*held, object.pathOf("runGuardHeld"));
+    }
+    if (const Json* fails = object.find("eventLogFails")) {
+      config_.eventLogFails = readBool(*fails, object.pathOf("eventLogFails"));
     }
     for (std::size_t i = 0; i < config_.drives.size(); ++i) {
       checkDriveFaultsFit(config_.drives[i], stacks_[i], indexPath("$.drives", i));

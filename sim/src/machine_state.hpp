@@ -34,6 +34,7 @@ inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t kErrorNoMoreItems = 259;
 inline constexpr std::uint32_t kErrorNoAccess = 998;
 inline constexpr std::uint32_t kErrorNotFound = 1168;
+inline constexpr std::uint32_t kErrorLogFileFull = 1502;
 inline constexpr std::uint32_t kErrorInvalidUserBuffer = 1784;
 inline constexpr std::uint32_t kErrorInvalidRegProperty = 0xE0000209;
 
@@ -139,6 +140,7 @@ class MachineState {
   bool outOfMemory = false;
   std::vector<CallRecord> calls;
   std::vector<MessageBoxRecord> boxes;
+  std::vector<EventRecord> events;
   std::optional<LocalTime> clock;
   std::vector<InjectedCallFault> callFaults;
   // When set, every endpoint an open creates passes through it

@@ -1,11 +1,13 @@
-// The report file: the run's exit status, the message boxes shown, the device
-// handles and device-information sets left open, and per drive the requests
-// that reached it, what it received and what it will run after a reset.
+// The report file: the run's exit status, the message boxes shown, the event
+// log entries written, the device handles and device-information sets left
+// open, and per drive the requests that reached it, what it received and what
+// it will run after a reset.
 #include "zevsim/report.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include "report_format.hpp"
+#include "windows_values.hpp"
 #include "zevsim/machine.hpp"
 #include "zevsim/utf8.hpp"
 
@@ -56,8 +58,28 @@ std::string utf8FromWideCString(std::wstring_view text) {
   return utf8FromWide(text.substr(0, text.find(L'\0')));
 }
 
+std::string eventTypeName(std::uint16_t type) {
+  switch (type) {
+    case win::kEventlogErrorType:
+      return "error";
+    case win::kEventlogWarningType:
+      return "warning";
+    case win::kEventlogInformationType:
+      return "information";
+    case win::kEventlogSuccess:
+      return "success";
+    case win::kEventlogAuditSuccess:
+      return "auditSuccess";
+    case win::kEventlogAuditFailure:
+      return "auditFailure";
+    default:
+      return std::to_string(type);
+  }
+}
+
 std::string formatReport(std::int32_t exitStatus, const std::vector<MessageBoxRecord>& boxes,
-                         std::uint32_t handlesLeftOpen, const std::vector<DriveReport>& drives) {
+                         const std::vector<EventRecord>& events, std::uint32_t handlesLeftOpen,
+                         const std::vector<DriveReport>& drives) {
   Json report = Json::object();
   report["exitStatus"] = exitStatus;
   Json shown = Json::array();
@@ -68,6 +90,16 @@ std::string formatReport(std::int32_t exitStatus, const std::vector<MessageBoxRe
     shown.push_back(std::move(entry));
   }
   report["messageBoxes"] = std::move(shown);
+  Json written = Json::array();
+  for (const EventRecord& event : events) {
+    Json entry = Json::object();
+    entry["source"] = utf8FromWideCString(event.source);
+    entry["type"] = eventTypeName(event.type);
+    entry["id"] = event.id;
+    entry["text"] = utf8FromWideCString(event.text);
+    written.push_back(std::move(entry));
+  }
+  report["events"] = std::move(written);
   report["handlesLeftOpen"] = handlesLeftOpen;
   Json driveList = Json::array();
   for (const DriveReport& drive : drives) {
@@ -81,8 +113,8 @@ std::string formatReport(std::int32_t exitStatus, const std::vector<MessageBoxRe
 }
 
 std::string reportJson(const Machine& machine, std::int32_t exitStatus) {
-  return formatReport(exitStatus, machine.messageBoxes(), machine.handlesLeftOpen(),
-                      machine.driveReports());
+  return formatReport(exitStatus, machine.messageBoxes(), machine.events(),
+                      machine.handlesLeftOpen(), machine.driveReports());
 }
 
 }  // namespace zevsim

@@ -13,7 +13,13 @@ namespace zevsim {
 
 // Pretty-printed with a two-space indent and a final line break.
 std::string formatReport(std::int32_t exitStatus, const std::vector<MessageBoxRecord>& boxes,
-                         std::uint32_t handlesLeftOpen, const std::vector<DriveReport>& drives);
+                         const std::vector<EventRecord>& events, std::uint32_t handlesLeftOpen,
+                         const std::vector<DriveReport>& drives);
+
+// An event log entry's type as the report names it: "error", "warning",
+// "information", "success", "auditSuccess" or "auditFailure" for the
+// EVENTLOG_* values, the decimal number for any other.
+std::string eventTypeName(std::uint16_t type);
 
 // Drive bytes as text: each byte is the Latin-1 code point of its value.
 std::string utf8FromLatin1(std::string_view bytes);

@@ -1,8 +1,10 @@
 // The Windows values the simulated platform and its drivers use: Win32 error
-// values, the device control codes the package sends, the access bits a
-// control code demands, and the access mask of CreateFileW.
+// values, the event log's entry types and string limit, the device control
+// codes the package sends, the access bits a control code demands, and the
+// access mask of CreateFileW.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zevsim {
@@ -14,6 +16,16 @@ inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t kErrorIoDevice = 1117;
+
+// ReportEventW's wType values.
+inline constexpr std::uint16_t kEventlogSuccess = 0x0000;
+inline constexpr std::uint16_t kEventlogErrorType = 0x0001;
+inline constexpr std::uint16_t kEventlogWarningType = 0x0002;
+inline constexpr std::uint16_t kEventlogInformationType = 0x0004;
+inline constexpr std::uint16_t kEventlogAuditSuccess = 0x0008;
+inline constexpr std::uint16_t kEventlogAuditFailure = 0x0010;
+// The longest string an event log entry may carry, in UTF-16 units.
+inline constexpr std::size_t kEventStringLimit = 31839;
 
 inline constexpr std::uint32_t kIoctlStorageGetDeviceNumber = 0x002D1080;
 inline constexpr std::uint32_t kIoctlStorageQueryProperty = 0x002D1400;

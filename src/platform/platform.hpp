@@ -3,9 +3,10 @@
 // Every call the package makes to the machine goes through these functions:
 // device-information sets and their properties (SetupAPI), device handles and
 // device requests, the last-error value, the module handle, the message box,
-// local time, the log file and standard output. The build picks one backend:
-// src/platform/win32/ (the real Windows calls) or src/platform/sim/ (the
-// simulated machine). Nothing above this header knows which one it runs on.
+// the event log, local time, the log file and standard output. The build
+// picks one backend: src/platform/win32/ (the real Windows calls) or
+// src/platform/sim/ (the simulated machine). Nothing above this header knows
+// which one it runs on.
 //
 // The functions keep the Win32 conventions: a failing call returns false (or
 // an invalid handle) and leaves its reason in getLastError(); buffers and
@@ -90,6 +91,14 @@ enum class FileCheck {
   Created,   // nothing: the check created an empty file
 };
 
+// The type of an event log entry, with the values of ReportEventW's wType
+// (EVENTLOG_ERROR_TYPE, EVENTLOG_WARNING_TYPE, EVENTLOG_INFORMATION_TYPE).
+enum class EventType : std::uint16_t {
+  Error = 1,
+  Warning = 2,
+  Information = 4,
+};
+
 // --- Device-information sets (SetupAPI) ---
 DeviceSet getClassDevs(const Guid& classGuid, std::uint32_t flags);
 bool enumDeviceInfo(DeviceSet set, std::uint32_t memberIndex, DeviceInfoData& deviceInfo);
@@ -131,6 +140,14 @@ std::wstring computerName();
 // the package holds it.
 bool acquireRunGuard();
 void releaseRunGuard();
+// Writes one entry with one string, text (a C string to the call: it must
+// hold no zero character), to the Application log from source. On Windows the
+// source is first registered under the EventLog service's Application key
+// with the message file that shows the string itself, so that the entry
+// reads in full without the package; a key that already names that file is
+// left alone. False when the entry could not be written.
+bool writeEventLogEntry(const std::wstring& source, EventType type, std::uint32_t id,
+                        const std::wstring& text);
 
 // --- Files and standard output ---
 // Checks that path can be written. An existing file is opened for writing and

@@ -8,6 +8,7 @@
 #include "core/text.hpp"
 #include "platform/platform.hpp"
 #include "report/console.hpp"
+#include "report/event_entry.hpp"
 #include "report/results_json.hpp"
 
 namespace zev {
@@ -177,6 +178,10 @@ std::int32_t writeResults(UpdateContext& context, const RunResult& result) {
   wideOut << endLine;
   wideOut << L" >> ZEV Ended (Return Code : " << context.finalResult << L")" << endLine;
   wideOut << endLine;
+  // The run's one entry in the Application log. A log that takes no entry
+  // (full, or its service not running) changes nothing of the run.
+  const EventEntry entry = composeEventEntry(context, result);
+  platform::writeEventLogEntry(kEventSource, entry.type, entry.id, entry.text);
   if (!context.checkOnly && !silentMode) {
     platform::showMessageBox(messageBoxText(context.finalResult),
                              L"KELDORA " + context.identity.title);

@@ -1,6 +1,6 @@
 // The visible record of a run: the started line, the installation log, the
-// results file, the ended line and the final message box. Each renders the
-// run's result (core/run_result.hpp); none decides it.
+// results file, the ended line, the event log entry and the final message
+// box. Each renders the run's result (core/run_result.hpp); none decides it.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +23,8 @@ std::string composeLog(const UpdateContext& context, const RunResult& result);
 // verdict, the not-examined blocks and the final result.
 std::string composeCheckLog(const UpdateContext& context, const RunResult& result);
 // Takes the end time, sets finalResult to the result's exit status, writes the
-// log (an update's or a check's) and the results file, prints the ended line
+// log (an update's or a check's) and the results file, prints the ended line,
+// writes the event log entry (report/event_entry.hpp; its failure is silent)
 // and, after an update and unless silent, shows the message box. Returns
 // finalResult.
 std::int32_t writeResults(UpdateContext& context, const RunResult& result);

@@ -16,12 +16,16 @@ using Json = nlohmann::ordered_json;
 
 // Drive text without its trailing blanks; null when the drive was not
 // examined.
-Json driveText(const DriveOutcome& outcome, const std::wstring& text) {
+std::optional<std::wstring> driveText(const DriveOutcome& outcome, const std::wstring& text) {
   if (outcome.decision == Decision::NotExamined) {
-    return nullptr;
+    return std::nullopt;
   }
   const std::size_t end = text.find_last_not_of(L' ');
-  return utf8FromWide(end == std::wstring::npos ? std::wstring() : text.substr(0, end + 1));
+  return end == std::wstring::npos ? std::wstring() : text.substr(0, end + 1);
+}
+
+Json jsonText(const std::optional<std::wstring>& text) {
+  return text ? Json(utf8FromWide(*text)) : Json(nullptr);
 }
 
 const char* decisionName(Decision decision) {
@@ -49,23 +53,40 @@ const char* decisionName(Decision decision) {
 }
 
 Json driveJson(const DriveOutcome& outcome) {
-  const DiskInfo& disk = outcome.disk;
+  const DriveFields fields = driveFields(outcome);
   Json drive = Json::object();
-  drive["driver"] =
-      outcome.row != nullptr ? Json(std::string(outcome.row->resultsDriver)) : Json(nullptr);
-  drive["raid"] = outcome.row != nullptr && outcome.row->raid;
-  drive["devicePath"] = utf8FromWide(disk.devicePath);
-  drive["model"] = driveText(outcome, disk.modelNumber);
-  drive["serial"] = driveText(outcome, disk.serialNumber);
-  drive["firmware"] = driveText(outcome, disk.firmwareRevision);
-  drive["decision"] = decisionName(outcome.decision);
-  drive["resultCode"] = outcome.resultCode ? Json(*outcome.resultCode) : Json(nullptr);
-  drive["detail"] =
-      outcome.detail.empty() ? Json(nullptr) : Json(utf8FromWide(widenBytes(outcome.detail)));
+  drive["driver"] = fields.driver ? Json(std::string(*fields.driver)) : Json(nullptr);
+  drive["raid"] = fields.raid;
+  drive["devicePath"] = utf8FromWide(fields.devicePath);
+  drive["model"] = jsonText(fields.model);
+  drive["serial"] = jsonText(fields.serial);
+  drive["firmware"] = jsonText(fields.firmware);
+  drive["decision"] = std::string(fields.decision);
+  drive["resultCode"] = fields.resultCode ? Json(*fields.resultCode) : Json(nullptr);
+  drive["detail"] = jsonText(fields.detail);
   return drive;
 }
 
 }  // namespace
+
+DriveFields driveFields(const DriveOutcome& outcome) {
+  const DiskInfo& disk = outcome.disk;
+  DriveFields fields;
+  if (outcome.row != nullptr) {
+    fields.driver = outcome.row->resultsDriver;
+  }
+  fields.raid = outcome.row != nullptr && outcome.row->raid;
+  fields.devicePath = disk.devicePath;
+  fields.model = driveText(outcome, disk.modelNumber);
+  fields.serial = driveText(outcome, disk.serialNumber);
+  fields.firmware = driveText(outcome, disk.firmwareRevision);
+  fields.decision = decisionName(outcome.decision);
+  fields.resultCode = outcome.resultCode;
+  if (!outcome.detail.empty()) {
+    fields.detail = widenBytes(outcome.detail);
+  }
+  return fields;
+}
 
 std::string isoTime(const platform::LocalTime& t) {
   const int offset = t.utcOffsetMinutes < 0 ? -t.utcOffsetMinutes : t.utcOffsetMinutes;

@@ -1,8 +1,9 @@
 // The check ("/c") and the results file ("/json="), end to end on simulated
 // machines: the verdict of every drive on every stack, the check's exit
 // status, that a check sends no download, activation or commit, that the
-// results file says what the console says, and that the log and the results
-// file are written through temporary files that nothing can stand in for.
+// results file says what the console says, that the log and the results
+// file are written through temporary files that nothing can stand in for, and
+// the run's one event log entry through zev-sim's report.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -14,8 +15,10 @@
 #include <vector>
 
 #include "app/entry_point.hpp"
+#include "launcher.hpp"
 #include "platform/sha256.hpp"
 #include "platform/sim/sim_binding.hpp"
+#include "report/console.hpp"
 #include "support/bound_machine.hpp"
 
 namespace zev {
@@ -457,6 +460,170 @@ TEST(RunGuard, HeldByAnotherRunRefusesTheRun) {
   EXPECT_EQ(runPackage(free, {L"/c"}).exitStatus, 2);
   EXPECT_EQ(runPackage(free, {L"/c"}).exitStatus, 2);
 }
+
+// One run through zev-sim: its standard output, log, results file and
+// report.
+struct LauncherRun {
+  int status = -1;
+  std::string console;
+  std::string log;
+  std::string results;
+  nlohmann::json report;
+};
+
+LauncherRun runThroughLauncher(const std::string& name, const std::string& machine,
+                               const std::vector<std::wstring>& packageArgs) {
+  const auto dir = std::filesystem::temp_directory_path() / ("zev-event-" + name);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "machine.json", std::ios::binary) << machine;
+  std::vector<std::wstring> args = {L"zev-sim",
+                                    L"--clock",
+                                    L"2027-02-01T09:05:03",
+                                    L"--argv0",
+                                    L"C:\\pkg\\ZEV_TQ270c_V1.0.2_KTW8LMZB.exe",
+                                    L"--machine",
+                                    (dir / "machine.json").wstring(),
+                                    L"--report",
+                                    (dir / "report.json").wstring(),
+                                    L"--"};
+  for (const std::wstring& arg : packageArgs) {
+    std::wstring text = arg;
+    if (const std::size_t at = text.find(L"{dir}"); at != std::wstring::npos) {
+      text.replace(at, 5, dir.wstring());
+    }
+    args.push_back(text);
+  }
+  LauncherRun run;
+  {
+    ConsoleCapture capture;
+    run.status = zevlauncher::runLauncher(args);
+    run.console = capture.text();
+  }
+  run.log = readFile(dir / "run.log");
+  run.results = readFile(dir / "run.json");
+  run.report = nlohmann::json::parse(readFile(dir / "report.json"));
+  std::filesystem::remove_all(dir);
+  return run;
+}
+
+// The entry's text as the results file gives its values: the package, the
+// mode, the exit status, the run's error, then one line per drive.
+std::string eventTextOf(const nlohmann::json& results) {
+  const auto text = [](const nlohmann::json& value) {
+    return value.is_null()     ? std::string("null")
+           : value.is_string() ? value.get<std::string>()
+                               : value.dump();
+  };
+  std::string out = results["package"].get<std::string>() + "\r\nMode : " + text(results["mode"]) +
+                    "\r\nExit Status : " + text(results["exitStatus"]);
+  if (!results["error"].is_null()) {
+    out += "\r\nError : " + text(results["error"]);
+  }
+  int number = 1;
+  for (const nlohmann::json& drive : results["drives"]) {
+    out += "\r\nDrive " + std::to_string(number++) + " : driver=" + text(drive["driver"]);
+    for (const char* key :
+         {"devicePath", "model", "serial", "firmware", "decision", "resultCode", "detail"}) {
+      out += std::string("; ") + key + "=" + text(drive[key]);
+    }
+  }
+  return out;
+}
+
+struct EventRow {
+  std::string name;
+  std::string machine;
+  std::vector<std::wstring> options;  // after /s and the two files
+  int exitStatus;
+  std::string type;  // "" for a rejected command line: no entry
+  int id;
+};
+
+void PrintTo(const EventRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class EventLogEntry : public testing::TestWithParam<EventRow> {};
+
+// Every accepted run writes exactly one entry with its outcome's type and id
+// and the results file's values; a log that takes no entry changes nothing
+// else of the run.
+TEST_P(EventLogEntry, OnePerRunAndNothingElseChangesWhenTheLogFails) {
+  const EventRow& row = GetParam();
+  std::vector<std::wstring> options = {L"/s", L"/log={dir}/run.log", L"/json={dir}/run.json"};
+  options.insert(options.end(), row.options.begin(), row.options.end());
+  const LauncherRun run = runThroughLauncher(row.name, row.machine, options);
+  EXPECT_EQ(run.report["exitStatus"], row.exitStatus) << run.console;
+  const nlohmann::json& events = run.report["events"];
+  if (row.type.empty()) {
+    EXPECT_TRUE(events.empty()) << events.dump(2);
+  } else {
+    ASSERT_EQ(events.size(), 1u) << run.report.dump(2);
+    EXPECT_EQ(events[0]["source"], "ZEV_TQ270c");
+    EXPECT_EQ(events[0]["type"], row.type);
+    EXPECT_EQ(events[0]["id"], row.id);
+    EXPECT_EQ(events[0]["text"], eventTextOf(nlohmann::json::parse(run.results)));
+  }
+  std::string failing = row.machine;
+  failing.insert(failing.find('{') + 1, R"( "eventLogFails": true, )");
+  const LauncherRun refused = runThroughLauncher(row.name, failing, options);
+  EXPECT_TRUE(refused.report["events"].empty());
+  EXPECT_EQ(refused.status, run.status);
+  EXPECT_EQ(refused.report["exitStatus"], run.report["exitStatus"]);
+  EXPECT_EQ(refused.console, run.console);
+  EXPECT_EQ(refused.log, run.log);
+  EXPECT_EQ(refused.results, run.results);
+}
+
+const std::string kInboxDrive = R"({ "drives": [ { "id": "a", "firmware": "KTW3LMZB" } ],
+    "inbox": [ { "drive": "a" } ] })";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, EventLogEntry,
+    testing::Values(
+        EventRow{"UpdateSucceeded", kInboxDrive, {}, 0, "information", 100},
+        EventRow{"UpdateNeedsPowerCycle",
+                 R"({ "drives": [ { "id": "a", "activation": "powerCycle" } ],
+                      "inbox": [ { "drive": "a" } ] })",
+                 {},
+                 1602,
+                 "warning",
+                 101},
+        EventRow{
+            "UpdateFailed",
+            R"({ "drives": [ { "id": "a", "faults": [ { "request": "activate", "returnCode": 7 } ] },
+                                  { "id": "b", "faults": [ { "request": "open", "error": 5 } ] } ],
+                      "inbox": [ { "drive": "a" }, { "drive": "b" } ] })",
+            {},
+            1,
+            "error",
+            102},
+        EventRow{
+            "UpdateRefusedByTheRunGuard",
+            R"({ "runGuardHeld": true, "drives": [ { "id": "a" } ], "inbox": [ { "drive": "a" } ] })",
+            {},
+            1,
+            "error",
+            102},
+        EventRow{"CheckUpdateAvailable", kInboxDrive, {L"/c"}, 0, "information", 200},
+        EventRow{
+            "CheckNoUpdateNeeded",
+            R"({ "drives": [ { "id": "a", "firmware": "KTW8LMZB" } ], "inbox": [ { "drive": "a" } ] })",
+            {L"/c"},
+            2,
+            "information",
+            201},
+        EventRow{
+            "CheckFailed",
+            R"({ "drives": [ { "id": "a", "faults": [ { "request": "identify", "error": 1117 } ] } ],
+                      "inbox": [ { "drive": "a" } ] })",
+            {L"/c"},
+            1,
+            "error",
+            202},
+        EventRow{"RejectedCommandLine", kInboxDrive, {L"/x"}, 1, "", 0}),
+    [](const testing::TestParamInfo<EventRow>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace zev

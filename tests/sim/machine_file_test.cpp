@@ -84,6 +84,7 @@ const ErrorCase kErrorCases[] = {
     {"ComputerNameNotAscii", R"({"computerName": "SERVEUR-\u00e9"})", "$.computerName", "U+00E9"},
     {"ComputerNameNotText", R"({"computerName": 1})", "$.computerName", "expected a string"},
     {"RunGuardHeldNotBool", R"({"runGuardHeld": 1})", "$.runGuardHeld", "true or false"},
+    {"EventLogFailsNotBool", R"({"eventLogFails": "yes"})", "$.eventLogFails", "true or false"},
     // Drives.
     {"DriveNotObject", R"({"drives": ["a"]})", "$.drives[0]", "expected an object"},
     {"DriveUnknownKey", R"({"drives": [{"id": "a"}, {"id": "b", "fwgu": 1}]})", "$.drives[1].fwgu",
@@ -530,13 +531,15 @@ TEST(MachineFileDefaults, AnEmptyObjectIsAnEmptyMachine) {
   EXPECT_EQ(config.description, "");
   EXPECT_EQ(config.computerName, "ZEVSIM-01");
   EXPECT_FALSE(config.runGuardHeld);
+  EXPECT_FALSE(config.eventLogFails);
 }
 
 TEST(MachineFileDefaults, ComputerNameAndRunGuardAreRead) {
-  const MachineConfig config =
-      parseOk(R"({"computerName": "DB-NODE-0000007", "runGuardHeld": true})");
+  const MachineConfig config = parseOk(
+      R"({"computerName": "DB-NODE-0000007", "runGuardHeld": true, "eventLogFails": true})");
   EXPECT_EQ(config.computerName, "DB-NODE-0000007");
   EXPECT_TRUE(config.runGuardHeld);
+  EXPECT_TRUE(config.eventLogFails);
 }
 
 TEST(MachineFileDefaults, DriveTakesTheDocumentedValues) {

@@ -968,6 +968,46 @@ TEST_F(MachineTest, MessageBoxTextsEndAtTheirFirstNul) {
   EXPECT_EQ(machine().calls().back().kind, CallKind::MessageBox);
 }
 
+// ReportEventW's strings are C strings; a string over the limit, a log that
+// takes nothing and an injected fault fail the call, keep no entry and leave
+// their error.
+TEST_F(MachineTest, EventEntriesAreKeptUnlessTheLogRefusesThem) {
+  machine().setLastError(7);
+  EXPECT_TRUE(machine().reportEvent(std::wstring(L"ZEV_TQ270c\0x", 12), 4, 200,
+                                    std::wstring(L"line one\r\nline two\0tail", 25)));
+  EXPECT_EQ(machine().lastError(), 7u);
+  EXPECT_EQ(machine().calls().back().kind, CallKind::ReportEvent);
+  // 31,839 UTF-16 units fit; one more, or a character beyond U+FFFF in its
+  // place, does not.
+  EXPECT_TRUE(machine().reportEvent(L"s", 2, 1, std::wstring(31839, L'x')));
+  EXPECT_FALSE(machine().reportEvent(L"s", 2, 1, std::wstring(31840, L'x')));
+  EXPECT_EQ(machine().lastError(), 87u);
+  if constexpr (sizeof(wchar_t) == 4) {
+    std::wstring wide(31838, L'x');
+    wide += static_cast<wchar_t>(0x1F600);
+    EXPECT_FALSE(machine().reportEvent(L"s", 2, 1, wide));
+  }
+  CallFault fault;
+  fault.kind = CallKind::ReportEvent;
+  fault.error = 1722;  // RPC_S_SERVER_UNAVAILABLE: the service is not running
+  fault.nth = 1;
+  machine().injectCallFault(fault);
+  EXPECT_FALSE(machine().reportEvent(L"s", 1, 3, L"refused"));
+  EXPECT_EQ(machine().lastError(), 1722u);
+  ASSERT_EQ(machine().events().size(), 2u);
+  EXPECT_EQ(machine().events()[0].source, L"ZEV_TQ270c");
+  EXPECT_EQ(machine().events()[0].type, 4);
+  EXPECT_EQ(machine().events()[0].id, 200u);
+  EXPECT_EQ(machine().events()[0].text, L"line one\r\nline two");
+
+  MachineConfig full = config;
+  full.eventLogFails = true;
+  Machine other(full, {});
+  EXPECT_FALSE(other.reportEvent(L"ZEV_TQ270c", 4, 200, L"text"));
+  EXPECT_EQ(other.lastError(), 1502u);
+  EXPECT_TRUE(other.events().empty());
+}
+
 TEST_F(MachineTest, FixedClockAndModuleHandle) {
   config.moduleHandleFails = true;
   EXPECT_FALSE(machine().moduleHandleAvailable());

@@ -1,5 +1,5 @@
-// The report file's JSON text: layout, request counts, Latin-1 drive text and
-// message boxes read as C strings.
+// The report file's JSON text: layout, request counts, Latin-1 drive text,
+// message boxes read as C strings and event log entries.
 #include "zevsim/report.hpp"
 
 #include <gtest/gtest.h>
@@ -32,8 +32,9 @@ TEST(ReportFormat, WritesTheDocumentedLayout) {
   boot.firmwareAfterReset = "KTW8LMZB";
   const DriveReport idle = reportOf("idle", std::string("KTW8\0\0\0\xE9", 8));
 
-  const std::string text =
-      formatReport(1602, {{L"Result", L"Line one\nline two\n"}}, 3, {boot, idle});
+  const std::string text = formatReport(
+      1602, {{L"Result", L"Line one\nline two\n"}},
+      {{L"ZEV_TQ270c", 2, 101, L"ZEV_TQ270c_V1.0.2_KTW8LMZB\r\nMode : update"}}, 3, {boot, idle});
 
   const std::string expected = R"({
   "exitStatus": 1602,
@@ -41,6 +42,14 @@ TEST(ReportFormat, WritesTheDocumentedLayout) {
     {
       "caption": "Result",
       "text": "Line one\nline two\n"
+    }
+  ],
+  "events": [
+    {
+      "source": "ZEV_TQ270c",
+      "type": "warning",
+      "id": 101,
+      "text": "ZEV_TQ270c_V1.0.2_KTW8LMZB\r\nMode : update"
     }
   ],
   "handlesLeftOpen": 3,
@@ -96,9 +105,9 @@ TEST(ReportFormat, WritesTheDocumentedLayout) {
 }
 
 TEST(ReportFormat, EmptyRunHasEmptyLists) {
-  EXPECT_EQ(formatReport(-1, {}, 0, {}),
-            "{\n  \"exitStatus\": -1,\n  \"messageBoxes\": [],\n  \"handlesLeftOpen\": 0,\n"
-            "  \"drives\": []\n}\n");
+  EXPECT_EQ(formatReport(-1, {}, {}, 0, {}),
+            "{\n  \"exitStatus\": -1,\n  \"messageBoxes\": [],\n  \"events\": [],\n"
+            "  \"handlesLeftOpen\": 0,\n  \"drives\": []\n}\n");
 }
 
 TEST(ReportFormat, RequestKindsFollowTheirOrderAndNames) {
@@ -106,7 +115,7 @@ TEST(ReportFormat, RequestKindsFollowTheirOrderAndNames) {
   for (int kind = 0; kind < kFaultRequestKinds; ++kind) {
     drive.requests[static_cast<std::size_t>(kind)] = static_cast<std::uint32_t>(kind + 1);
   }
-  const std::string text = formatReport(0, {}, 0, {drive});
+  const std::string text = formatReport(0, {}, {}, 0, {drive});
   std::size_t at = 0;
   for (const char* entry : {"\"open\": 1", "\"deviceNumber\": 2", "\"identify\": 3",
                             "\"getInfo\": 4", "\"download\": 5", "\"activate\": 6", "\"csmi\": 7",
@@ -127,7 +136,7 @@ class ReportMessageBox : public testing::TestWithParam<BoxTextCase> {};
 
 TEST_P(ReportMessageBox, CaptionAndTextAreCStrings) {
   const BoxTextCase& c = GetParam();
-  const std::string text = formatReport(0, {{c.wide, c.wide}}, 0, {});
+  const std::string text = formatReport(0, {{c.wide, c.wide}}, {}, 0, {});
   EXPECT_NE(text.find("\"caption\": " + c.json + ",\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\"text\": " + c.json + "\n"), std::string::npos) << text;
 }
@@ -142,6 +151,16 @@ const BoxTextCase kBoxTextCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ReportMessageBox, testing::ValuesIn(kBoxTextCases), test::ByName());
+
+TEST(ReportFormat, EventTypesAreNamedAndOthersNumbered) {
+  EXPECT_EQ(eventTypeName(1), "error");
+  EXPECT_EQ(eventTypeName(2), "warning");
+  EXPECT_EQ(eventTypeName(4), "information");
+  EXPECT_EQ(eventTypeName(0), "success");
+  EXPECT_EQ(eventTypeName(8), "auditSuccess");
+  EXPECT_EQ(eventTypeName(16), "auditFailure");
+  EXPECT_EQ(eventTypeName(3), "3");
+}
 
 TEST(ReportText, Latin1BytesBecomeTheirCodePoints) {
   EXPECT_EQ(utf8FromLatin1(std::string("A\0\x7F\x80\xFF", 5)),
@@ -166,6 +185,7 @@ TEST(ReportJson, FreshMachineReportsItsDrivesUntouched) {
       "text": "text"
     }
   ],
+  "events": [],
   "handlesLeftOpen": 0,
   "drives": [
     {

@@ -9,6 +9,10 @@
 # - a log path in a missing directory: the invalid-path line, exit status 1;
 # - /s and a log on Wine's own machine (no matching drive): the "[No Disk]"
 #   log, the start and end lines, exit status 1;
+# - the event log: the silent run's entry (Error) and a check's (Information)
+#   on Wine's eventlog debug channel, and the source's registry key with
+#   EventCreate.exe as its message file and TypesSupported 7, a key naming
+#   another message file rewritten and one naming it left alone;
 # - no /s and no display: the final message box returns and the run ends;
 # - /c on Wine's own machine: the image's SHA-256 as CNG computes it (equal to
 #   FIRMWARE_IMAGE's when given), no drive needing the update, exit status 2;
@@ -141,7 +145,9 @@ expect_same "invalid log path: the invalid-path line only" "$work/badlog.expecte
 log_unix="$work/install.log"
 log_win=$(zev_windows_path "$log_unix")
 printf 'stale text of an earlier run\n' >"$log_unix"
-run silent /s "/log=$log_win"
+# Wine 8's ReportEventW prints each string on its eventlog channel (an
+# Error entry as err, an Information entry as trace).
+WINEDEBUG=trace+eventlog run silent /s "/log=$log_win"
 expect_status "silent run, no drive" 1 "$status"
 check_banner "silent run, no drive" "$work/silent.out"
 {
@@ -173,6 +179,56 @@ tail -n +4 "$log_unix" >"$work/log.tail" 2>/dev/null
 expect_same "silent run, no drive: \"[No Disk]\" log replaces the old file" "$work/log.expected" \
   "$work/log.tail"
 
+# --- The event log entry and its source's registration ---
+# expect_event NAME STDERR_FILE EXPECTED_TEXT: the entry's string on Wine's
+# channel, which escapes it (\r, \n, \\, \") and cuts it at about 300
+# characters: its unescaped beginning must begin the expected text.
+expect_event() {
+  if perl -e '
+    my ($file, $expected) = @ARGV;
+    open(my $f, "<", $file) or exit 2;
+    while (my $line = <$f>) {
+      next unless $line =~ /:eventlog:ReportEventW L"(.*)"/;
+      my $text = $1;
+      $text =~ s/\\(.)/$1 eq "r" ? "\r" : $1 eq "n" ? "\n" : $1 eq "t" ? "\t" : $1/ge;
+      exit 0 if length($text) > 20 && index($expected, $text) == 0;
+    }
+    exit 1;
+  ' "$2" "$3"; then
+    pass "$1"
+  else
+    fail "$1"
+    grep -a 'eventlog' "$2" | head -5
+  fi
+}
+event_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\ZEV_TQ270c'
+# expect_registration NAME: the key holds the message file and the types.
+expect_registration() {
+  wine reg query "$event_key" </dev/null 2>/dev/null | tr -d '\r' >"$work/key.txt"
+  if grep -qE '^ +EventMessageFile +REG_EXPAND_SZ +%SystemRoot%\\System32\\EventCreate\.exe$' \
+    "$work/key.txt" && grep -qE '^ +TypesSupported +REG_DWORD +0x7$' "$work/key.txt"; then
+    pass "$1"
+  else
+    fail "$1"
+    cat "$work/key.txt"
+  fi
+}
+expect_event "silent run, no drive: the Error entry's text on the eventlog channel" \
+  "$work/silent.err" "$(printf '%s\r\nMode : update\r\nExit Status : 1' "$title")"
+expect_registration "silent run, no drive: event source registered with EventCreate.exe"
+wine reg add "$event_key" /v EventMessageFile /t REG_EXPAND_SZ /d 'C:\old\messages.dll' /f \
+  </dev/null >/dev/null 2>&1
+WINEDEBUG=trace+eventlog run eventcheck /c /s
+expect_status "check after a foreign registration" 2 "$status"
+expect_event "check: the Information entry's text on the eventlog channel" "$work/eventcheck.err" \
+  "$(printf '%s\r\nMode : check\r\nExit Status : 2' "$title")"
+expect_registration "check: a key naming another message file is rewritten"
+# A key that names the message file (in another letter case) is left alone:
+# the next run neither rewrites it nor adds TypesSupported.
+wine reg delete "$event_key" /v TypesSupported /f </dev/null >/dev/null 2>&1
+wine reg add "$event_key" /v EventMessageFile /t REG_EXPAND_SZ \
+  /d '%SYSTEMROOT%\system32\eventcreate.exe' /f </dev/null >/dev/null 2>&1
+
 # --- Without /s: the message box (no display) must not hold the run ---
 run boxed
 if [[ "$status" == 124 ]]; then
@@ -183,6 +239,14 @@ fi
 printf '\n >> ZEV Ended (Return Code : 1)\n\n' >"$work/boxed.expected"
 tail -c "$(stat -c %s "$work/boxed.expected")" "$work/boxed.out" >"$work/boxed.tail"
 expect_same "run without /s: ends with the end line" "$work/boxed.expected" "$work/boxed.tail"
+wine reg query "$event_key" </dev/null 2>/dev/null | tr -d '\r' >"$work/key.txt"
+if grep -qE '^ +EventMessageFile +REG_EXPAND_SZ +%SYSTEMROOT%\\system32\\eventcreate\.exe$' \
+  "$work/key.txt" && ! grep -q TypesSupported "$work/key.txt"; then
+  pass "run without /s: a key that names EventCreate.exe is left alone"
+else
+  fail "run without /s: a key that names EventCreate.exe is left alone"
+  cat "$work/key.txt"
+fi
 
 # --- The file ---
 "$objdump" -p "$exe" >"$work/headers.txt"

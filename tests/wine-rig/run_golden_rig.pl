@@ -8,8 +8,8 @@
 #   perl run_golden_rig.pl SOURCE_DIR
 #
 # What the rig cannot fill is left out of the comparison, and only that:
-# - the report's messageBoxes and handlesLeftOpen: the rig's report must give
-#   them as null and name them under rig.notFilled (checked);
+# - the report's messageBoxes, events and handlesLeftOpen: the rig's report
+#   must give them as null and name them under rig.notFilled (checked);
 # - the scenarios of %notShown below are listed with the reason and not run.
 # The clock is frozen with --clock (libfaketime), so the log's time stamps
 # are compared as they are. Exits 1 when any scenario differs, 2 when none ran.
@@ -75,16 +75,16 @@ for my $name (@scenarios) {
   } else {
     my $report = decode_json($reportText);
     my $m = subsetMismatch({ exitStatus => $scenario->{exitStatus},
-                             rig => { notFilled => ['messageBoxes', 'handlesLeftOpen'] } },
+                             rig => { notFilled => ['messageBoxes', 'events', 'handlesLeftOpen'] } },
                            $report, 'report');
     push @problems, $m if defined $m;
-    for my $key ('messageBoxes', 'handlesLeftOpen') {
+    for my $key ('messageBoxes', 'events', 'handlesLeftOpen') {
       push @problems, "report.$key is filled, yet the rig cannot know it"
           unless exists $report->{$key} && !defined $report->{$key};
     }
     if (-f "$dir/report.json") {
       my $expected = decode_json(slurp("$dir/report.json"));
-      delete @$expected{'messageBoxes', 'handlesLeftOpen'};
+      delete @$expected{'messageBoxes', 'events', 'handlesLeftOpen'};
       $m = subsetMismatch($expected, $report, 'report');
       push @problems, $m if defined $m;
     }

@@ -367,12 +367,13 @@ int report(const std::wstring& exitStatusText, const std::wstring& reportFile) {
     return fail("the driver gave no report");
   }
   nlohmann::ordered_json json = nlohmann::ordered_json::parse(std::string(text.data(), returned));
-  // Under Wine the package's message boxes never reach the machine, and the
-  // handles it leaves open are closed by Wine when its process ends, before
-  // the report is read: both stay unknown.
+  // Under Wine the package's message boxes and event log entries never reach
+  // the machine, and the handles it leaves open are closed by Wine when its
+  // process ends, before the report is read: all three stay unknown.
   json["messageBoxes"] = nullptr;
+  json["events"] = nullptr;
   json["handlesLeftOpen"] = nullptr;
-  json["rig"] = {{"notFilled", {"messageBoxes", "handlesLeftOpen"}}};
+  json["rig"] = {{"notFilled", {"messageBoxes", "events", "handlesLeftOpen"}}};
   const std::string bytes = json.dump(2) + "\n";
   std::FILE* out = _wfopen(reportFile.c_str(), L"wb");
   const bool written =

@@ -73,6 +73,7 @@ enum class CallKind {
   DeviceIoControl,
   CloseHandle,
   MessageBox,
+  ReportEvent,
 };
 
 struct CallRecord {
@@ -107,6 +108,14 @@ struct CallFault {
 
 struct MessageBoxRecord {
   std::wstring caption;
+  std::wstring text;
+};
+
+// One event log entry with one string, as ReportEventW writes it.
+struct EventRecord {
+  std::wstring source;
+  std::uint16_t type = 0;  // wType: EVENTLOG_ERROR_TYPE (1), _WARNING_TYPE (2), ...
+  std::uint32_t id = 0;
   std::wstring text;
 };
 
@@ -177,12 +186,22 @@ class Machine {
   // Releases the guard this machine's caller holds; nothing when it holds none.
   void releaseRunGuard();
   void messageBox(const std::wstring& text, const std::wstring& caption);
+  // Writes an entry with one string to the Application log from source (the
+  // source's registration is the platform's business and not modelled). Both
+  // texts are C strings to the call: they end at their first NUL. Fails with
+  // ERROR_LOG_FILE_FULL (1502) when the machine says so (eventLogFails) and
+  // with ERROR_INVALID_PARAMETER (87) for a text longer than 31,839 UTF-16
+  // units, the limit of one string; a failed entry is not kept.
+  bool reportEvent(const std::wstring& source, std::uint16_t type, std::uint32_t id,
+                   const std::wstring& text);
   LocalTime localTime() const;
   void setClock(const LocalTime& fixed);
 
   // --- Observation and faults ---
   const std::vector<CallRecord>& calls() const;
   const std::vector<MessageBoxRecord>& messageBoxes() const;
+  // The event log entries written, in order.
+  const std::vector<EventRecord>& events() const;
   // Device handles and device-information sets opened and never released.
   std::uint32_t handlesLeftOpen() const;
   // A release call (CloseHandle, SetupDiDestroyDeviceInfoList) could not be

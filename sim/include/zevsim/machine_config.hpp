@@ -141,6 +141,9 @@ struct MachineConfig {
   // true: another run of the package holds the system-wide run guard, so
   // Machine::acquireRunGuard() fails.
   bool runGuardHeld = false;
+  // true: the Application log takes no entry (full, or its service not
+  // running), so Machine::reportEvent() fails.
+  bool eventLogFails = false;
   friend bool operator==(const MachineConfig&, const MachineConfig&) = default;
 };
 

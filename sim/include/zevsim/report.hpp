@@ -1,5 +1,5 @@
-// The report file: the run's exit status, message boxes, handles left open and
-// what every drive received.
+// The report file: the run's exit status, message boxes, event log entries,
+// handles left open and what every drive received.
 #pragma once
 
 #include <cstdint>

@@ -195,6 +195,14 @@ void showMessageBox(const std::wstring& text, const std::wstring& caption) {
   }
 }
 
+bool writeEventLogEntry(const std::wstring& source, EventType type, std::uint32_t id,
+                        const std::wstring& text) {
+  if (unbound()) {
+    return false;
+  }
+  return machine->reportEvent(source, static_cast<std::uint16_t>(type), id, text);
+}
+
 LocalTime localTime() {
   if (machine == nullptr) {
     return {};

@@ -1,13 +1,16 @@
 // The Win32 backend of the platform boundary: SetupAPI for device sets and
 // properties, CreateFileW/DeviceIoControl/CloseHandle for device requests,
-// MessageBoxW, the local clock, the host's files (host_files_win32.cpp) for
-// the installation log and the results file, and the C runtime's standard
-// output in binary mode.
+// MessageBoxW, the event log (the source's registry key, ReportEventW), the
+// local clock, the host's files (host_files_win32.cpp) for the installation
+// log and the results file, and the C runtime's standard output in binary
+// mode.
 //
 // This folder is the only place that includes <windows.h>. Each function
 // copies the boundary's records into the SDK's, makes exactly one Win32 call
 // and copies the results back; nothing that could touch the thread's last
-// error runs between that call and the caller's getLastError().
+// error runs between that call and the caller's getLastError(). The event log
+// entry is the one call of several steps (the registry key, the source
+// handle, the report): it keeps the report's last error.
 
 // The SDK headers depend on this order.
 #include <windows.h>
@@ -19,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "platform/host_files.hpp"
 #include "platform/platform.hpp"
@@ -309,6 +313,79 @@ void releaseRunGuard() {
     CloseHandle(runGuard);
     runGuard = nullptr;
   }
+}
+
+namespace {
+
+// The EventLog service finds an Application log source's message file here.
+constexpr std::wstring_view kApplicationSourcesKey =
+    L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+// The message file the eventcreate command registers its sources with: its
+// messages 1 to 1000 are "%1", the entry's first string itself, so that Event
+// Viewer shows the text in full without the package's own file, which is
+// usually deleted with the deployment cache after the run.
+constexpr wchar_t kEventMessageFile[] = L"%SystemRoot%\\System32\\EventCreate.exe";
+// EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE.
+constexpr DWORD kTypesSupported = 7;
+
+// True when the source's key already names kEventMessageFile (letter case
+// aside, as paths go on Windows).
+bool namesEventMessageFile(HKEY key) {
+  wchar_t value[MAX_PATH + 1] = {};
+  DWORD type = 0;
+  // One character short of the buffer: the value need not end with a zero.
+  DWORD size = MAX_PATH * sizeof(wchar_t);
+  if (RegQueryValueExW(key, L"EventMessageFile", nullptr, &type, reinterpret_cast<BYTE*>(value),
+                       &size) != ERROR_SUCCESS ||
+      type != REG_EXPAND_SZ) {
+    return false;
+  }
+  std::wstring_view text(value, size / sizeof(wchar_t));
+  while (!text.empty() && text.back() == L'\0') {
+    text.remove_suffix(1);
+  }
+  return CompareStringOrdinal(text.data(), static_cast<int>(text.size()), kEventMessageFile, -1,
+                              TRUE) == CSTR_EQUAL;
+}
+
+// Registers source in the Application log the first time, and again where
+// its key names another message file; what fails here only leaves the entry
+// without its text in Event Viewer.
+void registerEventSource(const std::wstring& source) {
+  const std::wstring path = std::wstring(kApplicationSourcesKey) + source;
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  if (!namesEventMessageFile(key)) {
+    // The size of a REG_EXPAND_SZ value counts its terminating zero.
+    RegSetValueExW(key, L"EventMessageFile", 0, REG_EXPAND_SZ,
+                   reinterpret_cast<const BYTE*>(kEventMessageFile), sizeof kEventMessageFile);
+    const DWORD types = kTypesSupported;
+    RegSetValueExW(key, L"TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                   sizeof types);
+  }
+  RegCloseKey(key);
+}
+
+}  // namespace
+
+bool writeEventLogEntry(const std::wstring& source, EventType type, std::uint32_t id,
+                        const std::wstring& text) {
+  registerEventSource(source);
+  const HANDLE log = RegisterEventSourceW(nullptr, source.c_str());
+  if (log == nullptr) {
+    return false;
+  }
+  LPCWSTR strings[] = {text.c_str()};
+  const BOOL ok = ReportEventW(log, static_cast<WORD>(type), 0, static_cast<DWORD>(id), nullptr, 1,
+                               0, strings, nullptr);
+  // A failed report's last error outlives the deregistration.
+  const DWORD error = GetLastError();
+  DeregisterEventSource(log);
+  SetLastError(error);
+  return ok != FALSE;
 }
 
 // --- Files and standard output ---

@@ -5,7 +5,8 @@
 // STORAGE_PROPERTY_QUERY, STORAGE_PROTOCOL_SPECIFIC_DATA,
 // STORAGE_PROTOCOL_DATA_DESCRIPTOR, STORAGE_DEVICE_NUMBER, the SetupAPI
 // records, NVME_IDENTIFY_CONTROLLER_DATA, NVME_COMMAND, NVME_COMPLETION_ENTRY)
-// and the NVMe commands (nvme_command.hpp) the Intel and VROC requests embed.
+// and the NVMe commands (nvme_command.hpp) the Intel and VROC requests embed,
+// and the event log entry's types.
 //
 // The miniport firmware interface (IOCTL_SCSI_MINIPORT_FIRMWARE,
 // FIRMWARE_REQUEST_BLOCK, STORAGE_FIRMWARE_*) is missing from mingw-w64 10's
@@ -432,3 +433,9 @@ static_assert(vroc::kCommitActionReplaceActivateAtReset ==
 static_assert(sizeof(NVME_CDW10_FIRMWARE_ACTIVATE) == 4);
 static_assert((vroc::kCommitDword10 & 0x7u) == vroc::kCommitSlot);
 static_assert((vroc::kCommitDword10 >> 3) == vroc::kCommitActionReplaceActivateAtReset);
+
+// The event log entry's types are ReportEventW's wType values.
+static_assert(static_cast<WORD>(zev::platform::EventType::Error) == EVENTLOG_ERROR_TYPE);
+static_assert(static_cast<WORD>(zev::platform::EventType::Warning) == EVENTLOG_WARNING_TYPE);
+static_assert(static_cast<WORD>(zev::platform::EventType::Information) ==
+              EVENTLOG_INFORMATION_TYPE);
