@@ -305,13 +305,33 @@ class MachineReader {
   // compares them).
   void claimInterfacePath(const std::string& interfacePath, const std::string& devicePath,
                           bool given) {
-    const auto [it, inserted] = interfacePaths_.emplace(upperAscii(interfacePath), devicePath);
+    const std::string folded = upperAscii(interfacePath);
+    if (const auto port = inboxControllerPaths_.find(folded); port != inboxControllerPaths_.end()) {
+      fail(given ? devicePath + ".interfacePath" : devicePath,
+           "the interface path " + inQuotes(interfacePath) + " is that of the NVMe controller of " +
+               port->second);
+    }
+    const auto [it, inserted] = interfacePaths_.emplace(folded, devicePath);
     if (!inserted) {
       fail(given ? devicePath + ".interfacePath" : devicePath,
            (given ? std::string("the interface path ")
                   : "its default interface path " + inQuotes(interfacePath) + " ") +
                "is already used by " + it->second);
     }
+  }
+
+  // An inbox disk's NVMe controller is a storage port of its own, so no other
+  // device may have its interface path; inbox disks may share one (several
+  // namespaces of one controller).
+  void claimInboxControllerPath(const std::string& interfacePath, const ObjectReader& disk) {
+    const std::string folded = upperAscii(interfacePath);
+    if (const auto it = interfacePaths_.find(folded); it != interfacePaths_.end()) {
+      fail(disk.find("parentInstanceId") != nullptr ? disk.pathOf("parentInstanceId") : disk.path(),
+           "its NVMe controller's interface path " + inQuotes(interfacePath) +
+               " is already used by " + it->second +
+               "; give that storage port's place as controllerListIndex here instead");
+    }
+    inboxControllerPaths_.emplace(folded, disk.path());
   }
 
   // The place a device had in its class's device set (key "listIndex" or
@@ -477,6 +497,7 @@ class MachineReader {
     // Without the property the disk still has its NVMe controller.
     disk.controllerInstanceId = disk.parentInstanceId.value_or(defaultParent);
     disk.controllerInterfacePath = storagePortInterfacePath(disk.controllerInstanceId);
+    claimInboxControllerPath(disk.controllerInterfacePath, object);
     disk.hardwareIds = readHardwareIds(object, drive);
 
     const std::string defaultInstance = inboxDiskInstanceId(drive.model, index);
@@ -705,6 +726,8 @@ class MachineReader {
   std::unordered_map<std::string, std::size_t> driveIndex_;
   std::vector<std::vector<Stack>> stacks_;  // per drive, one entry per attachment
   std::unordered_map<std::string, std::string> interfacePaths_;
+  // The inbox disks' NVMe controllers' interface paths: the first disk of each.
+  std::unordered_map<std::string, std::string> inboxControllerPaths_;
   std::map<std::uint32_t, std::string> pathIds_;
   // The list indexes taken so far per class: disks, storage ports.
   std::map<std::uint32_t, std::string> diskListIndexes_;

@@ -264,6 +264,12 @@ const ErrorCase kErrorCases[] = {
     {"PassThroughInterfacePathTaken",
      R"({"drives": [{"id": "a"}], "inbox": [{"drive": "a", "interfacePath": "\\\\?\\d"}], "intelController": {"passThrough": [{"drive": "a", "busNumber": 1, "interfacePath": "\\\\?\\D"}]}})",
      "$.intelController.passThrough[0].interfacePath", "$.inbox[0]"},
+    {"OtherControllerIsAnInboxDisksController",
+     R"({"drives": [{"id": "a"}], "otherControllers": [{"instanceId": "PCI\\VEN_1D9B&DEV_2700\\4&1"}], "inbox": [{"drive": "a", "parentInstanceId": "PCI\\VEN_1D9B&DEV_2700\\4&1"}]})",
+     "$.inbox[0].parentInstanceId", "controllerListIndex"},
+    {"IntelControllerHasAnInboxControllersPath",
+     R"({"drives": [{"id": "a"}], "inbox": [{"drive": "a", "parentInstanceId": "PCI\\VEN_8086&DEV_1\\3"}], "intelController": {"instanceId": "PCI\\VEN_8086&DEV_1\\3"}})",
+     "$.intelController", "NVMe controller of $.inbox[0]"},
     // The order the platform listed the devices in: one place per class.
     {"DiskListIndexTwice",
      R"({"drives": [{"id": "a"}], "inbox": [{"drive": "a", "listIndex": 0}], "intelController": {"passThrough": [{"drive": "a", "busNumber": 1, "listIndex": 0}]}})",
