@@ -2,6 +2,7 @@
 // values the way SetupAPI returns them.
 #include "device_tree.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <unordered_map>
@@ -85,10 +86,68 @@ class TreeBuilder {
     if (config_.intelController) {
       addIntel(*config_.intelController);
     }
+    orderAsListed();
     return std::move(nodes_);
   }
 
  private:
+  // The place the file gives a device among the devices of its class.
+  std::optional<std::uint32_t> listIndexOf(const DeviceNode& node) const {
+    switch (node.role) {
+      case DeviceRole::OtherController:
+        return config_.otherControllers[node.configIndex].listIndex;
+      case DeviceRole::InboxController:
+        return config_.inbox[node.configIndex].controllerListIndex;
+      case DeviceRole::InboxDisk:
+        return config_.inbox[node.configIndex].listIndex;
+      case DeviceRole::IntelController:
+        return config_.intelController->listIndex;
+      case DeviceRole::RaidVolumeDisk:
+        return config_.intelController->raidVolumes[node.configIndex].listIndex;
+      case DeviceRole::PassThroughDisk:
+        return config_.intelController->passThrough[node.configIndex].listIndex;
+    }
+    return std::nullopt;
+  }
+
+  // Within each interface class, the devices with a list index come first in
+  // ascending index, then the others in build order; each class keeps the
+  // places it had in the build order, so the all-classes set interleaves the
+  // classes as before. Instance handles then number the devices in that
+  // order.
+  void orderAsListed() {
+    std::vector<std::size_t> order(nodes_.size());
+    std::vector<bool> placed(nodes_.size(), false);
+    for (std::size_t first = 0; first < nodes_.size(); ++first) {
+      if (placed[first]) {
+        continue;
+      }
+      std::vector<std::size_t> places;
+      for (std::size_t i = first; i < nodes_.size(); ++i) {
+        if (nodes_[i].interfaceClass == nodes_[first].interfaceClass) {
+          places.push_back(i);
+          placed[i] = true;
+        }
+      }
+      std::vector<std::size_t> members = places;
+      std::stable_sort(members.begin(), members.end(), [&](std::size_t a, std::size_t b) {
+        const std::optional<std::uint32_t> ia = listIndexOf(nodes_[a]);
+        const std::optional<std::uint32_t> ib = listIndexOf(nodes_[b]);
+        return ia && (!ib || *ia < *ib);
+      });
+      for (std::size_t k = 0; k < places.size(); ++k) {
+        order[places[k]] = members[k];
+      }
+    }
+    std::vector<DeviceNode> ordered;
+    ordered.reserve(nodes_.size());
+    for (const std::size_t from : order) {
+      ordered.push_back(std::move(nodes_[from]));
+      ordered.back().devInst = kFirstDevInst + static_cast<std::uint32_t>(ordered.size() - 1);
+    }
+    nodes_ = std::move(ordered);
+  }
+
   DeviceNode& add(DeviceRole role, std::size_t configIndex, const Guid& setupClass,
                   const Guid& interfaceClass, const std::string& interfacePath) {
     DeviceNode node;
@@ -122,6 +181,9 @@ class TreeBuilder {
     DeviceNode& controller = add(DeviceRole::IntelController, 0, kGuidDevClassScsiAdapter,
                                  kGuidDevInterfaceStoragePort, intel.interfacePath);
     setPciController(controller, intel.instanceId);
+    if (!intel.instanceIdReadable) {
+      controller.instanceId.reset();
+    }
     controller.driverDesc = widenOptional(intel.driverDesc);
     const std::wstring controllerId = widen(intel.instanceId);
 

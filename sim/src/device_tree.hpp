@@ -56,7 +56,8 @@ inline constexpr std::uint32_t kFirstDevInst = 0x40;
 
 // The devices of config in device-set order: the other controllers; for each
 // inbox disk its NVMe controller and then the disk; the Intel controller, its
-// RAID volume disks and its pass-through disks.
+// RAID volume disks and its pass-through disks; within each interface class
+// reordered by the list indexes the file gives.
 std::vector<DeviceNode> buildDeviceTree(const MachineConfig& config);
 
 // Wide text from identifier or drive bytes: one character per byte

@@ -24,6 +24,17 @@ const Fault* FaultCounter::count(FaultRequest kind) {
   return findFault(faults_, kind, count);
 }
 
+FaultCounter* IntelControllerModel::memberAttachment(std::size_t volume, std::size_t member) {
+  if (volume >= memberAttachments.size() || member >= memberAttachments[volume].size()) {
+    return nullptr;
+  }
+  return &memberAttachments[volume][member];
+}
+
+FaultCounter* IntelControllerModel::passThroughAttachment(std::size_t index) {
+  return index < passThroughAttachments.size() ? &passThroughAttachments[index] : nullptr;
+}
+
 std::unique_ptr<Endpoint> makeInvalidFunctionEndpoint() {
   return std::make_unique<InvalidFunctionEndpoint>();
 }

@@ -28,8 +28,10 @@ class FaultCounter {
   std::uint32_t counts_[kFaultRequestKinds]{};
 };
 
-// A disk on the inbox NVMe driver (\\.\PHYSICALDRIVEn and its interface path).
-std::unique_ptr<Endpoint> makeInboxDiskEndpoint(NvmeDrive& drive, std::uint32_t deviceNumber);
+// A disk on the inbox NVMe driver (\\.\PHYSICALDRIVEn and its interface path);
+// attachment counts the requests that come through this disk (its own faults).
+std::unique_ptr<Endpoint> makeInboxDiskEndpoint(NvmeDrive& drive, std::uint32_t deviceNumber,
+                                                FaultCounter* attachment = nullptr);
 
 // The Intel RAID controller's storage-port path. For driver "irst" it answers
 // CSMI, "IntelNvm" and "IntelFw "; for "vroc" every request fails with
@@ -40,6 +42,12 @@ struct IntelControllerModel {
   std::vector<std::vector<std::uint32_t>> volumePorts;  // matching member ports
   std::vector<NvmeDrive*> passThroughDrives;            // in file order
   FaultCounter faults{{}};
+  // The attachments' own fault counters, matching volumeMembers and
+  // passThroughDrives; a model built without them has none.
+  std::vector<std::vector<FaultCounter>> memberAttachments;
+  std::vector<FaultCounter> passThroughAttachments;
+  FaultCounter* memberAttachment(std::size_t volume, std::size_t member);
+  FaultCounter* passThroughAttachment(std::size_t index);
 };
 std::unique_ptr<Endpoint> makeIrstControllerEndpoint(IntelControllerModel& controller);
 

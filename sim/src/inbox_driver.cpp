@@ -28,8 +28,8 @@ constexpr std::uint32_t kIdentifyDataSize = nvme::identify::kSize;
 
 class InboxDiskEndpoint : public Endpoint {
  public:
-  InboxDiskEndpoint(NvmeDrive& drive, std::uint32_t deviceNumber)
-      : drive_(drive), deviceNumber_(deviceNumber) {}
+  InboxDiskEndpoint(NvmeDrive& drive, std::uint32_t deviceNumber, FaultCounter* attachment)
+      : drive_(drive), deviceNumber_(deviceNumber), attachment_(attachment) {}
 
   IoReply request(std::uint32_t controlCode, std::span<const std::uint8_t> in,
                   std::uint32_t outSize) override {
@@ -50,7 +50,7 @@ class InboxDiskEndpoint : public Endpoint {
     if (outSize < device_number::kSize) {
       return notDelivered(win::kErrorInsufficientBuffer);
     }
-    const Fault* fault = drive_.countRequest(FaultRequest::DeviceNumber);
+    const Fault* fault = drive_.countRequest(FaultRequest::DeviceNumber, attachment_);
     if (fault != nullptr && fault->error) {
       return notDelivered(*fault->error);
     }
@@ -88,7 +88,7 @@ class InboxDiskEndpoint : public Endpoint {
     if (outSize < dataAt + dataLength) {
       return notDelivered(win::kErrorInsufficientBuffer);
     }
-    const Fault* fault = drive_.countRequest(FaultRequest::Identify);
+    const Fault* fault = drive_.countRequest(FaultRequest::Identify, attachment_);
     if (fault != nullptr && fault->error) {
       return notDelivered(*fault->error);
     }
@@ -118,7 +118,7 @@ class InboxDiskEndpoint : public Endpoint {
     if (!kind) {
       return notDelivered(win::kErrorInvalidParameter);
     }
-    const Fault* fault = drive_.countRequest(*kind);
+    const Fault* fault = drive_.countRequest(*kind, attachment_);
     if (auto stopped = stopByFault(firmwareStoppingFault(fault, *kind), *request, outSize)) {
       return *stopped;
     }
@@ -169,12 +169,14 @@ class InboxDiskEndpoint : public Endpoint {
 
   NvmeDrive& drive_;
   std::uint32_t deviceNumber_;
+  FaultCounter* attachment_;
 };
 
 }  // namespace
 
-std::unique_ptr<Endpoint> makeInboxDiskEndpoint(NvmeDrive& drive, std::uint32_t deviceNumber) {
-  return std::make_unique<InboxDiskEndpoint>(drive, deviceNumber);
+std::unique_ptr<Endpoint> makeInboxDiskEndpoint(NvmeDrive& drive, std::uint32_t deviceNumber,
+                                                FaultCounter* attachment) {
+  return std::make_unique<InboxDiskEndpoint>(drive, deviceNumber, attachment);
 }
 
 }  // namespace zevsim

@@ -29,22 +29,29 @@ void putBytes(std::span<std::uint8_t> bytes, std::size_t offset, std::size_t wid
   std::copy_n(text.begin(), std::min(width, text.size()), bytes.begin() + offset);
 }
 
+// A drive as the request reaches it: the drive and the attachment's own
+// fault counter (nullptr when the model has none).
+struct AddressedDrive {
+  NvmeDrive* drive = nullptr;
+  FaultCounter* attachment = nullptr;
+};
+
 // The drive a path id addresses: a RAID member by its port, a pass-through
 // drive by its bus number.
-NvmeDrive* driveAtPathId(const IntelControllerModel& controller, std::uint32_t pathId) {
+AddressedDrive driveAtPathId(IntelControllerModel& controller, std::uint32_t pathId) {
   for (std::size_t v = 0; v < controller.volumeMembers.size(); ++v) {
     for (std::size_t m = 0; m < controller.volumeMembers[v].size(); ++m) {
       if (controller.volumePorts[v][m] == pathId) {
-        return controller.volumeMembers[v][m];
+        return {controller.volumeMembers[v][m], controller.memberAttachment(v, m)};
       }
     }
   }
   for (std::size_t i = 0; i < controller.passThroughDrives.size(); ++i) {
     if (controller.config->passThrough[i].busNumber == pathId) {
-      return controller.passThroughDrives[i];
+      return {controller.passThroughDrives[i], controller.passThroughAttachment(i)};
     }
   }
-  return nullptr;
+  return {};
 }
 
 class IrstControllerEndpoint : public Endpoint {
@@ -121,18 +128,18 @@ class IrstControllerEndpoint : public Endpoint {
 
   // The drive address after SRB_IO_CONTROL: nullptr with error set when the
   // request is refused.
-  NvmeDrive* addressedDrive(const MiniportRequest& request, std::uint32_t& error) const {
+  AddressedDrive addressedDrive(const MiniportRequest& request, std::uint32_t& error) const {
     const auto bytes = request.bytes();
     if (bytes.size() < intel::kAddressEnd ||
         bytes[intel::kAddressVersion] != intel::kAddressVersion1) {
       error = win::kErrorInvalidParameter;
-      return nullptr;
+      return {};
     }
-    NvmeDrive* drive = nullptr;
+    AddressedDrive drive;
     if (bytes[intel::kTargetId] == 0 && bytes[intel::kLun] == 0) {
       drive = driveAtPathId(controller_, bytes[intel::kPathId]);
     }
-    if (drive == nullptr) {
+    if (drive.drive == nullptr) {
       error = win::kErrorIoDevice;
     }
     return drive;
@@ -142,10 +149,11 @@ class IrstControllerEndpoint : public Endpoint {
   // path id. The model carries Identify Controller only.
   IoReply nvmPassThrough(MiniportRequest& request, std::uint32_t outSize) {
     std::uint32_t error = 0;
-    NvmeDrive* drive = addressedDrive(request, error);
-    if (drive == nullptr) {
+    const AddressedDrive addressed = addressedDrive(request, error);
+    if (addressed.drive == nullptr) {
       return notDelivered(error);
     }
+    NvmeDrive* drive = addressed.drive;
     const std::span<std::uint8_t> bytes = request.bytes();
     if (bytes.size() < kIntelNvmFieldsEnd) {
       request.setReturnCode(intel::kStatusInvalidParameter);
@@ -160,7 +168,8 @@ class IrstControllerEndpoint : public Endpoint {
       request.setReturnCode(intel::kStatusInvalidParameter);
       return request.reply(outSize);
     }
-    if (auto stopped = stopByFault(drive->countRequest(FaultRequest::Identify), request, outSize)) {
+    if (auto stopped = stopByFault(
+            drive->countRequest(FaultRequest::Identify, addressed.attachment), request, outSize)) {
       return *stopped;
     }
     const std::uint32_t dataOffset = le::load32(bytes, intel::nvm::kDataBufferOffset);
@@ -188,11 +197,12 @@ class IrstControllerEndpoint : public Endpoint {
       return notDelivered(win::kErrorInvalidParameter);
     }
     std::uint32_t error = 0;
-    NvmeDrive* drive = addressedDrive(request, error);
-    if (drive == nullptr) {
+    const AddressedDrive addressed = addressedDrive(request, error);
+    if (addressed.drive == nullptr) {
       return notDelivered(error);
     }
-    const Fault* fault = drive->countRequest(*kind);
+    NvmeDrive* drive = addressed.drive;
+    const Fault* fault = drive->countRequest(*kind, addressed.attachment);
     if (auto stopped = stopByFault(firmwareStoppingFault(fault, *kind), request, outSize)) {
       return *stopped;
     }

@@ -82,15 +82,19 @@ void buildIntelModel(MachineState& state) {
   for (const RaidVolumeConfig& volume : intel.raidVolumes) {
     std::vector<NvmeDrive*> members;
     std::vector<std::uint32_t> ports;
+    std::vector<FaultCounter> attachments;
     for (const RaidMemberConfig& member : volume.members) {
       members.push_back(&requireDrive(state, member.drive, "a RAID volume member"));
       ports.push_back(member.port);
+      attachments.emplace_back(member.faults);
     }
     model.volumeMembers.push_back(std::move(members));
     model.volumePorts.push_back(std::move(ports));
+    model.memberAttachments.push_back(std::move(attachments));
   }
   for (const PassThroughConfig& pass : intel.passThrough) {
     model.passThroughDrives.push_back(&requireDrive(state, pass.drive, "a pass-through disk"));
+    model.passThroughAttachments.emplace_back(pass.faults);
   }
   model.faults = FaultCounter(intel.faults);
 }
@@ -108,6 +112,7 @@ void buildPaths(MachineState& state) {
         const InboxDiskConfig& inbox = state.config.inbox[device.configIndex];
         target.kind = PathTarget::Kind::InboxDisk;
         target.drive = &requireDrive(state, inbox.drive, "an inbox disk");
+        target.attachment = &state.inboxAttachments[device.configIndex];
         target.number = inbox.deviceNumber;
         break;
       }
@@ -118,6 +123,7 @@ void buildPaths(MachineState& state) {
         const PassThroughConfig& pass =
             state.config.intelController->passThrough[device.configIndex];
         target.drive = &requireDrive(state, pass.drive, "a pass-through disk");
+        target.attachment = state.intel->passThroughAttachment(device.configIndex);
         break;
       }
       case DeviceRole::OtherController:
@@ -161,6 +167,10 @@ MachineState::MachineState(const MachineConfig& machineConfig, std::vector<std::
   for (const DriveConfig& drive : config.drives) {
     drives.push_back(std::make_unique<NvmeDrive>(drive, packageImage));
     driveIndex.emplace(drive.id, drives.back().get());  // the first of equal ids
+  }
+  inboxAttachments.reserve(config.inbox.size());
+  for (const InboxDiskConfig& disk : config.inbox) {
+    inboxAttachments.emplace_back(disk.faults);
   }
   if (config.intelController) {
     buildIntelModel(*this);

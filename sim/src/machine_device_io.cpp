@@ -72,7 +72,7 @@ SimHandle Machine::createFile(const wchar_t* path, std::uint32_t access, std::ui
     case PathTarget::Kind::InboxDisk:
     case PathTarget::Kind::InvalidFunction:
       if (target->drive != nullptr) {
-        faultError = openFault(target->drive->countRequest(FaultRequest::Open));
+        faultError = openFault(target->drive->countRequest(FaultRequest::Open, target->attachment));
       }
       break;
     case PathTarget::Kind::IntelControllerPort:
@@ -93,7 +93,7 @@ SimHandle Machine::createFile(const wchar_t* path, std::uint32_t access, std::ui
   std::unique_ptr<Endpoint> endpoint;
   switch (target->kind) {
     case PathTarget::Kind::InboxDisk:
-      endpoint = makeInboxDiskEndpoint(*target->drive, target->number);
+      endpoint = makeInboxDiskEndpoint(*target->drive, target->number, target->attachment);
       break;
     case PathTarget::Kind::IntelControllerPort:
       endpoint = makeIrstControllerEndpoint(*s.intel);

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <string_view>
 #include <system_error>
 #include <unordered_map>
 #include <vector>
@@ -104,6 +106,17 @@ void readDriveTexts(const ObjectReader& object, DriveConfig& drive) {
   if (const Json* version = object.find("nvmeVersion")) {
     readNvmeVersion(*version, object.pathOf("nvmeVersion"), drive);
   }
+  if (const Json* raw = object.find("nvmeVersionRaw")) {
+    // VER as Identify returned it, tertiary version and all.
+    const std::string path = object.pathOf("nvmeVersionRaw");
+    if (object.find("nvmeVersion") != nullptr) {
+      fail(path, "a drive takes nvmeVersion or nvmeVersionRaw, not both");
+    }
+    const std::uint32_t ver = readU32(*raw, path);
+    drive.nvmeMajor = static_cast<std::uint16_t>(ver >> 16);
+    drive.nvmeMinor = static_cast<std::uint8_t>(ver >> 8);
+    drive.nvmeTertiary = static_cast<std::uint8_t>(ver);
+  }
 }
 
 // The rules a download piece must keep: FWUG, whether the drive enforces it,
@@ -124,6 +137,19 @@ void readPieceRules(const ObjectReader& object, DriveConfig& drive) {
       fail(object.pathOf("mdts"),
            "must be 0 (no limit) or a power of two from 4096, not " + std::to_string(drive.mdts));
     }
+  }
+  if (const Json* exponent = object.find("mdtsExponent")) {
+    const std::string path = object.pathOf("mdtsExponent");
+    if (object.find("mdts") != nullptr) {
+      fail(path, "a drive takes mdts or mdtsExponent, not both");
+    }
+    drive.mdtsExponent = static_cast<std::uint8_t>(readU32(*exponent, path, 0, 255));
+    // A limit of 4 GiB or more (exponent 20 on) lies beyond every 32-bit
+    // transfer length, so the drive enforces none.
+    constexpr std::uint32_t kWidestEnforced = 19;
+    drive.mdts = *drive.mdtsExponent == 0 || *drive.mdtsExponent > kWidestEnforced
+                     ? 0
+                     : std::uint32_t{4096} << *drive.mdtsExponent;
   }
 }
 
@@ -182,9 +208,9 @@ void readImage(const ObjectReader& object, DriveConfig& drive) {
 DriveConfig readDrive(const Json& value, const std::string& path) {
   const ObjectReader object(
       value, path,
-      {"id", "model", "serial", "firmware", "nvmeVersion", "fwug", "fwugStrict", "mdts", "slots",
-       "slot1ReadOnly", "activeSlot", "upgradeSupport", "imageSize", "activation", "slotFirmware",
-       "pendingSlot", "faults"});
+      {"id", "model", "serial", "firmware", "nvmeVersion", "nvmeVersionRaw", "fwug", "fwugStrict",
+       "mdts", "mdtsExponent", "slots", "slot1ReadOnly", "activeSlot", "upgradeSupport",
+       "imageSize", "activation", "slotFirmware", "pendingSlot", "faults"});
   DriveConfig drive;
   drive.id = readAscii(object.require("id"), object.pathOf("id"));
   readDriveTexts(object, drive);
@@ -282,7 +308,13 @@ class MachineReader {
   // compares them).
   void claimInterfacePath(const std::string& interfacePath, const std::string& devicePath,
                           bool given) {
-    const auto [it, inserted] = interfacePaths_.emplace(upperAscii(interfacePath), devicePath);
+    const std::string folded = upperAscii(interfacePath);
+    if (const auto port = inboxControllerPaths_.find(folded); port != inboxControllerPaths_.end()) {
+      fail(given ? devicePath + ".interfacePath" : devicePath,
+           "the interface path " + inQuotes(interfacePath) + " is that of the NVMe controller of " +
+               port->second);
+    }
+    const auto [it, inserted] = interfacePaths_.emplace(folded, devicePath);
     if (!inserted) {
       fail(given ? devicePath + ".interfacePath" : devicePath,
            (given ? std::string("the interface path ")
@@ -291,11 +323,106 @@ class MachineReader {
     }
   }
 
+  // An inbox disk's NVMe controller is a storage port of its own, so no other
+  // device may have its interface path; inbox disks may share one (several
+  // namespaces of one controller).
+  void claimInboxControllerPath(const std::string& interfacePath, const ObjectReader& disk) {
+    const std::string folded = upperAscii(interfacePath);
+    if (const auto it = interfacePaths_.find(folded); it != interfacePaths_.end()) {
+      fail(disk.find("parentInstanceId") != nullptr ? disk.pathOf("parentInstanceId") : disk.path(),
+           "its NVMe controller's interface path " + inQuotes(interfacePath) +
+               " is already used by " + it->second +
+               "; give that storage port's place as controllerListIndex here instead");
+    }
+    inboxControllerPaths_.emplace(folded, disk.path());
+  }
+
+  // The place a device had in its class's device set (key "listIndex" or
+  // "controllerListIndex"), which no other device of the class (taken: the
+  // places so far) may have.
+  static std::optional<std::uint32_t> readListIndex(const ObjectReader& object,
+                                                    std::string_view key,
+                                                    std::map<std::uint32_t, std::string>& taken) {
+    const Json* value = object.find(key);
+    if (value == nullptr) {
+      return std::nullopt;
+    }
+    const std::string path = object.pathOf(key);
+    const std::uint32_t index = readU32(*value, path);
+    const auto [it, inserted] = taken.emplace(index, path);
+    if (!inserted) {
+      fail(path, "list index " + std::to_string(index) + " is already used by " + it->second +
+                     "; a device set lists one device at each place");
+    }
+    return index;
+  }
+
+  // The faults of one attachment, which must fit its stack.
+  static std::vector<Fault> readAttachmentFaults(const ObjectReader& object, Stack stack) {
+    const Json* faults = object.find("faults");
+    if (faults == nullptr) {
+      return {};
+    }
+    const std::string path = object.pathOf("faults");
+    std::vector<Fault> list = readFaults(*faults, path, false);
+    checkAttachmentFaultsFit(list, stack, path);
+    return list;
+  }
+
+  // What the VROC driver lists for a RAID member or pass-through drive:
+  // keys of a "vroc" controller's drives only.
+  static VrocListing readVrocListing(const ObjectReader& object, Stack stack) {
+    const bool vroc = stack == Stack::VrocMember || stack == Stack::VrocPassThrough;
+    VrocListing listing;
+    for (const char* key : {"diskId", "listSerial", "listModel"}) {
+      if (!vroc && object.find(key) != nullptr) {
+        fail(object.pathOf(key), "applies to a drive behind a \"vroc\" controller only");
+      }
+    }
+    if (const Json* id = object.find("diskId")) {
+      listing.diskId = readU32(*id, object.pathOf("diskId"), 1);
+    }
+    if (const Json* serial = object.find("listSerial")) {
+      listing.listSerial = readLatin1(*serial, object.pathOf("listSerial"), kSerialBytes);
+    }
+    if (const Json* model = object.find("listModel")) {
+      listing.listModel = readLatin1(*model, object.pathOf("listModel"), kModelBytes);
+    }
+    return listing;
+  }
+
+  // The VROC driver names each drive of the controller by its disk id, so no
+  // two share one, given or by default (1, 2, ... over the RAID members in
+  // volume and member order, then the pass-through drives).
+  static void checkDiskIds(const IntelControllerConfig& controller, const std::string& path) {
+    std::unordered_map<std::uint32_t, std::string> ids;
+    std::uint32_t position = 0;
+    const auto claim = [&](const VrocListing& listing, const std::string& entryPath) {
+      ++position;
+      const std::uint32_t id = listing.diskId.value_or(position);
+      const auto [it, inserted] = ids.emplace(id, entryPath);
+      if (!inserted) {
+        fail(listing.diskId ? entryPath + ".diskId" : entryPath,
+             std::string(listing.diskId ? "disk id " : "its default disk id ") +
+                 std::to_string(id) + " is already used by " + it->second);
+      }
+    };
+    for (std::size_t v = 0; v < controller.raidVolumes.size(); ++v) {
+      const std::string membersPath = indexPath(path + ".raidVolumes", v) + ".members";
+      for (std::size_t m = 0; m < controller.raidVolumes[v].members.size(); ++m) {
+        claim(controller.raidVolumes[v].members[m].listing, indexPath(membersPath, m));
+      }
+    }
+    for (std::size_t p = 0; p < controller.passThrough.size(); ++p) {
+      claim(controller.passThrough[p].listing, indexPath(path + ".passThrough", p));
+    }
+  }
+
   void readOtherControllers(const Json& value, const std::string& path) {
     const Json& list = readArray(value, path);
     for (std::size_t i = 0; i < list.size(); ++i) {
       const ObjectReader object(list[i], indexPath(path, i),
-                                {"instanceId", "driverDesc", "interfacePath"});
+                                {"instanceId", "driverDesc", "interfacePath", "listIndex"});
       OtherControllerConfig controller;
       const Json* instance = object.find("instanceId");
       controller.instanceId = instance ? readAscii(*instance, object.pathOf("instanceId"))
@@ -307,6 +434,7 @@ class MachineReader {
       controller.interfacePath = interface ? readAscii(*interface, object.pathOf("interfacePath"))
                                            : storagePortInterfacePath(controller.instanceId);
       claimInterfacePath(controller.interfacePath, object.path(), interface != nullptr);
+      controller.listIndex = readListIndex(object, "listIndex", portListIndexes_);
       config_.otherControllers.push_back(std::move(controller));
     }
   }
@@ -356,9 +484,10 @@ class MachineReader {
   // The index-th inbox disk of the list at listPath.
   InboxDiskConfig readInboxDisk(const Json& value, const std::string& listPath, std::size_t index,
                                 std::unordered_map<std::uint32_t, std::size_t>& numbers) {
-    const ObjectReader object(value, indexPath(listPath, index),
-                              {"drive", "deviceNumber", "parentInstanceId", "hardwareIds",
-                               "instanceId", "interfacePath"});
+    const ObjectReader object(
+        value, indexPath(listPath, index),
+        {"drive", "deviceNumber", "parentInstanceId", "hardwareIds", "instanceId", "interfacePath",
+         "listIndex", "controllerListIndex", "faults"});
     InboxDiskConfig disk;
     const DriveConfig& drive = config_.drives[driveReference(object, Stack::InboxDisk)];
     disk.drive = drive.id;
@@ -371,6 +500,7 @@ class MachineReader {
     // Without the property the disk still has its NVMe controller.
     disk.controllerInstanceId = disk.parentInstanceId.value_or(defaultParent);
     disk.controllerInterfacePath = storagePortInterfacePath(disk.controllerInstanceId);
+    claimInboxControllerPath(disk.controllerInterfacePath, object);
     disk.hardwareIds = readHardwareIds(object, drive);
 
     const std::string defaultInstance = inboxDiskInstanceId(drive.model, index);
@@ -381,6 +511,9 @@ class MachineReader {
     disk.interfacePath = interface ? readAscii(*interface, object.pathOf("interfacePath"))
                                    : diskInterfacePath(disk.instanceId.value_or(defaultInstance));
     claimInterfacePath(disk.interfacePath, object.path(), interface != nullptr);
+    disk.listIndex = readListIndex(object, "listIndex", diskListIndexes_);
+    disk.controllerListIndex = readListIndex(object, "controllerListIndex", portListIndexes_);
+    disk.faults = readAttachmentFaults(object, Stack::InboxDisk);
     return disk;
   }
 
@@ -434,13 +567,19 @@ class MachineReader {
     const bool vroc = controller.driver == IntelDriver::Vroc;
     controller.driverDesc = desc ? readOptionalDescription(*desc, object.pathOf("driverDesc"))
                                  : std::string(vroc ? kVrocDriverDesc : kIrstDriverDesc);
+    // Without its instance identifier property the controller is still the
+    // device it is: its path and its disks' parent follow the default one.
     const Json* instance = object.find("instanceId");
-    controller.instanceId =
-        instance ? readAscii(*instance, object.pathOf("instanceId")) : intelControllerInstanceId();
+    const std::optional<std::string> instanceId =
+        instance ? readOptionalAscii(*instance, object.pathOf("instanceId"))
+                 : intelControllerInstanceId();
+    controller.instanceIdReadable = instanceId.has_value();
+    controller.instanceId = instanceId.value_or(intelControllerInstanceId());
     const Json* interface = object.find("interfacePath");
     controller.interfacePath = interface ? readAscii(*interface, object.pathOf("interfacePath"))
                                          : storagePortInterfacePath(controller.instanceId);
     claimInterfacePath(controller.interfacePath, object.path(), interface != nullptr);
+    controller.listIndex = readListIndex(object, "listIndex", portListIndexes_);
   }
 
   // The SCSI port devices \\.\ScsiN: and, for driver "vroc", the one of them
@@ -467,7 +606,8 @@ class MachineReader {
   // to their members' paths.
   RaidMemberConfig readRaidMember(const Json& value, const std::string& path, Stack stack,
                                   std::map<std::string, std::string>& volumeDrives) {
-    const ObjectReader object(value, path, {"drive", "port"});
+    const ObjectReader object(value, path,
+                              {"drive", "port", "diskId", "listSerial", "listModel", "faults"});
     RaidMemberConfig member;
     member.drive = config_.drives[driveReference(object, stack)].id;
     // One drive cannot hold two places of one volume; a drive attached
@@ -479,13 +619,15 @@ class MachineReader {
     }
     member.port = readU32(object.require("port"), object.pathOf("port"), 0, kMaxPathId);
     claimPathId(member.port, object.pathOf("port"));
+    member.listing = readVrocListing(object, stack);
+    member.faults = readAttachmentFaults(object, stack);
     return member;
   }
 
   // The index-th RAID volume: its members and its volume disk.
   RaidVolumeConfig readRaidVolume(const Json& value, const std::string& path, std::size_t index,
                                   Stack memberStack) {
-    const ObjectReader object(value, path, {"members", "instanceId"});
+    const ObjectReader object(value, path, {"members", "instanceId", "interfacePath", "listIndex"});
     RaidVolumeConfig volume;
     const std::string membersPath = object.pathOf("members");
     const Json& members = readArray(object.require("members"), membersPath);
@@ -499,8 +641,12 @@ class MachineReader {
     const Json* instance = object.find("instanceId");
     volume.instanceId =
         instance ? readOptionalAscii(*instance, object.pathOf("instanceId")) : defaultInstance;
-    volume.interfacePath = diskInterfacePath(volume.instanceId.value_or(defaultInstance));
-    claimInterfacePath(volume.interfacePath, object.path(), false);
+    const Json* interface = object.find("interfacePath");
+    volume.interfacePath =
+        interface ? readAscii(*interface, object.pathOf("interfacePath"))
+                  : diskInterfacePath(volume.instanceId.value_or(defaultInstance));
+    claimInterfacePath(volume.interfacePath, object.path(), interface != nullptr);
+    volume.listIndex = readListIndex(object, "listIndex", diskListIndexes_);
     volume.deviceNumber = nextDeviceNumber();
     return volume;
   }
@@ -508,7 +654,9 @@ class MachineReader {
   // The index-th non-RAID drive behind the controller and its disk.
   PassThroughConfig readPassThroughDisk(const Json& value, const std::string& path,
                                         std::size_t index, Stack stack) {
-    const ObjectReader object(value, path, {"drive", "busNumber", "locationInfo", "instanceId"});
+    const ObjectReader object(value, path,
+                              {"drive", "busNumber", "locationInfo", "instanceId", "interfacePath",
+                               "listIndex", "diskId", "listSerial", "listModel", "faults"});
     PassThroughConfig disk;
     const DriveConfig& drive = config_.drives[driveReference(object, stack)];
     disk.drive = drive.id;
@@ -522,8 +670,13 @@ class MachineReader {
     const Json* instance = object.find("instanceId");
     disk.instanceId =
         instance ? readOptionalAscii(*instance, object.pathOf("instanceId")) : defaultInstance;
-    disk.interfacePath = diskInterfacePath(disk.instanceId.value_or(defaultInstance));
-    claimInterfacePath(disk.interfacePath, object.path(), false);
+    const Json* interface = object.find("interfacePath");
+    disk.interfacePath = interface ? readAscii(*interface, object.pathOf("interfacePath"))
+                                   : diskInterfacePath(disk.instanceId.value_or(defaultInstance));
+    claimInterfacePath(disk.interfacePath, object.path(), interface != nullptr);
+    disk.listIndex = readListIndex(object, "listIndex", diskListIndexes_);
+    disk.listing = readVrocListing(object, stack);
+    disk.faults = readAttachmentFaults(object, stack);
     disk.deviceNumber = nextDeviceNumber();
     return disk;
   }
@@ -550,8 +703,8 @@ class MachineReader {
 
   void readIntelController(const Json& value, const std::string& path) {
     const ObjectReader object(value, path,
-                              {"driver", "driverDesc", "instanceId", "interfacePath", "raidVolumes",
-                               "passThrough", "vrocPort", "scsiPorts", "faults"});
+                              {"driver", "driverDesc", "instanceId", "interfacePath", "listIndex",
+                               "raidVolumes", "passThrough", "vrocPort", "scsiPorts", "faults"});
     IntelControllerConfig controller;
     if (const Json* driver = object.find("driver")) {
       controller.driver = readIntelDriver(*driver, object.pathOf("driver"));
@@ -568,6 +721,7 @@ class MachineReader {
       controller.faults = readFaults(*faults, object.pathOf("faults"), true);
     }
     checkControllerFaultsFit(controller, path);
+    checkDiskIds(controller, path);
     config_.intelController = std::move(controller);
   }
 
@@ -575,7 +729,12 @@ class MachineReader {
   std::unordered_map<std::string, std::size_t> driveIndex_;
   std::vector<std::vector<Stack>> stacks_;  // per drive, one entry per attachment
   std::unordered_map<std::string, std::string> interfacePaths_;
+  // The inbox disks' NVMe controllers' interface paths: the first disk of each.
+  std::unordered_map<std::string, std::string> inboxControllerPaths_;
   std::map<std::uint32_t, std::string> pathIds_;
+  // The list indexes taken so far per class: disks, storage ports.
+  std::map<std::uint32_t, std::string> diskListIndexes_;
+  std::map<std::uint32_t, std::string> portListIndexes_;
   std::optional<std::uint32_t> nextDeviceNumber_;
 };
 

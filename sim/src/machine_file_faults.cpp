@@ -211,48 +211,65 @@ std::vector<Fault> readFaults(const Json& value, const std::string& path, bool c
   return faults;
 }
 
+namespace {
+
+// One fault of a drive or an attachment against the stacks its requests take
+// (stacks is not empty).
+void checkFaultFits(const Fault& fault, const std::vector<Stack>& stacks, const std::string& path,
+                    const char* reached) {
+  std::vector<Stack> carriers;
+  for (const Stack stack : stacks) {
+    if (stackCarries(stack, fault.request)) {
+      carriers.push_back(stack);
+    }
+  }
+  if (carriers.empty()) {
+    std::string attached;
+    for (std::size_t k = 0; k < stacks.size(); ++k) {
+      attached += (k == 0 ? "" : " and ") + std::string(stackName(stacks[k]));
+    }
+    fail(path + ".request", "no " + inQuotes(faultKindName(fault.request)) + " request reaches " +
+                                reached + " as " + attached);
+  }
+  for (const Stack stack : carriers) {
+    if (fault.returnCode && !stackHasHeader(stack, fault.request)) {
+      fail(path + ".returnCode", "the " + std::string(faultKindName(fault.request)) +
+                                     " request of " + stackName(stack) +
+                                     " has no SRB_IO_CONTROL header to carry a ReturnCode");
+    }
+    if (fault.dataBufferOffset && stack != Stack::InboxDisk) {
+      fail(path + ".dataBufferOffset",
+           "only the inbox driver's slot information is moved by a DataBufferOffset; this "
+           "request reaches the drive as " +
+               std::string(stackName(stack)));
+    }
+    if ((fault.nvmeStatus || fault.completion) &&
+        !(isVrocStack(stack) && stackHasHeader(stack, fault.request))) {
+      fail(path + "." + faultFormKey(fault),
+           "only a drive behind a \"vroc\" controller answers with an NVMe completion; this "
+           "request reaches the drive as " +
+               std::string(stackName(stack)));
+    }
+  }
+}
+
+}  // namespace
+
 void checkDriveFaultsFit(const DriveConfig& drive, const std::vector<Stack>& stacks,
                          const std::string& drivePath) {
   for (std::size_t j = 0; j < drive.faults.size(); ++j) {
-    const Fault& fault = drive.faults[j];
     const std::string path = indexPath(drivePath + ".faults", j);
     if (stacks.empty()) {
       fail(path, "the drive is not attached to any disk or controller, so no request reaches it");
     }
-    std::vector<Stack> carriers;
-    for (const Stack stack : stacks) {
-      if (stackCarries(stack, fault.request)) {
-        carriers.push_back(stack);
-      }
-    }
-    if (carriers.empty()) {
-      std::string attached;
-      for (std::size_t k = 0; k < stacks.size(); ++k) {
-        attached += (k == 0 ? "" : " and ") + std::string(stackName(stacks[k]));
-      }
-      fail(path + ".request", "no " + inQuotes(faultKindName(fault.request)) +
-                                  " request reaches this drive as " + attached);
-    }
-    for (const Stack stack : carriers) {
-      if (fault.returnCode && !stackHasHeader(stack, fault.request)) {
-        fail(path + ".returnCode", "the " + std::string(faultKindName(fault.request)) +
-                                       " request of " + stackName(stack) +
-                                       " has no SRB_IO_CONTROL header to carry a ReturnCode");
-      }
-      if (fault.dataBufferOffset && stack != Stack::InboxDisk) {
-        fail(path + ".dataBufferOffset",
-             "only the inbox driver's slot information is moved by a DataBufferOffset; this "
-             "request reaches the drive as " +
-                 std::string(stackName(stack)));
-      }
-      if ((fault.nvmeStatus || fault.completion) &&
-          !(isVrocStack(stack) && stackHasHeader(stack, fault.request))) {
-        fail(path + "." + faultFormKey(fault),
-             "only a drive behind a \"vroc\" controller answers with an NVMe completion; this "
-             "request reaches the drive as " +
-                 std::string(stackName(stack)));
-      }
-    }
+    checkFaultFits(drive.faults[j], stacks, path, "this drive");
+  }
+}
+
+void checkAttachmentFaultsFit(const std::vector<Fault>& faults, Stack stack,
+                              const std::string& faultsPath) {
+  for (std::size_t j = 0; j < faults.size(); ++j) {
+    checkFaultFits(faults[j], {stack}, indexPath(faultsPath, j), "this attachment");
   }
 }
 

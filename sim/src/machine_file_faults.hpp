@@ -23,6 +23,10 @@ std::vector<Fault> readFaults(const Json& value, const std::string& path, bool c
 // stacks, and fail it in a way that request can fail on each stack it takes.
 void checkDriveFaultsFit(const DriveConfig& drive, const std::vector<Stack>& stacks,
                          const std::string& drivePath);
+// The faults of one attachment (an inbox disk, a RAID member, a pass-through
+// drive), at faultsPath, against that attachment's stack.
+void checkAttachmentFaultsFit(const std::vector<Fault>& faults, Stack stack,
+                              const std::string& faultsPath);
 void checkControllerFaultsFit(const IntelControllerConfig& controller, const std::string& path);
 
 }  // namespace zevsim::machine_file

@@ -88,8 +88,9 @@ struct PathTarget {
   enum class Kind { InboxDisk, IntelControllerPort, ScsiPort, InvalidFunction };
   std::wstring path;
   Kind kind = Kind::InvalidFunction;
-  NvmeDrive* drive = nullptr;  // a disk path of this drive: its `open` requests
-  std::uint32_t number = 0;    // InboxDisk: the disk number; ScsiPort: the port
+  NvmeDrive* drive = nullptr;          // a disk path of this drive: its `open` requests
+  FaultCounter* attachment = nullptr;  // and the attachment's own count of them
+  std::uint32_t number = 0;            // InboxDisk: the disk number; ScsiPort: the port
 };
 
 struct OpenHandle {
@@ -121,6 +122,7 @@ class MachineState {
   std::vector<std::uint8_t> packageImage;
   std::vector<std::unique_ptr<NvmeDrive>> drives;  // in config.drives order
   std::optional<IntelControllerModel> intel;
+  std::vector<FaultCounter> inboxAttachments;  // in config.inbox order
   std::vector<DeviceNode> devices;
   std::vector<PathTarget> paths;
   // Lookups of large machines in constant time: drives by id, and paths by

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "byte_order.hpp"
+#include "endpoint.hpp"
 #include "nvme_layout.hpp"
 
 namespace zevsim {
@@ -57,9 +58,11 @@ NvmeDrive::NvmeDrive(const DriveConfig& config, std::span<const std::uint8_t> pa
   }
 }
 
-const Fault* NvmeDrive::countRequest(FaultRequest kind) {
+const Fault* NvmeDrive::countRequest(FaultRequest kind, FaultCounter* attachment) {
+  const Fault* attached = attachment != nullptr ? attachment->count(kind) : nullptr;
   const std::uint32_t count = ++counts_[static_cast<int>(kind)];
-  return findFault(config_.faults, kind, count);
+  const Fault* own = findFault(config_.faults, kind, count);
+  return attached != nullptr ? attached : own;
 }
 
 std::uint32_t NvmeDrive::requestCount(FaultRequest kind) const {
@@ -77,10 +80,10 @@ std::array<std::uint8_t, 4096> NvmeDrive::identifyController() const {
   putText(bytes, id::kSn, id::kSnSize, config_.serial);
   putText(bytes, id::kMn, id::kMnSize, config_.model);
   putText(bytes, id::kFr, id::kFrSize, runningFirmware_);
-  data[id::kMdts] = mdtsField(config_.mdts);
+  data[id::kMdts] = config_.mdtsExponent.value_or(mdtsField(config_.mdts));
   le::store32(bytes, id::kVer,
               (static_cast<std::uint32_t>(config_.nvmeMajor) << 16) |
-                  (static_cast<std::uint32_t>(config_.nvmeMinor) << 8));
+                  (static_cast<std::uint32_t>(config_.nvmeMinor) << 8) | config_.nvmeTertiary);
   // A drive that cannot be upgraded does not offer the firmware commands.
   le::store16(bytes, id::kOacs, config_.upgradeSupport ? id::kOacsFirmwareCommitAndDownload : 0);
   std::uint8_t frmw = static_cast<std::uint8_t>((config_.slots & 0x7) << id::kFrmwSlotCountShift);

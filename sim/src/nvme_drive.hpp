@@ -15,6 +15,8 @@
 
 namespace zevsim {
 
+class FaultCounter;
+
 // The fault of faults that applies to the request of kind numbered count
 // (from 1): the first entry of that kind whose nth is absent or equals count.
 const Fault* findFault(std::span<const Fault> faults, FaultRequest kind, std::uint32_t count);
@@ -25,9 +27,11 @@ class NvmeDrive {
 
   const DriveConfig& config() const { return config_; }
 
-  // Counts one request of kind that reached this drive and returns the fault
-  // that applies to it, if any (the first matching entry of the fault list).
-  const Fault* countRequest(FaultRequest kind);
+  // Counts one request of kind that reached this drive, and at attachment
+  // (the disk, RAID member or pass-through entry it came through, when that
+  // has faults of its own), and returns the fault that applies to it, if any:
+  // the attachment's first matching fault, else the drive's.
+  const Fault* countRequest(FaultRequest kind, FaultCounter* attachment = nullptr);
   std::uint32_t requestCount(FaultRequest kind) const;
 
   // The 4096-byte Identify Controller data structure.

@@ -5,6 +5,7 @@
 // everything with ERROR_INVALID_FUNCTION.
 #include <algorithm>
 #include <optional>
+#include <unordered_map>
 
 #include "byte_order.hpp"
 #include "driver_request.hpp"
@@ -189,25 +190,36 @@ std::optional<std::uint64_t> carriedDataArea(const PassThroughCommand& row,
 
 // --- The driver -------------------------------------------------------------
 
+// One drive as the VROC driver lists and addresses it.
 struct ListedDrive {
   NvmeDrive* drive = nullptr;
   std::uint32_t port = 0;
+  std::uint32_t diskId = 0;
+  const VrocListing* listing = nullptr;  // nullptr: the drive's own texts
+  FaultCounter* attachment = nullptr;
 };
 
 class VrocPortEndpoint : public Endpoint {
  public:
   explicit VrocPortEndpoint(IntelControllerModel& controller) : controller_(controller) {
-    // Disk ids 1, 2, ...: the RAID members in volume and member order, then
-    // the pass-through drives, in file order.
+    // The RAID members in volume and member order, then the pass-through
+    // drives, in file order; their disk ids are the file's or 1, 2, ... in
+    // that order.
+    const IntelControllerConfig& config = *controller.config;
     for (std::size_t v = 0; v < controller.volumeMembers.size(); ++v) {
       for (std::size_t m = 0; m < controller.volumeMembers[v].size(); ++m) {
-        disks_.push_back({controller.volumeMembers[v][m], controller.volumePorts[v][m]});
+        const VrocListing* listing =
+            v < config.raidVolumes.size() && m < config.raidVolumes[v].members.size()
+                ? &config.raidVolumes[v].members[m].listing
+                : nullptr;
+        add({controller.volumeMembers[v][m], controller.volumePorts[v][m], 0, listing,
+             controller.memberAttachment(v, m)});
       }
     }
     firstPassThrough_ = disks_.size();
     for (std::size_t i = 0; i < controller.passThroughDrives.size(); ++i) {
-      disks_.push_back(
-          {controller.passThroughDrives[i], controller.config->passThrough[i].busNumber});
+      add({controller.passThroughDrives[i], config.passThrough[i].busNumber, 0,
+           &config.passThrough[i].listing, controller.passThroughAttachment(i)});
     }
   }
 
@@ -235,22 +247,37 @@ class VrocPortEndpoint : public Endpoint {
   }
 
  private:
+  void add(ListedDrive disk) {
+    const auto position = static_cast<std::uint32_t>(disks_.size());
+    disk.diskId =
+        disk.listing != nullptr && disk.listing->diskId ? *disk.listing->diskId : position + 1;
+    byDiskId_.emplace(disk.diskId, position);  // the loader keeps them unique
+    disks_.push_back(disk);
+  }
+
   std::size_t volumeMemberCount() const {
     return controller_.volumeMembers.empty() ? 0 : controller_.volumeMembers.front().size();
   }
 
-  // Fills one VrocDiskEntry for disk index i (disk id i + 1).
+  // Fills one VrocDiskEntry for disk index i: its disk id, the list texts
+  // (the drive's MN and SN unless the file gives others) and its port.
   void putEntry(std::span<std::uint8_t> bytes, std::size_t at, std::size_t i) const {
     namespace e = vroc::entry;
     const auto entry = bytes.subspan(at, e::kRecordSize);
     std::fill(entry.begin(), entry.end(), std::uint8_t{0});
-    le::store32(entry, e::kDiskId, static_cast<std::uint32_t>(i + 1));
-    const DriveConfig& config = disks_[i].drive->config();
-    std::copy_n(config.model.begin(), std::min(e::kModelSize, config.model.size()),
-                entry.begin() + e::kModel);
-    std::copy_n(config.serial.begin(), std::min(nvme::identify::kSnSize, config.serial.size()),
+    const ListedDrive& disk = disks_[i];
+    le::store32(entry, e::kDiskId, disk.diskId);
+    const DriveConfig& config = disk.drive->config();
+    const std::string& model = disk.listing != nullptr && disk.listing->listModel
+                                   ? *disk.listing->listModel
+                                   : config.model;
+    const std::string& serial = disk.listing != nullptr && disk.listing->listSerial
+                                    ? *disk.listing->listSerial
+                                    : config.serial;
+    std::copy_n(model.begin(), std::min(e::kModelSize, model.size()), entry.begin() + e::kModel);
+    std::copy_n(serial.begin(), std::min(nvme::identify::kSnSize, serial.size()),
                 entry.begin() + e::kSerial);
-    le::store32(entry, e::kPort, disks_[i].port);
+    le::store32(entry, e::kPort, disk.port);
   }
 
   // Fills entries for disk indexes [first, first + count) from offset at, as
@@ -320,11 +347,12 @@ class VrocPortEndpoint : public Endpoint {
     if (bytes.size() < pt::kData) {
       return refuse(request, outSize, vroc::kIoctlInsufficientInBuffer);
     }
-    const std::uint32_t diskId = request.returnCode();
-    if (diskId == 0 || diskId > disks_.size()) {
+    const auto listed = byDiskId_.find(request.returnCode());
+    if (listed == byDiskId_.end()) {
       return refuse(request, outSize, vroc::kIoctlInvalidPathTargetId);
     }
-    NvmeDrive& drive = *disks_[diskId - 1].drive;
+    const ListedDrive& disk = disks_[listed->second];
+    NvmeDrive& drive = *disk.drive;
     if (le::load32(bytes, pt::kMetadataLength) != 0) {
       return refuse(request, outSize, vroc::kIoctlInvalidMetaBufferLength);
     }
@@ -344,7 +372,7 @@ class VrocPortEndpoint : public Endpoint {
     if (!dataArea) {
       return refuse(request, outSize, vroc::kIoctlInsufficientInBuffer);
     }
-    const Fault* fault = drive.countRequest(row->kind);
+    const Fault* fault = drive.countRequest(row->kind, disk.attachment);
     if (auto stopped = stopByFault(fault, request, outSize)) {
       return *stopped;
     }
@@ -380,6 +408,7 @@ class VrocPortEndpoint : public Endpoint {
 
   IntelControllerModel& controller_;
   std::vector<ListedDrive> disks_;
+  std::unordered_map<std::uint32_t, std::size_t> byDiskId_;  // disk id: index in disks_
   std::size_t firstPassThrough_ = 0;
 };
 

@@ -139,6 +139,15 @@ const ErrorCase kErrorCases[] = {
      "$.drives[0].nvmeVersion", "major.minor"},
     {"NvmeVersionNumber", R"({"drives": [{"id": "a", "nvmeVersion": 1.3}]})",
      "$.drives[0].nvmeVersion", "expected a string"},
+    {"NvmeVersionRawWithNvmeVersion",
+     R"({"drives": [{"id": "a", "nvmeVersion": "1.4", "nvmeVersionRaw": 66560}]})",
+     "$.drives[0].nvmeVersionRaw", "not both"},
+    {"NvmeVersionRawBeyond32Bits", R"({"drives": [{"id": "a", "nvmeVersionRaw": 4294967296}]})",
+     "$.drives[0].nvmeVersionRaw", "4294967295"},
+    {"MdtsExponentWithMdts", R"({"drives": [{"id": "a", "mdts": 8192, "mdtsExponent": 1}]})",
+     "$.drives[0].mdtsExponent", "not both"},
+    {"MdtsExponentAboveByte", R"({"drives": [{"id": "a", "mdtsExponent": 256}]})",
+     "$.drives[0].mdtsExponent", "255"},
     {"ActivationUnknown", R"({"drives": [{"id": "a", "activation": "later"}]})",
      "$.drives[0].activation", "\"later\""},
     {"ImageSizeTooSmallForRevision", R"({"drives": [{"id": "a", "imageSize": 4096}]})",
@@ -253,9 +262,59 @@ const ErrorCase kErrorCases[] = {
     {"PassThroughWithoutBusNumber",
      R"({"drives": [{"id": "a"}], "intelController": {"passThrough": [{"drive": "a"}]}})",
      "$.intelController.passThrough[0].busNumber", "missing"},
-    {"PassThroughInterfacePathIsNotAKey",
-     R"({"drives": [{"id": "a"}], "intelController": {"passThrough": [{"drive": "a", "busNumber": 1, "interfacePath": "x"}]}})",
-     "$.intelController.passThrough[0].interfacePath", "unknown key"},
+    {"PassThroughInterfacePathTaken",
+     R"({"drives": [{"id": "a"}], "inbox": [{"drive": "a", "interfacePath": "\\\\?\\d"}], "intelController": {"passThrough": [{"drive": "a", "busNumber": 1, "interfacePath": "\\\\?\\D"}]}})",
+     "$.intelController.passThrough[0].interfacePath", "$.inbox[0]"},
+    {"OtherControllerIsAnInboxDisksController",
+     R"({"drives": [{"id": "a"}], "otherControllers": [{"instanceId": "PCI\\VEN_1D9B&DEV_2700\\4&1"}], "inbox": [{"drive": "a", "parentInstanceId": "PCI\\VEN_1D9B&DEV_2700\\4&1"}]})",
+     "$.inbox[0].parentInstanceId", "controllerListIndex"},
+    {"IntelControllerHasAnInboxControllersPath",
+     R"({"drives": [{"id": "a"}], "inbox": [{"drive": "a", "parentInstanceId": "PCI\\VEN_8086&DEV_1\\3"}], "intelController": {"instanceId": "PCI\\VEN_8086&DEV_1\\3"}})",
+     "$.intelController", "NVMe controller of $.inbox[0]"},
+    // The order the platform listed the devices in: one place per class.
+    {"DiskListIndexTwice",
+     R"({"drives": [{"id": "a"}], "inbox": [{"drive": "a", "listIndex": 0}], "intelController": {"passThrough": [{"drive": "a", "busNumber": 1, "listIndex": 0}]}})",
+     "$.intelController.passThrough[0].listIndex", "$.inbox[0].listIndex"},
+    {"PortListIndexTwice",
+     R"({"drives": [{"id": "a"}], "otherControllers": [{"listIndex": 1}], "inbox": [{"drive": "a", "controllerListIndex": 1}]})",
+     "$.inbox[0].controllerListIndex", "$.otherControllers[0].listIndex"},
+    {"ListIndexNegative", R"({"intelController": {"listIndex": -1}})",
+     "$.intelController.listIndex", "too small"},
+    // The VROC driver's disk ids and list texts.
+    {"DiskIdOnIrst",
+     R"({"drives": [{"id": "a"}], "intelController": {"passThrough": [{"drive": "a", "busNumber": 1, "diskId": 5}]}})",
+     "$.intelController.passThrough[0].diskId", "\"vroc\""},
+    {"DiskIdZero",
+     R"({"drives": [{"id": "a"}], "intelController": {"driver": "vroc", "raidVolumes": [{"members": [{"drive": "a", "port": 0, "diskId": 0}]}]}})",
+     "$.intelController.raidVolumes[0].members[0].diskId", "from 1"},
+    {"DiskIdTwice",
+     R"({"drives": [{"id": "a"}, {"id": "b"}], "intelController": {"driver": "vroc", "raidVolumes": [{"members": [{"drive": "a", "port": 0, "diskId": 9}]}], "passThrough": [{"drive": "b", "busNumber": 1, "diskId": 9}]}})",
+     "$.intelController.passThrough[0].diskId", "raidVolumes[0].members[0]"},
+    {"DiskIdEqualToADefault",
+     R"({"drives": [{"id": "a"}, {"id": "b"}], "intelController": {"driver": "vroc", "raidVolumes": [{"members": [{"drive": "a", "port": 0, "diskId": 2}]}], "passThrough": [{"drive": "b", "busNumber": 1}]}})",
+     "$.intelController.passThrough[0]", "default disk id 2"},
+    {"ListSerialLongerThan20",
+     R"({"drives": [{"id": "a"}], "intelController": {"driver": "vroc", "passThrough": [{"drive": "a", "busNumber": 1, "listSerial": "123456789012345678901"}]}})",
+     "$.intelController.passThrough[0].listSerial", "21 bytes"},
+    {"ListModelOnIrst",
+     R"({"drives": [{"id": "a"}], "intelController": {"raidVolumes": [{"members": [{"drive": "a", "port": 0, "listModel": "M"}]}]}})",
+     "$.intelController.raidVolumes[0].members[0].listModel", "\"vroc\""},
+    // Faults of one attachment must fit that attachment's stack.
+    {"AttachmentOpenOnARaidMember",
+     R"({"drives": [{"id": "a"}], "inbox": [{"drive": "a"}], "intelController": {"raidVolumes": [{"members": [{"drive": "a", "port": 0, "faults": [{"request": "open", "error": 5}]}]}]}})",
+     "$.intelController.raidVolumes[0].members[0].faults[0].request", "this attachment"},
+    {"AttachmentNvmeStatusOnAnInboxDisk",
+     R"({"drives": [{"id": "a"}], "inbox": [{"drive": "a", "faults": [{"request": "download", "nvmeStatus": 2}]}]})",
+     "$.inbox[0].faults[0].nvmeStatus", "\"vroc\""},
+    {"AttachmentReturnCodeOnInboxIdentify",
+     R"({"drives": [{"id": "a"}], "inbox": [{"drive": "a", "faults": [{"request": "identify", "returnCode": 1}]}]})",
+     "$.inbox[0].faults[0].returnCode", "header"},
+    {"AttachmentDeviceNumberOnAPassThroughDrive",
+     R"({"drives": [{"id": "a"}], "intelController": {"driver": "vroc", "passThrough": [{"drive": "a", "busNumber": 1, "faults": [{"request": "deviceNumber", "error": 1}]}]}})",
+     "$.intelController.passThrough[0].faults[0].request", "deviceNumber"},
+    {"AttachmentControllerRequest",
+     R"({"drives": [{"id": "a"}], "inbox": [{"drive": "a", "faults": [{"request": "csmi", "error": 1}]}]})",
+     "$.inbox[0].faults[0].request", "controller"},
     {"PassThroughSharesAMemberPathId",
      R"({"drives": [{"id": "a"}, {"id": "b"}], "intelController": {"raidVolumes": [{"members": [{"drive": "a", "port": 2}]}], "passThrough": [{"drive": "b", "busNumber": 2}]}})",
      "$.intelController.passThrough[0].busNumber", "raidVolumes[0].members[0].port"},
@@ -516,6 +575,60 @@ TEST(MachineFileFaults, KeepEveryFieldOfTheFault) {
   EXPECT_EQ(config.intelController->faults[0].request, FaultRequest::VrocList);
   EXPECT_EQ(config.intelController->faults[0].nth, 1u);
   EXPECT_EQ(config.intelController->faults[0].error, 1117u);
+}
+
+TEST(MachineFileCapture, TheKeysOfACapturedMachineAreKept) {
+  const MachineConfig config = parseOk(R"({
+    "drives": [{"id": "a", "nvmeVersionRaw": 66049, "mdtsExponent": 5},
+               {"id": "b", "mdtsExponent": 20}, {"id": "c", "mdtsExponent": 0}],
+    "otherControllers": [{"listIndex": 4}],
+    "inbox": [{"drive": "a", "listIndex": 7, "controllerListIndex": 1,
+               "faults": [{"request": "deviceNumber", "error": 1117}]}],
+    "intelController": {"driver": "vroc", "instanceId": null, "listIndex": 0,
+      "raidVolumes": [{"members": [{"drive": "b", "port": 0, "diskId": 4096,
+                                    "listSerial": "LIST\u0000", "listModel": "MODEL",
+                                    "faults": [{"request": "identify", "nth": 2, "nvmeStatus": 2}]}],
+                       "interfacePath": "\\\\?\\vol", "listIndex": 2}],
+      "passThrough": [{"drive": "c", "busNumber": 3, "interfacePath": "\\\\?\\pt",
+                       "listIndex": 0, "faults": [{"request": "open", "error": 5}]}]}})");
+  ASSERT_EQ(config.drives.size(), 3u);
+  const DriveConfig& a = config.drives[0];
+  EXPECT_EQ(a.nvmeMajor, 1);  // 0x00010201
+  EXPECT_EQ(a.nvmeMinor, 2);
+  EXPECT_EQ(a.nvmeTertiary, 1);
+  EXPECT_EQ(a.mdtsExponent, 5);
+  EXPECT_EQ(a.mdts, 131072u);
+  // From exponent 20 on, and at 0, the drive enforces no limit.
+  EXPECT_EQ(config.drives[1].mdtsExponent, 20);
+  EXPECT_EQ(config.drives[1].mdts, 0u);
+  EXPECT_EQ(config.drives[2].mdtsExponent, 0);
+  EXPECT_EQ(config.drives[2].mdts, 0u);
+  EXPECT_EQ(config.otherControllers[0].listIndex, 4u);
+  const InboxDiskConfig& disk = config.inbox[0];
+  EXPECT_EQ(disk.listIndex, 7u);
+  EXPECT_EQ(disk.controllerListIndex, 1u);
+  ASSERT_EQ(disk.faults.size(), 1u);
+  EXPECT_EQ(disk.faults[0].request, FaultRequest::DeviceNumber);
+  EXPECT_TRUE(a.faults.empty());
+  ASSERT_TRUE(config.intelController.has_value());
+  const IntelControllerConfig& intel = *config.intelController;
+  EXPECT_FALSE(intel.instanceIdReadable);
+  EXPECT_TRUE(contains(intel.instanceId, "PCI\\VEN_8086&"));
+  EXPECT_EQ(intel.listIndex, 0u);
+  const RaidMemberConfig& member = intel.raidVolumes[0].members[0];
+  EXPECT_EQ(member.listing.diskId, 4096u);
+  EXPECT_EQ(member.listing.listSerial, std::string("LIST\0", 5) + std::string(15, ' '));
+  EXPECT_EQ(member.listing.listModel, "MODEL" + std::string(35, ' '));
+  ASSERT_EQ(member.faults.size(), 1u);
+  EXPECT_EQ(member.faults[0].nth, 2u);
+  EXPECT_EQ(intel.raidVolumes[0].interfacePath, "\\\\?\\vol");
+  EXPECT_EQ(intel.raidVolumes[0].listIndex, 2u);
+  const PassThroughConfig& pass = intel.passThrough[0];
+  EXPECT_EQ(pass.interfacePath, "\\\\?\\pt");
+  EXPECT_EQ(pass.listIndex, 0u);
+  EXPECT_FALSE(pass.listing.diskId.has_value());
+  ASSERT_EQ(pass.faults.size(), 1u);
+  EXPECT_EQ(pass.faults[0].error, 5u);
 }
 
 // ---------------------------------------------------------------------------

@@ -310,6 +310,56 @@ TEST_F(MachineTest, InterfaceSetsHoldTheirClassInOrderWithTheSameDevInst) {
   }
 }
 
+TEST_F(MachineTest, ListIndexesOrderEachClassAndKeepTheClassesPlaces) {
+  IntelControllerConfig& intel = *config.intelController;
+  intel.passThrough[0].listIndex = 0;
+  config.inbox[1].listIndex = 3;  // a gap: devices the capture did not write
+  intel.raidVolumes[0].listIndex = 5;
+  intel.listIndex = 0;
+  config.inbox[0].controllerListIndex = 1;
+  const struct {
+    const Guid* guid;
+    std::vector<std::string> paths;
+  } cases[] = {
+      {&kGuidDevInterfaceDisk,
+       {intel.passThrough[0].interfacePath, config.inbox[1].interfacePath,
+        intel.raidVolumes[0].interfacePath, config.inbox[0].interfacePath}},
+      {&kGuidDevInterfaceStoragePort,
+       {intel.interfacePath, config.inbox[0].controllerInterfacePath,
+        config.otherControllers[0].interfacePath, config.inbox[1].controllerInterfacePath}},
+  };
+  for (const auto& c : cases) {
+    const SimHandle set = machine().getClassDevs(c.guid, kPresentInterfaces);
+    for (std::uint32_t i = 0; i < c.paths.size(); ++i) {
+      const auto member = interfaceOf(set, *c.guid, i);
+      ASSERT_TRUE(member.has_value());
+      EXPECT_EQ(member->first, wide(c.paths[i])) << i;
+    }
+    EXPECT_TRUE(machine().destroyDeviceInfoList(set));
+  }
+  // The all-classes set: port, port, disk, port, disk, port, disk, disk as
+  // before, each class in its own order, instance handles ascending.
+  const std::vector<std::optional<std::string>> expected = {
+      intel.instanceId,
+      config.inbox[0].controllerInstanceId,
+      intel.passThrough[0].instanceId,  // absent
+      config.otherControllers[0].instanceId,
+      config.inbox[1].instanceId,  // absent
+      config.inbox[1].controllerInstanceId,
+      intel.raidVolumes[0].instanceId,
+      config.inbox[0].instanceId,
+  };
+  const SimHandle all = machine().getClassDevs(nullptr, kPresentAllClasses);
+  const std::vector<DeviceInfoData> devices = devicesOf(all);
+  ASSERT_EQ(devices.size(), expected.size());
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const std::optional<std::wstring> id = readProperty(all, devices[i], kDevPKeyInstanceId);
+    EXPECT_EQ(id, expected[i] ? std::optional(wide(*expected[i])) : std::nullopt) << i;
+    EXPECT_EQ(devices[i].devInst, devices[0].devInst + i);
+  }
+  EXPECT_TRUE(machine().destroyDeviceInfoList(all));
+}
+
 TEST_F(MachineTest, InterfaceEnumerationWithADeviceFilter) {
   const SimHandle all = machine().getClassDevs(nullptr, kPresentAllClasses);
   const std::vector<DeviceInfoData> devices = devicesOf(all);
@@ -702,6 +752,33 @@ TEST_F(MachineTest, DriveOpenFaultsCountTheDrivesOwnDiskPaths) {
   EXPECT_EQ(opens(3), 0u);
   EXPECT_EQ(opens(4), 2u);
   EXPECT_EQ(machine().handlesLeftOpen(), 0u);
+}
+
+TEST_F(MachineTest, AttachmentFaultsCountTheirOwnRequestsBeforeTheDrives) {
+  // The boot drive reached through a second inbox disk, as with multipath.
+  config.inbox.push_back(inboxDisk("boot", 9));
+  config.inbox[2].interfacePath = "\\\\?\\scsi#disk&second#{53f56307}";
+  config.inbox[2].faults = {errorFault(FaultRequest::Open, 2, 5)};
+  config.drives[0].faults = {errorFault(FaultRequest::Open, 2, 1117),
+                             errorFault(FaultRequest::Open, 3, 2)};
+  const std::wstring first = wide(config.inbox[0].interfacePath);
+  const struct {
+    std::wstring path;
+    std::uint32_t error;
+  } steps[] = {
+      {first, 0},                                // drive open 1
+      {L"\\\\.\\PHYSICALDRIVE9", 1117},          // the second disk's open 1: drive open 2
+      {wide(config.inbox[2].interfacePath), 5},  // its open 2 (and drive open 3): its own fault
+      {first, 0},                                // drive open 4
+  };
+  for (const auto& step : steps) {
+    const SimHandle handle = open(step.path);
+    EXPECT_EQ(machine().lastError(), step.error) << step.error;
+    if (handle != kInvalidSimHandle) {
+      machine().closeHandle(handle);
+    }
+  }
+  EXPECT_EQ(machine().driveReports()[0].requests[static_cast<int>(FaultRequest::Open)], 4u);
 }
 
 TEST_F(MachineTest, ControllerOpenFaults) {

@@ -85,6 +85,24 @@ TEST(NvmeDriveIdentify, MdtsIsLog2OfFourKibUnits) {
   }
 }
 
+TEST(NvmeDriveIdentify, RawVerAndMdtsAreReturnedAsGiven) {
+  // A capture's VER with a tertiary version, and an MDTS too wide to limit
+  // anything: Identify returns the bytes, and the drive refuses no piece for
+  // its size.
+  DriveConfig config = testDrive("a");
+  config.nvmeMajor = 2;
+  config.nvmeMinor = 1;
+  config.nvmeTertiary = 7;
+  config.mdtsExponent = 200;
+  config.mdts = 0;
+  config.imageSize = 8192;
+  NvmeDrive drive(config, {});
+  const Bytes id = identifyOf(drive);
+  EXPECT_EQ(test::get32(id, 80), 0x00020107u);
+  EXPECT_EQ(id[77], 200);
+  EXPECT_TRUE(drive.downloadPiece(0, Bytes(8192, 0x11)));
+}
+
 struct PieceCase {
   const char* name;
   std::uint8_t fwug;

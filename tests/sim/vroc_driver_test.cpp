@@ -290,6 +290,32 @@ TEST(SimVrocPorts, AMalformedRequestIsNotDelivered) {
   }
 }
 
+TEST(SimVrocLists, CarryTheDiskIdsAndTextsTheFileGives) {
+  Vroc vroc;
+  IntelControllerConfig& config = vroc.rig->config();
+  const std::string listSerial = std::string("LS-B\0\0", 6) + std::string(14, 'x');
+  config.raidVolumes[0].members[1].listing = {0x80000001u, listSerial, std::nullopt};
+  config.passThrough[0].listing.diskId = 2;
+  vroc.endpoint = makeScsiPortEndpoint(&vroc.rig->model(), kPort);
+  const IoReply members = vroc.send(memberList(2));
+  ASSERT_TRUE(members.delivered);
+  expectEntry(members.reply, 36, 1, vroc.drive(0), 0);
+  EXPECT_EQ(get32(members.reply, 144), 0x80000001u);
+  EXPECT_EQ(test::text(members.reply, 144 + 4, 40), vroc.drive(1).config().model);
+  EXPECT_EQ(test::text(members.reply, 144 + 52, 20), listSerial);
+  const IoReply nonRaid = vroc.send(nonRaidList(2));
+  expectEntry(nonRaid.reply, 32, 2, vroc.drive(2), 2);
+  expectEntry(nonRaid.reply, 140, 4, vroc.drive(3), 7);
+  // The pass-through follows the ids: 2 is now the first non-RAID drive, 3
+  // is nobody's.
+  EXPECT_EQ(get32(vroc.send(identifyPassThrough(0x80000001u)).reply, 20), 0u);
+  EXPECT_EQ(get32(vroc.send(identifyPassThrough(2)).reply, 20), 0u);
+  EXPECT_EQ(get32(vroc.send(identifyPassThrough(3)).reply, 20), 14u);
+  EXPECT_EQ(vroc.drive(1).requestCount(FaultRequest::Identify), 1u);
+  EXPECT_EQ(vroc.drive(2).requestCount(FaultRequest::Identify), 1u);
+  EXPECT_EQ(vroc.drive(3).requestCount(FaultRequest::Identify), 0u);
+}
+
 TEST(SimVrocPassThrough, IdentifiesTheDriveNamedInReturnCode) {
   Vroc vroc;
   const IoReply reply = vroc.send(identifyPassThrough(3));

@@ -46,11 +46,16 @@ struct DriveConfig {
   std::string model;     // 40 bytes
   std::string serial;    // 20 bytes
   std::string firmware;  // 8 bytes
+  // VER: MJR (bytes 82-83), MNR (81) and TER (80).
   std::uint16_t nvmeMajor = 1;
   std::uint8_t nvmeMinor = 3;
+  std::uint8_t nvmeTertiary = 0;
   std::uint8_t fwug = 0;
   bool fwugStrict = false;
-  std::uint32_t mdts = 0;  // bytes; 0 = no limit
+  std::uint32_t mdts = 0;  // the limit the drive enforces, in bytes; 0 = no limit
+  // The MDTS byte Identify returns, when the file gave it raw; absent: the
+  // byte follows from mdts.
+  std::optional<std::uint8_t> mdtsExponent;
   std::uint32_t slots = 2;
   bool slot1ReadOnly = true;
   std::uint32_t activeSlot = 1;
@@ -80,12 +85,31 @@ struct InboxDiskConfig {
   // derives; it is listed just before the disk.
   std::string controllerInstanceId;
   std::string controllerInterfacePath;
+  // The places of the disk among the disks and of its controller among the
+  // storage ports, as the platform listed them; absent: the default order.
+  std::optional<std::uint32_t> listIndex = std::nullopt;
+  std::optional<std::uint32_t> controllerListIndex = std::nullopt;
+  // Faults of this attachment alone; nth counts its own requests.
+  std::vector<Fault> faults = {};
   friend bool operator==(const InboxDiskConfig&, const InboxDiskConfig&) = default;
+};
+
+// What a RAID member or a pass-through drive of a "vroc" controller carries in
+// the VROC driver's lists: its disk id (absent: 1, 2, ... for the members in
+// volume and member order, then the pass-through drives) and the list entry's
+// texts (absent: the drive's MN and SN).
+struct VrocListing {
+  std::optional<std::uint32_t> diskId;
+  std::optional<std::string> listSerial;  // 20 bytes
+  std::optional<std::string> listModel;   // 40 bytes
+  friend bool operator==(const VrocListing&, const VrocListing&) = default;
 };
 
 struct RaidMemberConfig {
   std::string drive;
   std::uint32_t port = 0;
+  VrocListing listing = {};
+  std::vector<Fault> faults = {};  // of this attachment alone
   friend bool operator==(const RaidMemberConfig&, const RaidMemberConfig&) = default;
 };
 
@@ -94,6 +118,7 @@ struct RaidVolumeConfig {
   std::optional<std::string> instanceId;
   std::string interfacePath;
   std::uint32_t deviceNumber = 0;
+  std::optional<std::uint32_t> listIndex = std::nullopt;  // among the disks
   friend bool operator==(const RaidVolumeConfig&, const RaidVolumeConfig&) = default;
 };
 
@@ -104,6 +129,9 @@ struct PassThroughConfig {
   std::optional<std::string> instanceId;
   std::string interfacePath;
   std::uint32_t deviceNumber = 0;
+  std::optional<std::uint32_t> listIndex = std::nullopt;  // among the disks
+  VrocListing listing = {};
+  std::vector<Fault> faults = {};  // of this attachment alone
   friend bool operator==(const PassThroughConfig&, const PassThroughConfig&) = default;
 };
 
@@ -113,7 +141,11 @@ struct IntelControllerConfig {
   IntelDriver driver = IntelDriver::Irst;
   std::optional<std::string> driverDesc;
   std::string instanceId;
+  // false: the device has no DEVPKEY_Device_InstanceId; instanceId still
+  // names it as its disks' parent.
+  bool instanceIdReadable = true;
   std::string interfacePath;
+  std::optional<std::uint32_t> listIndex = std::nullopt;  // among the storage ports
   std::vector<RaidVolumeConfig> raidVolumes;
   std::vector<PassThroughConfig> passThrough;
   std::uint32_t vrocPort = 2;
@@ -126,6 +158,7 @@ struct OtherControllerConfig {
   std::string instanceId;
   std::optional<std::string> driverDesc;
   std::string interfacePath;
+  std::optional<std::uint32_t> listIndex = std::nullopt;  // among the storage ports
   friend bool operator==(const OtherControllerConfig&, const OtherControllerConfig&) = default;
 };
 

@@ -66,7 +66,8 @@ class MachineView {
   const MachineConfig& config() const;
   // The devices in device-set order: the other controllers; for each inbox
   // disk its NVMe controller and then the disk; the Intel controller, its
-  // RAID volume disks and its pass-through disks.
+  // RAID volume disks and its pass-through disks; within each interface class
+  // reordered by the list indexes of the description.
   const std::vector<DeviceNode>& devices() const;
   // Every name that createFile opens, in the namespace's order: the devices'
   // interface paths, then \\.\PHYSICALDRIVEn of every disk, then the SCSI
