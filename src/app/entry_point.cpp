@@ -43,13 +43,15 @@ std::int32_t packageMain(int argc, const wchar_t* const* argv) {
   // The silent flag starts fresh on every run, also for in-process runs.
   silentMode = false;
 
-  if (!platform::getModuleHandle()) {
+  const bool moduleHandleFails = !platform::getModuleHandle();
+  if (moduleHandleFails) {
     printWide(L"Fatal Error: GetModuleHandle failed\n");
   }
 
   std::int32_t exitStatus = 1;
   {
     UpdateContext context;
+    context.inventory.observation.moduleHandleFails = moduleHandleFails;
     context.identity = buildPackageIdentity();
     printBanner(context.identity);
     if (parseCommandLine(context, argc, argv) != 0) {

@@ -39,8 +39,8 @@ struct PortScan {
   VrocScan& result;
 
   void setAside(std::wstring devicePath, const StepOutcome& failed = {}) {
-    result.unexamined.push_back(
-        {std::move(devicePath), failed.systemError, false, failed.diagnostic, 0});
+    result.unexamined.push_back({std::move(devicePath), failed.systemError, false,
+                                 failed.diagnostic, 0, failed.failedRequest});
   }
 };
 
@@ -70,13 +70,21 @@ void identifyListedDrive(platform::Handle port, const vroc::VrocDiskEntry& entry
   const std::uint32_t completion = vroc::readCompletionDword3(passThrough);
   std::optional<StepOutcome> failed;
   if (!outcome.delivered) {
-    failed = failedStep(1, "Identify failed: 0x" + lowerHex(outcome.lastError), outcome.lastError);
+    failed =
+        failedStep(1, "Identify failed: 0x" + lowerHex(outcome.lastError),
+                   FailedRequest{RequestKind::Identify, FailureForm::Error, outcome.lastError});
   } else if (returnCode != 0) {
-    failed = failedStep(1, "Identify failed. ReturnCode: 0x" + lowerHex(returnCode));
+    failed = failedStep(1, "Identify failed. ReturnCode: 0x" + lowerHex(returnCode),
+                        FailedRequest{RequestKind::Identify, FailureForm::ReturnCode, returnCode});
   } else if (vroc::completionFailed(completion)) {
-    failed = failedStep(1, "Identify failed. NVMe status: 0x" +
-                               lowerHex(completion >> vroc::kCompletionStatusShift));
+    failed = failedStep(
+        1,
+        "Identify failed. NVMe status: 0x" + lowerHex(completion >> vroc::kCompletionStatusShift),
+        FailedRequest{RequestKind::Identify, FailureForm::Completion, completion});
   }
+  scan.result.entries.push_back({scan.record.driverKind == DriverKind::VrocRaid, entry.diskId,
+                                 static_cast<std::int64_t>(entry.pathId),
+                                 failed ? failed->failedRequest : std::nullopt});
   if (failed) {
     scan.setAside(scan.path + L" vrocDiskId:" + widenBytes(lowerHex(entry.diskId)), *failed);
     return;
@@ -90,6 +98,7 @@ void identifyListedDrive(platform::Handle port, const vroc::VrocDiskEntry& entry
   record.pathId = static_cast<std::int64_t>(entry.pathId);
   record.vrocDiskId = entry.diskId;
   record.modelNumber = entry.modelNumber;
+  record.identifyFields = identify::rawFieldsOf(data);
   scan.identified.push_back(record);
 }
 

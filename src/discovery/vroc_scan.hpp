@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/disk_info.hpp"
 
@@ -18,6 +19,8 @@ struct VrocScan {
   // not be read ("\\.\ScsiN:"), the RAID volumes after the first ("RAID
   // volumes 2 to k of \\.\ScsiN:").
   UnexaminedList unexamined;
+  // Every drive the port listed, in list order.
+  std::vector<ObservedVrocEntry> entries;
 };
 
 // Sets vrocScsiPort to the port that answered. The "dwError" lines it prints

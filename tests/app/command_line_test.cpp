@@ -24,7 +24,8 @@ const std::string kUsage =
     "/s                  Execute update package in silently without user intervention.\n"
     "/log=<FILEPATH>     Write installation log to a specified file.\n"
     "/c                  Check which drives need this update; change nothing.\n"
-    "/json=<FILEPATH>    Write the results as JSON to a specified file.\n";
+    "/json=<FILEPATH>    Write the results as JSON to a specified file.\n"
+    "/capture=<FILEPATH> Write the drives and devices found as a machine file.\n";
 
 struct Parsed {
   int result = 0;
