@@ -51,6 +51,7 @@ RawFields rawFieldsOf(std::span<const std::uint8_t> identifyData) {
     fields.versionMajor = loadLe16(identifyData, kVerMajorOffset);
     fields.versionMinor = loadLe8(identifyData, kVerMinorOffset);
     fields.mdts = loadLe8(identifyData, kMdtsOffset);
+    fields.frmw = loadLe8(identifyData, kFrmwOffset);
     fields.fwug = loadLe8(identifyData, kFwugOffset);
   }
   return fields;

@@ -32,7 +32,7 @@ inline constexpr std::size_t kFwugOffset = 319;
 inline constexpr std::size_t kDataSize = 4096;
 
 // The fields as the drive returned them, before any text rule: MN, SN and FR
-// byte for byte (zero bytes included), VER, FWUG and MDTS.
+// byte for byte (zero bytes included), VER, MDTS, FRMW and FWUG.
 struct RawFields {
   std::string model;
   std::string serial;
@@ -41,6 +41,7 @@ struct RawFields {
   std::uint8_t versionMinor = 0;
   std::uint8_t fwug = 0;
   std::uint8_t mdts = 0;
+  std::uint8_t frmw = 0;
   friend bool operator==(const RawFields&, const RawFields&) = default;
 };
 

@@ -463,10 +463,11 @@ class CaptureComposer {
         continue;
       }
       CapturedDrive& drive = drives_[d];
-      const DriverKind kind = inventory_.identified[read.identifiedIndex].driverKind;
+      const DiskInfo& disk = inventory_.identified[read.identifiedIndex];
+      const DriverKind kind = disk.driverKind;
       const std::uint32_t earlier = drive.slotReads++;
       if (read.slots && !drive.slotsWritten) {
-        drive.slotsWritten = writeSlots(drive.json, *read.slots);
+        drive.slotsWritten = writeSlots(drive.json, *read.slots, disk.identifyFields);
       }
       if (!read.failedRequest) {
         continue;
@@ -488,9 +489,15 @@ class CaptureComposer {
     }
   }
 
-  // The slot keys of what a reply said; false when it did not say enough
-  // (the slot count) to write them.
-  static bool writeSlots(Json& json, const SlotState& slots) {
+  // The slot keys of what a reply said, with the slot count and slot 1's
+  // read-only bit from Identify's FRMW where the reply does not say them (the
+  // VROC slot log); false when neither says them.
+  static bool writeSlots(Json& json, SlotState slots,
+                         const std::optional<identify::RawFields>& fields) {
+    if (!slots.slotCount && fields) {
+      slots.slotCount = static_cast<std::uint8_t>((fields->frmw >> 1) & 0x7u);
+      slots.slot1ReadOnly = (fields->frmw & 0x1u) != 0;
+    }
     if (!slots.slotCount || *slots.slotCount > kMaxSlots) {
       return false;
     }
