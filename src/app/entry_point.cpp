@@ -61,6 +61,7 @@ std::int32_t packageMain(int argc, const wchar_t* const* argv) {
       // The fingerprint goes into the results file whatever becomes of the run.
       context.imageSha256 = imageSha256Hex();
       if (!guarded) {
+        context.inventory.observation.runGuardHeld = true;
         failRun(context, kGuardHeld);
       } else {
         // The image is checked before any drive is touched.

@@ -84,6 +84,8 @@ struct ObservedSlotRead {
 struct MachineObservation {
   // The package's own module handle could not be had.
   bool moduleHandleFails = false;
+  // Another run held the system-wide run guard.
+  bool runGuardHeld = false;
   std::vector<ObservedInboxDisk> inboxDisks;
   // The storage ports with Intel's vendor identifier in their path that the
   // detection read and passed over, in walk order.

@@ -125,6 +125,9 @@ class CaptureComposer {
     if (observation_.moduleHandleFails) {
       machine["moduleHandleFails"] = true;
     }
+    if (observation_.runGuardHeld) {
+      machine["runGuardHeld"] = true;
+    }
     Json inbox = inboxDisks();
     Json controller = intelController();
     addSlotReads();
