@@ -96,9 +96,8 @@ struct MachineObservation {
   std::vector<ObservedIntelDisk> intelDisks;
   std::vector<ObservedRaidVolume> raidVolumes;
   std::vector<ObservedIdentifyFailure> identifyFailures;
-  // An Intel Identify or CSMI request was answered: the IRST driver.
-  bool irstAnswered = false;
-  // The VROC scan found a port that listed drives.
+  // The VROC scan found a port that listed drives: the controller's driver is
+  // the VROC driver; else the IRST driver, whose failures the run met.
   std::optional<std::int32_t> vrocPort;
   std::vector<ObservedVrocEntry> vrocEntries;
   std::vector<ObservedSlotRead> slotReads;

@@ -51,16 +51,6 @@ ObservedRaidVolume& observedVolume(MachineObservation* observation, ObservedRaid
   return observation != nullptr ? observation->raidVolumes.emplace_back() : ignored;
 }
 
-// The CSMI request's outcome in the observation.
-void observeCsmi(MachineObservation* observation, ObservedRaidVolume& volume,
-                 const StepOutcome& sent) {
-  volume.failedRequest = sent.failedRequest;
-  if (observation != nullptr &&
-      (!sent.failedRequest || sent.failedRequest->form != FailureForm::Error)) {
-    observation->irstAnswered = true;
-  }
-}
-
 }  // namespace
 
 void observeIntelIdentify(MachineObservation* observation, std::int64_t pathId,
@@ -68,12 +58,8 @@ void observeIntelIdentify(MachineObservation* observation, std::int64_t pathId,
   if (observation == nullptr) {
     return;
   }
-  const std::optional<FailedRequest>& failed = identified.failedRequest;
-  if (!failed || failed->form != FailureForm::Error) {
-    observation->irstAnswered = observation->irstAnswered || identified.code == 0 || failed;
-  }
-  if (failed) {
-    observation->identifyFailures.push_back({pathId, *failed});
+  if (identified.failedRequest) {
+    observation->identifyFailures.push_back({pathId, *identified.failedRequest});
   }
 }
 
@@ -94,10 +80,9 @@ StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
 
   ++volume.csmiRequests;
   if (StepOutcome sent = sendCsmiRequest(opened.handle.get(), request); sent.code != 0) {
-    observeCsmi(observation, volume, sent);
+    volume.failedRequest = sent.failedRequest;
     return sent;
   }
-  observeCsmi(observation, volume, {});
   // The driver reports the set's true bDriveCount even when the request had
   // room for fewer entries: ask once more with room for all of them, so that
   // every member of a RAID 5 or RAID 10 set is identified.
@@ -108,7 +93,7 @@ StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
     intel::writeCsmiRaidConfigRequest(request, raidSetIndex);
     ++volume.csmiRequests;
     if (StepOutcome sent = sendCsmiRequest(opened.handle.get(), request); sent.code != 0) {
-      observeCsmi(observation, volume, sent);
+      volume.failedRequest = sent.failedRequest;
       return sent;
     }
   }

@@ -13,8 +13,8 @@ namespace zev {
 // (also when the set has no members), 2 when the controller cannot be opened,
 // 5 on a failed request or a non-zero CSMI ReturnCode, each after its error
 // line, which the outcome carries.
-// With an observation, the set's member ports, what the requests met and
-// whether the driver answered are recorded there.
+// With an observation, the set's member ports and the CSMI request that
+// failed are recorded there.
 StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
                                 std::uint32_t raidSetIndex,
                                 MachineObservation* observation = nullptr);
@@ -23,7 +23,7 @@ StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
 // had; prints nothing.
 StepOutcome identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified);
 // Records in the observation (when there is one) what the Intel Identify of
-// the drive at pathId met: whether the driver answered it, and how it failed.
+// the drive at pathId met: the request that failed and how.
 void observeIntelIdentify(MachineObservation* observation, std::int64_t pathId,
                           const StepOutcome& identified);
 
