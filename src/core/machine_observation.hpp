@@ -65,6 +65,8 @@ struct ObservedVrocEntry {
   bool raidMember = false;
   std::uint32_t diskId = 0;
   std::int64_t pathId = -1;
+  std::string listModel;   // the entry's 40 MN bytes
+  std::string listSerial;  // the entry's first 20 serial bytes
   std::optional<FailedRequest> failedRequest;
 };
 

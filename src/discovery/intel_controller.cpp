@@ -181,6 +181,9 @@ bool findIntelRaidController(RaidControllerInfo& controller, UnexaminedList& une
               0, "Get controller instance identifier failed: 0x" + lowerHex(error), error);
           unexamined.push_back(
               {detail->devicePath, failed.systemError, false, failed.diagnostic, 0, std::nullopt});
+          if (observation != nullptr) {
+            observation->intelController->instanceId.emplace();
+          }
           return WalkStep::Stop;
         }
         controller.instanceId = instanceId;

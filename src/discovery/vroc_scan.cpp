@@ -83,8 +83,8 @@ void identifyListedDrive(platform::Handle port, const vroc::VrocDiskEntry& entry
         FailedRequest{RequestKind::Identify, FailureForm::Completion, completion});
   }
   scan.result.entries.push_back({scan.record.driverKind == DriverKind::VrocRaid, entry.diskId,
-                                 static_cast<std::int64_t>(entry.pathId),
-                                 failed ? failed->failedRequest : std::nullopt});
+                                 static_cast<std::int64_t>(entry.pathId), entry.modelBytes,
+                                 entry.serialBytes, failed ? failed->failedRequest : std::nullopt});
   if (failed) {
     scan.setAside(scan.path + L" vrocDiskId:" + widenBytes(lowerHex(entry.diskId)), *failed);
     return;

@@ -50,6 +50,7 @@ RawFields rawFieldsOf(std::span<const std::uint8_t> identifyData) {
   if (fieldInside(identifyData, kFwugOffset, 1)) {
     fields.versionMajor = loadLe16(identifyData, kVerMajorOffset);
     fields.versionMinor = loadLe8(identifyData, kVerMinorOffset);
+    fields.versionTertiary = loadLe8(identifyData, kVerTertiaryOffset);
     fields.mdts = loadLe8(identifyData, kMdtsOffset);
     fields.frmw = loadLe8(identifyData, kFrmwOffset);
     fields.fwug = loadLe8(identifyData, kFwugOffset);

@@ -6,7 +6,7 @@
 //       24    40  MN  model number
 //       64     8  FR  firmware revision
 //       77     1  MDTS maximum data transfer size (a power of two of 4 KiB pages)
-//       80     4  VER (81: minor MNR, 82-83: major MJR)
+//       80     4  VER (80: tertiary TER, 81: minor MNR, 82-83: major MJR)
 //      260     1  FRMW
 //      319     1  FWUG firmware update granularity (4 KiB units)
 #pragma once
@@ -25,6 +25,7 @@ inline constexpr std::size_t kMnSize = 40;
 inline constexpr std::size_t kFrOffset = 64;
 inline constexpr std::size_t kFrSize = 8;
 inline constexpr std::size_t kMdtsOffset = 77;
+inline constexpr std::size_t kVerTertiaryOffset = 80;
 inline constexpr std::size_t kVerMinorOffset = 81;
 inline constexpr std::size_t kVerMajorOffset = 82;
 inline constexpr std::size_t kFrmwOffset = 260;
@@ -39,6 +40,7 @@ struct RawFields {
   std::string firmware;
   std::uint16_t versionMajor = 0;
   std::uint8_t versionMinor = 0;
+  std::uint8_t versionTertiary = 0;
   std::uint8_t fwug = 0;
   std::uint8_t mdts = 0;
   std::uint8_t frmw = 0;

@@ -95,6 +95,11 @@ Json faultJson(const FailedRequest& failed, std::uint32_t nth) {
   return fault;
 }
 
+std::string padded(std::string text, std::size_t width) {
+  text.resize(width, ' ');
+  return text;
+}
+
 bool blank(const std::string& bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == ' ' || c == '\0'; });
 }
@@ -106,6 +111,10 @@ struct CapturedDrive {
   std::string serial;
   std::string model;
   std::set<std::size_t> volumes;  // the RAID volumes it is a member of
+  // The MN and SN bytes the simulator gives the drive: its Identify fields,
+  // or for a placeholder the format's defaults.
+  std::string modelBytes;
+  std::string serialBytes;
   std::uint32_t inboxAttachments = 0;
   std::uint32_t slotReads = 0;
   bool slotsWritten = false;
@@ -162,7 +171,15 @@ class CaptureComposer {
   std::size_t newDrive() {
     CapturedDrive drive;
     drive.json = Json::object();
-    drive.json["id"] = "drive" + std::to_string(drives_.size() + 1);
+    const std::string id = "drive" + std::to_string(drives_.size() + 1);
+    drive.json["id"] = id;
+    // The format's defaults: the maker's model, "KD27" and the id upper-cased.
+    drive.modelBytes = padded("KELDORA TQ270c 1TB", identify::kMnSize);
+    std::string serial = "KD27" + id;
+    std::transform(serial.begin(), serial.end(), serial.begin(), [](char c) {
+      return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    });
+    drive.serialBytes = padded(serial.substr(0, identify::kSnSize), identify::kSnSize);
     drives_.push_back(std::move(drive));
     return drives_.size() - 1;
   }
@@ -204,15 +221,26 @@ class CaptureComposer {
     if (volume != kNone) {
       drive.volumes.insert(volume);
     }
+    drive.modelBytes = fields.model;
+    drive.serialBytes = fields.serial;
     Json& json = drive.json;
     json["model"] = latin1(fields.model);
     json["serial"] = latin1(fields.serial);
     json["firmware"] = latin1(fields.firmware);
-    json["nvmeVersion"] =
-        std::to_string(fields.versionMajor) + "." + std::to_string(fields.versionMinor);
+    if (fields.versionTertiary == 0) {
+      json["nvmeVersion"] =
+          std::to_string(fields.versionMajor) + "." + std::to_string(fields.versionMinor);
+    } else {
+      // "major.minor" has no tertiary version: the whole VER as returned.
+      json["nvmeVersionRaw"] = (std::uint32_t{fields.versionMajor} << 16) |
+                               (std::uint32_t{fields.versionMinor} << 8) | fields.versionTertiary;
+    }
     json["fwug"] = fields.fwug;
     if (fields.mdts != 0 && fields.mdts <= kMaxMdtsExponent) {
       json["mdts"] = std::uint32_t{4096} << fields.mdts;
+    } else if (fields.mdts != 0) {
+      // A limit of 4 GiB or more has no 32-bit byte count: the byte itself.
+      json["mdtsExponent"] = fields.mdts;
     }
     driveOfIdentified_[index] = d;
     return d;
@@ -340,14 +368,37 @@ class CaptureComposer {
   }
 
   // The VROC drive of a list entry: identified by its disk id, or a
-  // placeholder with the failure of its Identify.
+  // placeholder with the failure of its Identify, whose texts are the ones the
+  // list gave it.
   std::size_t vrocDrive(const ObservedVrocEntry& entry, std::size_t volume) {
     const DriverKind kind = entry.raidMember ? DriverKind::VrocRaid : DriverKind::VrocNonRaid;
     if (const auto index = findIdentified(
             kind, [&](const DiskInfo& disk) { return disk.vrocDiskId == entry.diskId; })) {
       return identifiedDrive(*index, volume);
     }
-    return placeholder(entry.failedRequest, 1);
+    const std::size_t d = placeholder(entry.failedRequest, 1);
+    CapturedDrive& drive = drives_[d];
+    drive.modelBytes = entry.listModel;
+    drive.serialBytes = entry.listSerial;
+    drive.json["model"] = latin1(entry.listModel);
+    drive.json["serial"] = latin1(entry.listSerial);
+    return d;
+  }
+
+  // The keys of a VROC list entry that differ from what the simulator would
+  // list by default: a disk id other than the entry's position (from 1, the
+  // members first), MN and SN bytes other than the drive's own.
+  void putListKeys(Json& json, const ObservedVrocEntry& entry, std::size_t drive) {
+    const std::uint32_t position = ++vrocPosition_;
+    if (entry.diskId != position) {
+      json["diskId"] = entry.diskId;
+    }
+    if (entry.listSerial != drives_[drive].serialBytes) {
+      json["listSerial"] = latin1(entry.listSerial);
+    }
+    if (entry.listModel != drives_[drive].modelBytes) {
+      json["listModel"] = latin1(entry.listModel);
+    }
   }
 
   void addVolumes(Json& controller, Json& faults, bool vroc) {
@@ -363,8 +414,10 @@ class CaptureComposer {
       if (vroc && volume == 0) {
         for (const ObservedVrocEntry& entry : observation_.vrocEntries) {
           if (entry.raidMember) {
-            members.push_back(
-                {{"drive", idOf(vrocDrive(entry, volume))}, {"port", claimPathId(entry.pathId)}});
+            const std::size_t drive = vrocDrive(entry, volume);
+            Json member = {{"drive", idOf(drive)}, {"port", claimPathId(entry.pathId)}};
+            putListKeys(member, entry, drive);
+            members.push_back(std::move(member));
           }
         }
       } else if (!vroc && volume < observation_.raidVolumes.size()) {
@@ -406,6 +459,7 @@ class CaptureComposer {
         if (k < listed.size()) {
           busNumber = listed[k]->pathId;
           drive = vrocDrive(*listed[k], kNone);
+          putListKeys(entry, *listed[k], drive);
         }
         ++k;
       } else if (disk.openFailure) {
@@ -435,9 +489,7 @@ class CaptureComposer {
     Json controller = Json::object();
     controller["driver"] = vroc ? "vroc" : "irst";
     putText(controller, "driverDesc", seen.driverDesc);
-    if (seen.instanceId && *seen.instanceId) {
-      controller["instanceId"] = utf8(**seen.instanceId);
-    }
+    putText(controller, "instanceId", seen.instanceId);
     controller["interfacePath"] = utf8(seen.interfacePath);
     Json faults = Json::array();
     for (const FailedRequest& failed : observation_.controllerFailures) {
@@ -538,6 +590,7 @@ class CaptureComposer {
   std::vector<std::size_t> driveOfIdentified_;
   std::vector<CapturedDrive> drives_;
   std::set<std::int64_t> pathIds_;
+  std::uint32_t vrocPosition_ = 0;
 };
 
 }  // namespace
