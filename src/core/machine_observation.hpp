@@ -39,6 +39,8 @@ struct ObservedController {
 // A disk parented by the Intel controller: a RAID volume disk, or a
 // pass-through disk with the location text its bus number came from.
 struct ObservedIntelDisk {
+  // Its member index in the disk set the walk went through.
+  std::uint32_t listIndex = 0;
   bool raidVolume = false;
   ReadProperty<std::wstring> instanceId;
   std::optional<std::wstring> interfacePath;

@@ -208,6 +208,7 @@ int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList
         ObservedIntelDisk ignored;
         ObservedIntelDisk& seen =
             observation != nullptr ? observation->intelDisks.emplace_back() : ignored;
+        seen.listIndex = index;
         std::wstring instanceId;
         seen.instanceId.emplace();
         if (!readInstanceId(set, device, instanceId)) {

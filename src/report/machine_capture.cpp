@@ -401,6 +401,19 @@ class CaptureComposer {
     }
   }
 
+  // The simulator lists the RAID volume disks before the pass-through disks;
+  // when the walk met them otherwise, every Intel disk gets the place it had.
+  bool intelOrderGiven() const {
+    bool passThroughSeen = false;
+    for (const ObservedIntelDisk& disk : observation_.intelDisks) {
+      if (disk.raidVolume && passThroughSeen) {
+        return true;
+      }
+      passThroughSeen = passThroughSeen || !disk.raidVolume;
+    }
+    return false;
+  }
+
   void addVolumes(Json& controller, Json& faults, bool vroc) {
     Json volumes = Json::array();
     std::size_t k = 0;
@@ -434,6 +447,9 @@ class CaptureComposer {
       Json entry = Json::object();
       entry["members"] = std::move(members);
       putText(entry, "instanceId", disk.instanceId);
+      if (intelOrderGiven()) {
+        entry["listIndex"] = disk.listIndex;
+      }
       volumes.push_back(std::move(entry));
     }
     controller["raidVolumes"] = std::move(volumes);
@@ -475,6 +491,9 @@ class CaptureComposer {
       entry["busNumber"] = claimPathId(busNumber);
       putText(entry, "locationInfo", disk.locationInfo);
       putText(entry, "instanceId", disk.instanceId);
+      if (intelOrderGiven()) {
+        entry["listIndex"] = disk.listIndex;
+      }
       list.push_back(std::move(entry));
     }
     controller["passThrough"] = std::move(list);
