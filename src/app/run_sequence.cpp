@@ -66,6 +66,8 @@ void scanVrocAfter(DiskInventory& inventory, std::size_t position, Identificatio
   if (state.vrocScsiPort != -1) {
     inventory.observation.vrocPort = state.vrocScsiPort;
     inventory.observation.vrocEntries = std::move(scan.entries);
+    inventory.observation.vrocListFailure = scan.listFailure;
+    inventory.observation.vrocUnlistedMembers = scan.unlistedMembers;
   }
   for (UnexaminedDisk& disk : scan.unexamined) {
     disk.candidatesBefore = position;

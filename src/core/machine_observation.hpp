@@ -78,6 +78,13 @@ struct ObservedIdentifyFailure {
   FailedRequest failedRequest;
 };
 
+// A VROC list request the driver did not serve: how it failed, and which of
+// the port's list requests it was (from 1).
+struct ObservedListFailure {
+  FailedRequest failedRequest;
+  std::uint32_t nth = 0;
+};
+
 // The slot read of one identified drive (identified-list position).
 struct ObservedSlotRead {
   std::size_t identifiedIndex = 0;
@@ -104,6 +111,9 @@ struct MachineObservation {
   // the VROC driver; else the IRST driver, whose failures the run met.
   std::optional<std::int32_t> vrocPort;
   std::vector<ObservedVrocEntry> vrocEntries;
+  std::optional<ObservedListFailure> vrocListFailure;
+  // The members the volume information counted and no member list named.
+  std::uint32_t vrocUnlistedMembers = 0;
   std::vector<ObservedSlotRead> slotReads;
 };
 

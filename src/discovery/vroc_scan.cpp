@@ -37,10 +37,25 @@ struct PortScan {
   DiskInfo& record;
   DiskList& identified;
   VrocScan& result;
+  // The list requests sent to the port so far (the counts, the volume
+  // information and the lists), as the driver counts them.
+  std::uint32_t listRequests = 0;
 
   void setAside(std::wstring devicePath, const StepOutcome& failed = {}) {
     result.unexamined.push_back({std::move(devicePath), failed.systemError, false,
                                  failed.diagnostic, 0, failed.failedRequest});
+  }
+  // The port's drives as one entry not examined, after list request nth
+  // failed.
+  void setAsideList(const RequestOutcome& outcome, std::span<const std::uint8_t> list,
+                    std::uint32_t nth) {
+    const FailedRequest failed =
+        outcome.delivered
+            ? FailedRequest{RequestKind::VrocList, FailureForm::ReturnCode,
+                            srb::readReturnCode(list)}
+            : FailedRequest{RequestKind::VrocList, FailureForm::Error, outcome.lastError};
+    result.listFailure = ObservedListFailure{failed, nth};
+    setAside(path);
   }
 };
 
@@ -150,6 +165,7 @@ PortOutcome listRaidMembers(platform::Handle port, PortScan& scan) {
   std::array<std::uint8_t, vroc::kVolumeInfoRequestSize> volumeInfo{};
   vroc::buildVolumeInfoRequest(volumeInfo);
   const RequestOutcome informed = sendDeviceRequest(port, platform::kIoctlScsiMiniport, volumeInfo);
+  const std::uint32_t informedNth = ++scan.listRequests;
   printLastError(informed);
   const std::uint32_t memberCount = vroc::readVolumeMemberCount(volumeInfo);
   printNarrow("Number of NVMe RAID volume member disks: %lu\n",
@@ -161,12 +177,17 @@ PortOutcome listRaidMembers(platform::Handle port, PortScan& scan) {
   if (!members) {
     return PortOutcome::AllocationFailed;
   }
+  const std::uint32_t listedNth = ++scan.listRequests;
   printLastError(members->listed);
   // A volume whose information or member list could not be read: its
   // drives are one entry not examined.
-  if (listRefused(informed, volumeInfo) ||
-      (memberCount > 0 && listRefused(members->listed, members->list))) {
-    scan.setAside(scan.path);
+  if (listRefused(informed, volumeInfo)) {
+    scan.setAsideList(informed, volumeInfo, informedNth);
+    return PortOutcome::Listed;
+  }
+  if (memberCount > 0 && listRefused(members->listed, members->list)) {
+    scan.result.unlistedMembers = memberCount;
+    scan.setAsideList(members->listed, members->list, listedNth);
     return PortOutcome::Listed;
   }
   identifyEntries(port, *members, vroc::kMemberListEntriesOffset, memberCount, DriverKind::VrocRaid,
@@ -182,6 +203,7 @@ PortOutcome listNonRaidDrives(platform::Handle port, PortScan& scan) {
   std::array<std::uint8_t, vroc::kCountRequestSize> count{};
   vroc::buildCountRequest(count, vroc::kNonRaidCountCode);
   sendDeviceRequest(port, platform::kIoctlScsiMiniport, count);
+  ++scan.listRequests;
   const std::int32_t driveCount = vroc::readNonRaidCount(count);
   if (driveCount <= 0) {
     return PortOutcome::NotServed;
@@ -193,8 +215,9 @@ PortOutcome listNonRaidDrives(platform::Handle port, PortScan& scan) {
   if (!listed) {
     return PortOutcome::AllocationFailed;
   }
-  if (listRefused(listed->listed, listed->list)) {
-    scan.setAside(scan.path);
+  if (const std::uint32_t listedNth = ++scan.listRequests;
+      listRefused(listed->listed, listed->list)) {
+    scan.setAsideList(listed->listed, listed->list, listedNth);
     return PortOutcome::Listed;
   }
   identifyEntries(port, *listed, vroc::kNonRaidListEntriesOffset, drives, DriverKind::VrocNonRaid,
@@ -207,6 +230,7 @@ PortOutcome scanPort(platform::Handle port, PortScan& scan) {
   std::array<std::uint8_t, vroc::kCountRequestSize> volumeCount{};
   vroc::buildCountRequest(volumeCount, vroc::kRaidVolumeCountCode);
   sendDeviceRequest(port, platform::kIoctlScsiMiniport, volumeCount);
+  ++scan.listRequests;
   const std::uint32_t volumes = vroc::readRaidVolumeCount(volumeCount);
   if (volumes == 0) {
     return listNonRaidDrives(port, scan);

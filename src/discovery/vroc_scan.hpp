@@ -21,6 +21,10 @@ struct VrocScan {
   UnexaminedList unexamined;
   // Every drive the port listed, in list order.
   std::vector<ObservedVrocEntry> entries;
+  // The list request the port did not serve, and the members the volume
+  // information counted that no list named.
+  std::optional<ObservedListFailure> listFailure;
+  std::uint32_t unlistedMembers = 0;
 };
 
 // Sets vrocScsiPort to the port that answered. The "dwError" lines it prints

@@ -425,6 +425,11 @@ class CaptureComposer {
       const std::size_t volume = k++;
       Json members = Json::array();
       if (vroc && volume == 0) {
+        for (std::uint32_t m = 0; m < observation_.vrocUnlistedMembers; ++m) {
+          ++vrocPosition_;  // an unlisted member still takes its disk id
+          members.push_back(
+              {{"drive", idOf(placeholder(std::nullopt, 1))}, {"port", freePathId()}});
+        }
         for (const ObservedVrocEntry& entry : observation_.vrocEntries) {
           if (entry.raidMember) {
             const std::size_t drive = vrocDrive(entry, volume);
@@ -513,6 +518,9 @@ class CaptureComposer {
     Json faults = Json::array();
     for (const FailedRequest& failed : observation_.controllerFailures) {
       faults.push_back(faultJson(failed, 1));
+    }
+    if (const auto& failed = observation_.vrocListFailure; vroc && failed) {
+      faults.push_back(faultJson(failed->failedRequest, failed->nth));
     }
     addVolumes(controller, faults, vroc);
     addPassThrough(controller, vroc);
