@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "core/silent_mode.hpp"
 #include "core/text.hpp"
@@ -44,25 +45,65 @@ constexpr std::wstring_view kCheckSwitch = L"/c";
 constexpr std::wstring_view kJsonOption = L"/json";
 // Exact and case-sensitive: a deployment tool's command line names it so.
 constexpr std::wstring_view kInstallerCodesOption = L"/rc=msi";
+constexpr std::wstring_view kCaptureOption = L"/capture";
 
 // The value of a path option: checked for writing (an existing regular file
 // is never cut, a missing one created) and refused when it names the file of
-// the other path option. Nothing after the usage block or the invalid-path
+// the other path options. Nothing after the usage block or the invalid-path
 // line.
 std::optional<platform::FileCheck> acceptPath(std::wstring_view argument, std::size_t nameLength,
-                                              const std::wstring* otherPath, std::wstring& path) {
+                                              const std::vector<const std::wstring*>& otherPaths,
+                                              std::wstring& path) {
   path = std::wstring(argument.substr(nameLength + 1));
   if (path.empty()) {
     printUsage();
     return std::nullopt;
   }
   const platform::FileCheck check = platform::openFileForWriting(path);
-  if (check == platform::FileCheck::Refused ||
-      (otherPath != nullptr && sameFile(path, *otherPath))) {
+  bool taken = false;
+  for (const std::wstring* otherPath : otherPaths) {
+    taken = taken || sameFile(path, *otherPath);
+  }
+  if (check == platform::FileCheck::Refused || taken) {
     wideOut << L"[ERROR] " << printableText(path) << L" is invalid file path." << endLine;
     return std::nullopt;
   }
   return check;
+}
+
+// The files the other path options named so far, but the one of option.
+std::vector<const std::wstring*> otherPaths(const UpdateContext& context,
+                                            std::wstring_view option) {
+  std::vector<const std::wstring*> paths;
+  if (option != kLogOption && context.logRequested) {
+    paths.push_back(&context.logPath);
+  }
+  if (option != kJsonOption && context.jsonRequested) {
+    paths.push_back(&context.jsonPath);
+  }
+  if (option != kCaptureOption && context.captureRequested) {
+    paths.push_back(&context.capturePath);
+  }
+  return paths;
+}
+
+// A results or capture option: a later one replaces the file of an earlier
+// one, and the file the check created for that one goes, as no run will
+// write it. False when the path is rejected.
+bool acceptWrittenFile(UpdateContext& context, std::wstring_view argument, std::wstring_view option,
+                       std::wstring& path, bool& requested, bool& createdByCheck) {
+  if (createdByCheck) {
+    platform::discardFile(path);
+    createdByCheck = false;
+  }
+  const std::optional<platform::FileCheck> check =
+      acceptPath(argument, option.size(), otherPaths(context, option), path);
+  if (!check) {
+    return false;
+  }
+  requested = true;
+  createdByCheck = *check == platform::FileCheck::Created;
+  return true;
 }
 
 // The options in argument order, up to the first rejected one.
@@ -81,28 +122,28 @@ int parseArguments(UpdateContext& context, int argc, const wchar_t* const* argv)
       continue;
     }
     if (isPathOption(argument, kLogOption)) {
-      if (!acceptPath(argument, kLogOption.size(),
-                      context.jsonRequested ? &context.jsonPath : nullptr, context.logPath)) {
+      if (!acceptPath(argument, kLogOption.size(), otherPaths(context, kLogOption),
+                      context.logPath)) {
         return 0;
       }
       context.logRequested = true;
       continue;
     }
     if (isPathOption(argument, kJsonOption)) {
-      // A later option replaces the results file: the one the check created
-      // for the earlier option goes, as no run will write it.
-      if (context.jsonCreatedByCheck) {
-        platform::discardFile(context.jsonPath);
-        context.jsonCreatedByCheck = false;
-      }
-      const std::optional<platform::FileCheck> check =
-          acceptPath(argument, kJsonOption.size(),
-                     context.logRequested ? &context.logPath : nullptr, context.jsonPath);
-      if (!check) {
+      if (!acceptWrittenFile(context, argument, kJsonOption, context.jsonPath,
+                             context.jsonRequested, context.jsonCreatedByCheck)) {
         return 0;
       }
-      context.jsonRequested = true;
-      context.jsonCreatedByCheck = *check == platform::FileCheck::Created;
+      continue;
+    }
+    if (isPathOption(argument, kCaptureOption)) {
+      if (!acceptWrittenFile(context, argument, kCaptureOption, context.capturePath,
+                             context.captureRequested, context.captureCreatedByCheck)) {
+        return 0;
+      }
+      // A capture writes what a check finds: nothing is downloaded,
+      // activated or committed.
+      context.checkOnly = true;
       continue;
     }
     printUsage();
@@ -126,6 +167,8 @@ void printUsage() {
       << "Write the results as JSON to a specified file." << endLine;
   narrowOut.leftAdjusted("/rc=msi", 20)
       << "Return Windows Installer codes: 3010 reboot, 1618 busy, 1603 failure." << endLine;
+  narrowOut.leftAdjusted("/capture=<FILEPATH>", 20)
+      << "Write the drives and devices found as a machine file." << endLine;
 }
 
 bool validateLogPath(const UpdateContext& context) {
@@ -144,10 +187,14 @@ int parseCommandLine(UpdateContext& context, int argc, const wchar_t* const* arg
     }
   }
   const int accepted = parseArguments(context, argc, argv);
+  // A rejected command line leaves no empty results or capture file behind.
   if (accepted == 0 && context.jsonCreatedByCheck) {
-    // A rejected command line leaves no empty results file behind.
     platform::discardFile(context.jsonPath);
     context.jsonCreatedByCheck = false;
+  }
+  if (accepted == 0 && context.captureCreatedByCheck) {
+    platform::discardFile(context.capturePath);
+    context.captureCreatedByCheck = false;
   }
   return accepted;
 }

@@ -44,13 +44,15 @@ std::int32_t packageMain(int argc, const wchar_t* const* argv) {
   // The silent flag starts fresh on every run, also for in-process runs.
   silentMode = false;
 
-  if (!platform::getModuleHandle()) {
+  const bool moduleHandleFails = !platform::getModuleHandle();
+  if (moduleHandleFails) {
     printWide(L"Fatal Error: GetModuleHandle failed\n");
   }
 
   std::int32_t exitCode = 1;
   {
     UpdateContext context;
+    context.inventory.observation.moduleHandleFails = moduleHandleFails;
     context.identity = buildPackageIdentity();
     printBanner(context.identity);
     if (parseCommandLine(context, argc, argv) == 0) {
@@ -64,6 +66,7 @@ std::int32_t packageMain(int argc, const wchar_t* const* argv) {
       context.imageSha256 = imageSha256Hex();
       if (!guarded) {
         context.runEnd = RunEnd::GuardHeld;
+        context.inventory.observation.runGuardHeld = true;
         failRun(context, kGuardHeld);
       } else {
         // The image is checked before any drive is touched.

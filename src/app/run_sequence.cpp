@@ -63,6 +63,12 @@ void scanVrocAfter(DiskInventory& inventory, std::size_t position, Identificatio
   VrocScan scan =
       scanVrocDisks(inventory.candidates[position], inventory.identified, state.vrocScsiPort);
   state.vrocRaidPort = state.vrocRaidPort || scan.raidVolumeReported;
+  if (state.vrocScsiPort != -1) {
+    inventory.observation.vrocPort = state.vrocScsiPort;
+    inventory.observation.vrocEntries = std::move(scan.entries);
+    inventory.observation.vrocListFailure = scan.listFailure;
+    inventory.observation.vrocUnlistedMembers = scan.unlistedMembers;
+  }
   for (UnexaminedDisk& disk : scan.unexamined) {
     disk.candidatesBefore = position;
     inventory.unexamined.push_back(std::move(disk));
@@ -74,8 +80,8 @@ void scanVrocAfter(DiskInventory& inventory, std::size_t position, Identificatio
 void identifyCandidate(DiskInventory& inventory, std::size_t position, IdentificationState& state) {
   const DiskInfo& candidate = inventory.candidates[position];
   const auto setAside = [&](const StepOutcome& failed, bool raidVolume) {
-    inventory.unexamined.push_back(
-        {candidate.devicePath, failed.systemError, raidVolume, failed.diagnostic, position});
+    inventory.unexamined.push_back({candidate.devicePath, failed.systemError, raidVolume,
+                                    failed.diagnostic, position, failed.failedRequest});
   };
   switch (candidate.driverKind) {
     case DriverKind::IrstNonRaid:
@@ -83,9 +89,10 @@ void identifyCandidate(DiskInventory& inventory, std::size_t position, Identific
       // A failed identification of a single disk behind the controller is
       // not counted: a SATA disk or another maker's drive fails it by design.
       if (candidate.driverKind == DriverKind::IrstNonRaid) {
-        identifyIntelPassThroughDisk(candidate, inventory.identified);
-      } else if (const StepOutcome queried =
-                     queryCsmiRaidConfig(candidate, inventory.identified, state.raidSetIndex++);
+        observeIntelIdentify(&inventory.observation, candidate.pathId,
+                             identifyIntelPassThroughDisk(candidate, inventory.identified));
+      } else if (const StepOutcome queried = queryCsmiRaidConfig(
+                     candidate, inventory.identified, state.raidSetIndex++, &inventory.observation);
                  queried.code != 0) {
         setAside(queried, true);
       }
@@ -124,10 +131,12 @@ std::int32_t identifyCandidates(DiskInventory& inventory) {
 // SCSI port of the VROC driver, or -1.
 std::int32_t discoverAndIdentify(DiskInventory& inventory) {
   RaidControllerInfo controller;
-  if (findIntelRaidController(controller, inventory.unexamined)) {
-    enumerateIntelControllerDisks(controller, inventory.candidates, inventory.unexamined);
+  MachineObservation& observation = inventory.observation;
+  if (findIntelRaidController(controller, inventory.unexamined, &observation)) {
+    enumerateIntelControllerDisks(controller, inventory.candidates, inventory.unexamined,
+                                  &observation);
   }
-  enumerateInboxNvmeDisks(inventory.candidates, inventory.unexamined);
+  enumerateInboxNvmeDisks(inventory.candidates, inventory.unexamined, &observation);
   return inventory.candidates.empty() ? -1 : identifyCandidates(inventory);
 }
 
@@ -204,6 +213,11 @@ void runCheck(DiskInventory& inventory, UpdateContext& context) {
     // A slot read that fails leaves the verdict to the revision alone: a
     // check is never less usable than the update it stands for.
     const SlotRead read = accepted ? row.readSlots(disk, vrocScsiPort) : SlotRead{};
+    if (accepted) {
+      inventory.observation.slotReads.push_back(
+          {static_cast<std::size_t>(&disk - inventory.identified.data()), read.slots,
+           read.step.failedRequest});
+    }
     DriveOutcome outcome =
         identifiedOutcome(disk, checkVerdict(disk, accepted, read, identity.imageRevision));
     if (read.updateNotPossible) {

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "core/machine_observation.hpp"
+#include "core/step_outcome.hpp"
+#include "records/identify_fields.hpp"
+
 namespace zev {
 
 // Which driver stack reaches a drive, and so which identification and update
@@ -34,6 +38,8 @@ struct DiskInfo {
   std::int32_t updateGranularity = 1;
   std::uint32_t vrocDiskId = 0;
   std::int32_t resultCode = 0;
+  // The Identify fields as the drive returned them, once it was identified.
+  std::optional<identify::RawFields> identifyFields;
 };
 
 using DiskList = std::vector<DiskInfo>;
@@ -55,6 +61,8 @@ struct UnexaminedDisk {
   // entry of the enumerations stands before that candidate in discovery
   // order. Identification's entries stand with their own candidate.
   std::size_t candidatesBefore = 0;
+  // The request that failed and how, when it was a request.
+  std::optional<FailedRequest> failedRequest = std::nullopt;
   friend bool operator==(const UnexaminedDisk&, const UnexaminedDisk&) = default;
 };
 
@@ -90,6 +98,8 @@ struct DiskInventory {
   // After identification: in discovery order, each entry where its device
   // (in the enumerations) or its candidate (in identification) stands.
   UnexaminedList unexamined;
+  // What discovery and the check read on their way, for a capture.
+  MachineObservation observation;
 };
 
 }  // namespace zev

@@ -17,6 +17,11 @@ struct SlotState {
   // The revision bytes of slots 1, 2, ... (8 bytes, or 16 from the Intel
   // interface); a slot the reply does not describe is absent.
   std::vector<std::optional<std::vector<std::uint8_t>>> revisions;
+  // What the reply says of the slots themselves, when it says it: the slot
+  // count, whether slot 1 is read-only, whether the drive can be upgraded.
+  std::optional<std::uint8_t> slotCount;
+  std::optional<bool> slot1ReadOnly;
+  std::optional<bool> upgradeSupport;
 };
 
 // A slot read: the slots, or nullopt when the drive or port could not be

@@ -5,9 +5,36 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace zev {
+
+// The kinds of request a step sends to a drive, a controller or a port, as a
+// machine file names them.
+enum class RequestKind : std::uint8_t {
+  Open,
+  DeviceNumber,
+  Identify,
+  GetInfo,
+  Download,
+  Activate,
+  Csmi,
+  VrocList,
+  ScsiPortOpen,
+};
+
+// How a request failed: the call failed with a last error, or it was
+// delivered with a ReturnCode, an NVMe status or a completion dword that is
+// not success.
+enum class FailureForm : std::uint8_t { Error, ReturnCode, NvmeStatus, Completion };
+
+struct FailedRequest {
+  RequestKind request = RequestKind::Open;
+  FailureForm form = FailureForm::Error;
+  std::uint32_t value = 0;
+  friend bool operator==(const FailedRequest&, const FailedRequest&) = default;
+};
 
 struct StepOutcome {
   // The step's own code: 0 for success; for an update, the per-drive result
@@ -18,6 +45,9 @@ struct StepOutcome {
   std::string diagnostic;
   // GetLastError of the failing call, when a platform call failed; else 0.
   std::uint32_t systemError = 0;
+  // The request that failed and how; nothing when the step did not fail on a
+  // request (success, a buffer that could not be had, a malformed reply).
+  std::optional<FailedRequest> failedRequest = std::nullopt;
 };
 
 }  // namespace zev

@@ -60,6 +60,11 @@ struct UpdateContext {
   // True while the command line check created the file at jsonPath (nothing
   // was there): removed again when no run writes it.
   bool jsonCreatedByCheck = false;
+  // "/capture=<FILEPATH>": what the run found, as a machine file; it implies
+  // a check. Created by the command line check like jsonPath.
+  std::wstring capturePath;
+  bool captureRequested = false;
+  bool captureCreatedByCheck = false;
   // The arguments as the program received them, its own path first.
   std::vector<std::wstring> arguments;
   platform::LocalTime startClock;

@@ -30,6 +30,8 @@ namespace {
 
 constexpr std::wstring_view kVendorMatch = L"VEN_1D9B";
 constexpr std::wstring_view kNvmeMatch = L"NVMe";
+// Disks the Intel controller parents are its own, recorded with it.
+constexpr std::wstring_view kIntelVendorMatch = L"VEN_8086";
 
 enum class DiskOutcome { NextDevice, NextString };
 
@@ -37,21 +39,25 @@ enum class DiskOutcome { NextDevice, NextString };
 // append its candidate. A disk that cannot be opened or whose device number
 // cannot be read is set aside as not examined, and the walk goes on.
 DiskOutcome tryDiskInterface(platform::DeviceSet set, const platform::DeviceInfoData& device,
-                             std::uint32_t index, DiskList& candidates,
-                             UnexaminedList& unexamined) {
+                             std::uint32_t index, DiskList& candidates, UnexaminedList& unexamined,
+                             ObservedInboxDisk& seen) {
   std::wstring instanceId;
   if (!readInstanceId(set, device, instanceId)) {
+    seen.instanceId.emplace();
     return DiskOutcome::NextString;
   }
+  seen.instanceId = instanceId;
   const auto disk = enumInterface(set, platform::kGuidDevinterfaceDisk, index);
   const auto detail = disk ? readInterfaceDetail(set, *disk) : std::nullopt;
   if (!detail) {
     return DiskOutcome::NextString;
   }
+  seen.interfacePath = detail->devicePath;
   const OpenedDevice opened = openOrReport(detail->devicePath, platform::kFileShareReadWrite, 0, 0);
   if (!opened.ok()) {
     unexamined.push_back({detail->devicePath, opened.failure.systemError, false,
-                          opened.failure.diagnostic, candidates.size()});
+                          opened.failure.diagnostic, candidates.size(),
+                          opened.failure.failedRequest});
     return DiskOutcome::NextDevice;
   }
 
@@ -61,13 +67,14 @@ DiskOutcome tryDiskInterface(platform::DeviceSet set, const platform::DeviceInfo
                         storage::kDeviceNumberSize);
   if (!numbered.delivered) {
     const StepOutcome failed = failedStep(
-        0, "Get device number failed: 0x" + lowerHex(numbered.lastError), numbered.lastError);
-    unexamined.push_back(
-        {detail->devicePath, failed.systemError, false, failed.diagnostic, candidates.size()});
+        0, "Get device number failed: 0x" + lowerHex(numbered.lastError),
+        FailedRequest{RequestKind::DeviceNumber, FailureForm::Error, numbered.lastError});
+    unexamined.push_back({detail->devicePath, failed.systemError, false, failed.diagnostic,
+                          candidates.size(), failed.failedRequest});
     return DiskOutcome::NextDevice;
   }
-  const auto deviceNumber =
-      static_cast<std::int32_t>(loadLe32(number, storage::kDeviceNumberOffset));
+  seen.deviceNumber = loadLe32(number, storage::kDeviceNumberOffset);
+  const auto deviceNumber = static_cast<std::int32_t>(*seen.deviceNumber);
   DiskInfo candidate;
   candidate.devicePath = L"\\\\.\\PHYSICALDRIVE" + std::to_wstring(deviceNumber);
   candidate.pathId = -1;
@@ -78,13 +85,24 @@ DiskOutcome tryDiskInterface(platform::DeviceSet set, const platform::DeviceInfo
 
 }  // namespace
 
-int enumerateInboxNvmeDisks(DiskList& candidates, UnexaminedList& unexamined) {
+int enumerateInboxNvmeDisks(DiskList& candidates, UnexaminedList& unexamined,
+                            MachineObservation* observation) {
   const bool listed = walkDevices(
       platform::kGuidDevinterfaceDisk, platform::kDigcfPresent | platform::kDigcfDeviceInterface,
       [&](platform::DeviceSet set, const platform::DeviceInfoData& device, std::uint32_t index) {
+        ObservedInboxDisk ignored;
         std::wstring parentId;
-        if (!readParentInstanceId(set, device, parentId)) {
+        const bool haveParent = readParentInstanceId(set, device, parentId);
+        if (!haveParent) {
           parentId.clear();
+        }
+        ObservedInboxDisk& seen =
+            observation != nullptr && parentId.find(kIntelVendorMatch) == std::wstring::npos
+                ? observation->inboxDisks.emplace_back()
+                : ignored;
+        seen.parentInstanceId.emplace();
+        if (haveParent) {
+          seen.parentInstanceId = parentId;
         }
         if (parentId.find(kVendorMatch) == std::wstring::npos) {
           return WalkStep::Next;
@@ -96,16 +114,20 @@ int enumerateInboxNvmeDisks(DiskList& candidates, UnexaminedList& unexamined) {
                                                          &dataType, buffer, size, required);
             });
         if (!hardwareIds || hardwareIds->size == 0) {
+          seen.hardwareIds.emplace();
           return WalkStep::Next;
         }
         const std::size_t idBytes =
             std::min<std::size_t>(hardwareIds->size, hardwareIds->buffer.size());
-        for (const std::wstring& hardwareId :
-             wideMultiStrings(std::span<const std::uint8_t>(hardwareIds->buffer).first(idBytes))) {
+        const std::vector<std::wstring> ids =
+            wideMultiStrings(std::span<const std::uint8_t>(hardwareIds->buffer).first(idBytes));
+        seen.hardwareIds = ids;
+        for (const std::wstring& hardwareId : ids) {
           if (hardwareId.find(kNvmeMatch) == std::wstring::npos) {
             continue;
           }
-          const DiskOutcome outcome = tryDiskInterface(set, device, index, candidates, unexamined);
+          const DiskOutcome outcome =
+              tryDiskInterface(set, device, index, candidates, unexamined, seen);
           if (outcome == DiskOutcome::NextDevice) {
             break;
           }

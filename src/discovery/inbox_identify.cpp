@@ -35,7 +35,7 @@ StepOutcome identifyInboxDisk(DiskInfo candidate, DiskList& identified) {
       sendDeviceRequest(opened.handle.get(), platform::kIoctlStorageQueryProperty, buffer);
   if (!outcome.delivered) {
     return failedStep(kQueryFailed, "Identify failed: 0x" + lowerHex(outcome.lastError),
-                      outcome.lastError);
+                      FailedRequest{RequestKind::Identify, FailureForm::Error, outcome.lastError});
   }
 
   const auto data = storage::identifyDataOf(buffer);
@@ -46,9 +46,10 @@ StepOutcome identifyInboxDisk(DiskInfo candidate, DiskList& identified) {
   candidate.firmwareRevision =
       identify::textUpToZero(data.subspan(identify::kFrOffset, identify::kFrSize));
   candidate.updateGranularity = identify::granularityFromIdentify(data);
+  candidate.identifyFields = identify::rawFieldsOf(data);
   candidate.pathId = -1;
   identified.push_back(candidate);
-  return {kIdentified, {}, 0};
+  return {kIdentified, {}, 0, std::nullopt};
 }
 
 }  // namespace zev

@@ -7,6 +7,7 @@
 #include "discovery/intel_controller.hpp"
 
 #include <limits>
+#include <optional>
 #include <string_view>
 
 #include "core/text.hpp"
@@ -43,16 +44,41 @@ std::wstring upperCasedAscii(std::wstring text) {
 
 // The text the controller test looks at: the driver description, read whole,
 // or the instance identifier when no description could be read.
+// Both properties are noted in seen as read.
 bool readControllerText(platform::DeviceSet set, const platform::DeviceInfoData& device,
-                        std::wstring& text) {
+                        std::wstring& text, ObservedController& seen) {
   std::wstring instanceId;
   const bool haveInstanceId =
       readDeviceStringProperty(set, device, platform::kDevpkeyDeviceInstanceId, instanceId);
+  seen.instanceId.emplace();
+  if (haveInstanceId) {
+    seen.instanceId = instanceId;
+  }
+  seen.driverDesc.emplace();
   if (readDeviceWideStringProperty(set, device, platform::kDevpkeyDeviceDriverDesc, text)) {
+    seen.driverDesc = text;
     return true;
   }
   text = instanceId;
   return haveInstanceId;
+}
+
+// The location text of the disk devInst names, from the all-classes set.
+std::optional<std::wstring> readDiskLocation(std::uint32_t devInst) {
+  std::optional<std::wstring> found;
+  walkDevices(
+      platform::kGuidDevinterfaceDisk, kAllDevicesSetFlags,
+      [&](platform::DeviceSet set, const platform::DeviceInfoData& device, std::uint32_t) {
+        if (device.devInst != devInst) {
+          return WalkStep::Next;
+        }
+        std::wstring location;
+        if (readDeviceStringProperty(set, device, platform::kDevpkeyDeviceLocationInfo, location)) {
+          found = location;
+        }
+        return WalkStep::Stop;
+      });
+  return found;
 }
 
 bool isIntelRaidControllerText(std::wstring_view text) {
@@ -101,7 +127,8 @@ std::int32_t busNumberFromLocation(std::wstring_view location) {
   return static_cast<std::int32_t>(value >= kLimit ? kLimit - 1 : value);
 }
 
-bool findIntelRaidController(RaidControllerInfo& controller, UnexaminedList& unexamined) {
+bool findIntelRaidController(RaidControllerInfo& controller, UnexaminedList& unexamined,
+                             MachineObservation* observation) {
   bool found = false;
   walkDevices(
       platform::kGuidDevinterfaceStoragePort, kInterfaceSetFlags,
@@ -118,8 +145,16 @@ bool findIntelRaidController(RaidControllerInfo& controller, UnexaminedList& une
           return WalkStep::Next;
         }
         std::wstring text;
-        if (!readControllerText(set, detail->device, text) || !isIntelRaidControllerText(text)) {
+        ObservedController seen{detail->devicePath, {}, {}};
+        if (!readControllerText(set, detail->device, text, seen) ||
+            !isIntelRaidControllerText(text)) {
+          if (observation != nullptr) {
+            observation->otherControllers.push_back(std::move(seen));
+          }
           return WalkStep::Next;
+        }
+        if (observation != nullptr) {
+          observation->intelController = seen;
         }
         // The first matching controller decides; it must open. The handle only
         // proves that it opens and is closed again at once. A controller that
@@ -130,7 +165,10 @@ bool findIntelRaidController(RaidControllerInfo& controller, UnexaminedList& une
                          platform::kFileFlagOverlapped | platform::kFileAttributeNormal, 0);
         if (!opened.ok()) {
           unexamined.push_back({detail->devicePath, opened.failure.systemError, false,
-                                opened.failure.diagnostic, 0});
+                                opened.failure.diagnostic, 0, opened.failure.failedRequest});
+          if (observation != nullptr) {
+            observation->controllerFailures.push_back(*opened.failure.failedRequest);
+          }
           return WalkStep::Stop;
         }
         controller.found = true;
@@ -142,7 +180,10 @@ bool findIntelRaidController(RaidControllerInfo& controller, UnexaminedList& une
           const StepOutcome failed = failedStep(
               0, "Get controller instance identifier failed: 0x" + lowerHex(error), error);
           unexamined.push_back(
-              {detail->devicePath, failed.systemError, false, failed.diagnostic, 0});
+              {detail->devicePath, failed.systemError, false, failed.diagnostic, 0, std::nullopt});
+          if (observation != nullptr) {
+            observation->intelController->instanceId.emplace();
+          }
           return WalkStep::Stop;
         }
         controller.instanceId = instanceId;
@@ -153,7 +194,7 @@ bool findIntelRaidController(RaidControllerInfo& controller, UnexaminedList& une
 }
 
 int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList& candidates,
-                                  UnexaminedList& unexamined) {
+                                  UnexaminedList& unexamined, MachineObservation* observation) {
   const bool listed = walkDevices(
       platform::kGuidDevinterfaceDisk, kInterfaceSetFlags,
       [&](platform::DeviceSet set, const platform::DeviceInfoData& device, std::uint32_t index) {
@@ -164,11 +205,18 @@ int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList
         if (!contains(parentId, L"VEN_8086")) {
           return WalkStep::Next;
         }
+        ObservedIntelDisk ignored;
+        ObservedIntelDisk& seen =
+            observation != nullptr ? observation->intelDisks.emplace_back() : ignored;
+        seen.listIndex = index;
         std::wstring instanceId;
+        seen.instanceId.emplace();
         if (!readInstanceId(set, device, instanceId)) {
           return WalkStep::Next;
         }
+        seen.instanceId = instanceId;
         if (contains(instanceId, L"VEN_INTEL") && contains(instanceId, L"PROD_RAID")) {
+          seen.raidVolume = true;
           // A RAID volume disk: its members are found later through CSMI on
           // the controller; nothing is sent to the volume disk itself.
           DiskInfo volume;
@@ -183,18 +231,27 @@ int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList
         if (!detail) {
           return WalkStep::Next;
         }
+        seen.interfacePath = detail->devicePath;
         // The handle only proves that the disk opens.
         const OpenedDevice opened =
             openOrReport(detail->devicePath, platform::kFileShareReadWrite, 0, 0);
         if (!opened.ok()) {
           // Set aside as not examined; the disks after it are still looked at.
           unexamined.push_back({detail->devicePath, opened.failure.systemError, false,
-                                opened.failure.diagnostic, candidates.size()});
+                                opened.failure.diagnostic, candidates.size(),
+                                opened.failure.failedRequest});
+          seen.openFailure = opened.failure.failedRequest;
           return WalkStep::Next;
         }
         DiskInfo passThrough;
         passThrough.devicePath = controller.controllerPath;
-        passThrough.pathId = readDiskBusNumber(detail->device.devInst);
+        const std::optional<std::wstring> location = readDiskLocation(detail->device.devInst);
+        seen.locationInfo.emplace();
+        if (location) {
+          seen.locationInfo = *location;
+        }
+        passThrough.pathId = location ? busNumberFromLocation(*location) : -1;
+        seen.busNumber = passThrough.pathId;
         passThrough.driverKind = DriverKind::IrstNonRaid;
         candidates.push_back(passThrough);
         return WalkStep::Next;
@@ -203,20 +260,8 @@ int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList
 }
 
 std::int32_t readDiskBusNumber(std::uint32_t devInst) {
-  std::int32_t busNumber = -1;
-  walkDevices(
-      platform::kGuidDevinterfaceDisk, kAllDevicesSetFlags,
-      [&](platform::DeviceSet set, const platform::DeviceInfoData& device, std::uint32_t) {
-        if (device.devInst != devInst) {
-          return WalkStep::Next;
-        }
-        std::wstring location;
-        if (readDeviceStringProperty(set, device, platform::kDevpkeyDeviceLocationInfo, location)) {
-          busNumber = busNumberFromLocation(location);
-        }
-        return WalkStep::Stop;
-      });
-  return busNumber;
+  const std::optional<std::wstring> location = readDiskLocation(devInst);
+  return location ? busNumberFromLocation(*location) : -1;
 }
 
 }  // namespace zev

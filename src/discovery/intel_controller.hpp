@@ -19,13 +19,18 @@ struct RaidControllerInfo {
 // identifier read. A matching controller that cannot be opened, or whose
 // instance identifier cannot be read, is set aside in unexamined after its
 // error line: the disks behind it could not be looked at.
-bool findIntelRaidController(RaidControllerInfo& controller, UnexaminedList& unexamined);
+// With an observation, the storage ports it read and the controller it chose
+// are recorded there.
+bool findIntelRaidController(RaidControllerInfo& controller, UnexaminedList& unexamined,
+                             MachineObservation* observation = nullptr);
 // Appends IrstRaid and IrstNonRaid candidates, and sets aside in unexamined
 // (after its error line) a non-RAID disk that cannot be opened; the
 // enumeration goes on after it. 1 when the enumeration ran to its end, 0 when
 // the disk set is unavailable.
+// With an observation, every Intel-parented disk it met is recorded there.
 int enumerateIntelControllerDisks(const RaidControllerInfo& controller, DiskList& candidates,
-                                  UnexaminedList& unexamined);
+                                  UnexaminedList& unexamined,
+                                  MachineObservation* observation = nullptr);
 // The bus number from the disk's location information, or -1.
 std::int32_t readDiskBusNumber(std::uint32_t devInst);
 // The bus number in a disk's location text ("Bus Number 2, Target Id 0, LUN

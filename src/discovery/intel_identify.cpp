@@ -36,19 +36,37 @@ StepOutcome sendCsmiRequest(platform::Handle controller, std::vector<std::uint8_
   if (!outcome.delivered) {
     return failedStep(kCsmiFailed,
                       "CSMI GET RAID CONFIG IOCTL failed: 0x" + upperHex(outcome.lastError),
-                      outcome.lastError);
+                      FailedRequest{RequestKind::Csmi, FailureForm::Error, outcome.lastError});
   }
   const std::uint32_t returnCode = intel::CsmiRaidConfigReply(request).returnCode();
   if (returnCode != 0) {
-    return failedStep(kCsmiFailed, "CSMI GET RAID CONFIG ReturnCode: 0x" + lowerHex(returnCode));
+    return failedStep(kCsmiFailed, "CSMI GET RAID CONFIG ReturnCode: 0x" + lowerHex(returnCode),
+                      FailedRequest{RequestKind::Csmi, FailureForm::ReturnCode, returnCode});
   }
   return {};
 }
 
+// The volume's record in the observation, or one that goes nowhere.
+ObservedRaidVolume& observedVolume(MachineObservation* observation, ObservedRaidVolume& ignored) {
+  return observation != nullptr ? observation->raidVolumes.emplace_back() : ignored;
+}
+
 }  // namespace
 
+void observeIntelIdentify(MachineObservation* observation, std::int64_t pathId,
+                          const StepOutcome& identified) {
+  if (observation == nullptr) {
+    return;
+  }
+  if (identified.failedRequest) {
+    observation->identifyFailures.push_back({pathId, *identified.failedRequest});
+  }
+}
+
 StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
-                                std::uint32_t raidSetIndex) {
+                                std::uint32_t raidSetIndex, MachineObservation* observation) {
+  ObservedRaidVolume ignored;
+  ObservedRaidVolume& volume = observedVolume(observation, ignored);
   std::vector<std::uint8_t> request(
       intel::csmiRaidConfigRequestSize(intel::kCsmiFirstRequestMembers), 0);
   intel::writeCsmiRaidConfigRequest(request, raidSetIndex);
@@ -60,7 +78,9 @@ StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
   // Held exclusively while the members are identified through their own
   // shared opens of the same path.
 
+  ++volume.csmiRequests;
   if (StepOutcome sent = sendCsmiRequest(opened.handle.get(), request); sent.code != 0) {
+    volume.failedRequest = sent.failedRequest;
     return sent;
   }
   // The driver reports the set's true bDriveCount even when the request had
@@ -71,7 +91,9 @@ StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
     // At most 255 entries of 136 bytes.
     request.assign(intel::csmiRaidConfigRequestSize(driveCount), 0);
     intel::writeCsmiRaidConfigRequest(request, raidSetIndex);
+    ++volume.csmiRequests;
     if (StepOutcome sent = sendCsmiRequest(opened.handle.get(), request); sent.code != 0) {
+      volume.failedRequest = sent.failedRequest;
       return sent;
     }
   }
@@ -83,7 +105,9 @@ StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
     member.devicePath = candidate.devicePath;
     member.pathId = *reply.memberPort(i);
     member.driverKind = DriverKind::IrstRaid;
-    identifyIntelPassThroughDisk(member, identified);
+    volume.memberPorts.push_back(member.pathId);
+    observeIntelIdentify(observation, member.pathId,
+                         identifyIntelPassThroughDisk(member, identified));
   }
   return {};
 }
@@ -91,14 +115,17 @@ StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
 StepOutcome identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified) {
   auto request = zeroFilledBuffer(intel::kIntelNvmRequestSize);
   if (!request) {
-    return {kIdentifyNoDevice, {}, 0};
+    return {kIdentifyNoDevice, {}, 0, std::nullopt};
   }
   intel::writeIntelNvmIdentifyRequest(*request, intel::pathIdByte(disk.pathId));
 
   const OpenOutcome opened =
       openDevice(disk.devicePath, platform::kFileShareReadWrite, platform::kFileAttributeNormal);
   if (!opened.ok()) {
-    return {kIdentifyNoDevice, {}, opened.lastError};
+    return {kIdentifyNoDevice,
+            {},
+            opened.lastError,
+            FailedRequest{RequestKind::Open, FailureForm::Error, opened.lastError}};
   }
 
   // This step is silent on failure: the last error of an undelivered request
@@ -106,12 +133,18 @@ StepOutcome identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified) {
   const RequestOutcome sent =
       sendDeviceRequest(opened.handle.get(), platform::kIoctlScsiMiniport, *request);
   if (!sent.delivered) {
-    return {kIdentifyRequestFailed, {}, sent.lastError};
+    return {kIdentifyRequestFailed,
+            {},
+            sent.lastError,
+            FailedRequest{RequestKind::Identify, FailureForm::Error, sent.lastError}};
   }
   // A request the driver refused returns no Identify data: the drive is
   // absent, as when the request is not delivered.
-  if (srb::readReturnCode(*request) != 0) {
-    return {kIdentifyRequestFailed, {}, 0};
+  if (const std::uint32_t returnCode = srb::readReturnCode(*request); returnCode != 0) {
+    return {kIdentifyRequestFailed,
+            {},
+            0,
+            FailedRequest{RequestKind::Identify, FailureForm::ReturnCode, returnCode}};
   }
   const std::span<const std::uint8_t> data = intel::intelNvmIdentifyData(*request);
   disk.serialNumber +=
@@ -121,6 +154,7 @@ StepOutcome identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified) {
   disk.firmwareRevision +=
       identify::textWholeField(data.subspan(identify::kFrOffset, identify::kFrSize));
   disk.updateGranularity = identify::granularityFromIdentify(data);
+  disk.identifyFields = identify::rawFieldsOf(data);
   identified.push_back(disk);
   return {};
 }

@@ -13,11 +13,18 @@ namespace zev {
 // (also when the set has no members), 2 when the controller cannot be opened,
 // 5 on a failed request or a non-zero CSMI ReturnCode, each after its error
 // line, which the outcome carries.
+// With an observation, the set's member ports and the CSMI request that
+// failed are recorded there.
 StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
-                                std::uint32_t raidSetIndex);
+                                std::uint32_t raidSetIndex,
+                                MachineObservation* observation = nullptr);
 // Code 0 when the record was appended, 5 when the request was not delivered
 // or its ReturnCode is not 0, 8 when the buffer or the device could not be
 // had; prints nothing.
 StepOutcome identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified);
+// Records in the observation (when there is one) what the Intel Identify of
+// the drive at pathId met: the request that failed and how.
+void observeIntelIdentify(MachineObservation* observation, std::int64_t pathId,
+                          const StepOutcome& identified);
 
 }  // namespace zev

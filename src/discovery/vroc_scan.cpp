@@ -37,10 +37,25 @@ struct PortScan {
   DiskInfo& record;
   DiskList& identified;
   VrocScan& result;
+  // The list requests sent to the port so far (the counts, the volume
+  // information and the lists), as the driver counts them.
+  std::uint32_t listRequests = 0;
 
   void setAside(std::wstring devicePath, const StepOutcome& failed = {}) {
-    result.unexamined.push_back(
-        {std::move(devicePath), failed.systemError, false, failed.diagnostic, 0});
+    result.unexamined.push_back({std::move(devicePath), failed.systemError, false,
+                                 failed.diagnostic, 0, failed.failedRequest});
+  }
+  // The port's drives as one entry not examined, after list request nth
+  // failed.
+  void setAsideList(const RequestOutcome& outcome, std::span<const std::uint8_t> list,
+                    std::uint32_t nth) {
+    const FailedRequest failed =
+        outcome.delivered
+            ? FailedRequest{RequestKind::VrocList, FailureForm::ReturnCode,
+                            srb::readReturnCode(list)}
+            : FailedRequest{RequestKind::VrocList, FailureForm::Error, outcome.lastError};
+    result.listFailure = ObservedListFailure{failed, nth};
+    setAside(path);
   }
 };
 
@@ -70,13 +85,21 @@ void identifyListedDrive(platform::Handle port, const vroc::VrocDiskEntry& entry
   const std::uint32_t completion = vroc::readCompletionDword3(passThrough);
   std::optional<StepOutcome> failed;
   if (!outcome.delivered) {
-    failed = failedStep(1, "Identify failed: 0x" + lowerHex(outcome.lastError), outcome.lastError);
+    failed =
+        failedStep(1, "Identify failed: 0x" + lowerHex(outcome.lastError),
+                   FailedRequest{RequestKind::Identify, FailureForm::Error, outcome.lastError});
   } else if (returnCode != 0) {
-    failed = failedStep(1, "Identify failed. ReturnCode: 0x" + lowerHex(returnCode));
+    failed = failedStep(1, "Identify failed. ReturnCode: 0x" + lowerHex(returnCode),
+                        FailedRequest{RequestKind::Identify, FailureForm::ReturnCode, returnCode});
   } else if (vroc::completionFailed(completion)) {
-    failed = failedStep(1, "Identify failed. NVMe status: 0x" +
-                               lowerHex(completion >> vroc::kCompletionStatusShift));
+    failed = failedStep(
+        1,
+        "Identify failed. NVMe status: 0x" + lowerHex(completion >> vroc::kCompletionStatusShift),
+        FailedRequest{RequestKind::Identify, FailureForm::Completion, completion});
   }
+  scan.result.entries.push_back({scan.record.driverKind == DriverKind::VrocRaid, entry.diskId,
+                                 static_cast<std::int64_t>(entry.pathId), entry.modelBytes,
+                                 entry.serialBytes, failed ? failed->failedRequest : std::nullopt});
   if (failed) {
     scan.setAside(scan.path + L" vrocDiskId:" + widenBytes(lowerHex(entry.diskId)), *failed);
     return;
@@ -90,6 +113,7 @@ void identifyListedDrive(platform::Handle port, const vroc::VrocDiskEntry& entry
   record.pathId = static_cast<std::int64_t>(entry.pathId);
   record.vrocDiskId = entry.diskId;
   record.modelNumber = entry.modelNumber;
+  record.identifyFields = identify::rawFieldsOf(data);
   scan.identified.push_back(record);
 }
 
@@ -141,6 +165,7 @@ PortOutcome listRaidMembers(platform::Handle port, PortScan& scan) {
   std::array<std::uint8_t, vroc::kVolumeInfoRequestSize> volumeInfo{};
   vroc::buildVolumeInfoRequest(volumeInfo);
   const RequestOutcome informed = sendDeviceRequest(port, platform::kIoctlScsiMiniport, volumeInfo);
+  const std::uint32_t informedNth = ++scan.listRequests;
   printLastError(informed);
   const std::uint32_t memberCount = vroc::readVolumeMemberCount(volumeInfo);
   printNarrow("Number of NVMe RAID volume member disks: %lu\n",
@@ -152,12 +177,17 @@ PortOutcome listRaidMembers(platform::Handle port, PortScan& scan) {
   if (!members) {
     return PortOutcome::AllocationFailed;
   }
+  const std::uint32_t listedNth = ++scan.listRequests;
   printLastError(members->listed);
   // A volume whose information or member list could not be read: its
   // drives are one entry not examined.
-  if (listRefused(informed, volumeInfo) ||
-      (memberCount > 0 && listRefused(members->listed, members->list))) {
-    scan.setAside(scan.path);
+  if (listRefused(informed, volumeInfo)) {
+    scan.setAsideList(informed, volumeInfo, informedNth);
+    return PortOutcome::Listed;
+  }
+  if (memberCount > 0 && listRefused(members->listed, members->list)) {
+    scan.result.unlistedMembers = memberCount;
+    scan.setAsideList(members->listed, members->list, listedNth);
     return PortOutcome::Listed;
   }
   identifyEntries(port, *members, vroc::kMemberListEntriesOffset, memberCount, DriverKind::VrocRaid,
@@ -173,6 +203,7 @@ PortOutcome listNonRaidDrives(platform::Handle port, PortScan& scan) {
   std::array<std::uint8_t, vroc::kCountRequestSize> count{};
   vroc::buildCountRequest(count, vroc::kNonRaidCountCode);
   sendDeviceRequest(port, platform::kIoctlScsiMiniport, count);
+  ++scan.listRequests;
   const std::int32_t driveCount = vroc::readNonRaidCount(count);
   if (driveCount <= 0) {
     return PortOutcome::NotServed;
@@ -184,8 +215,9 @@ PortOutcome listNonRaidDrives(platform::Handle port, PortScan& scan) {
   if (!listed) {
     return PortOutcome::AllocationFailed;
   }
-  if (listRefused(listed->listed, listed->list)) {
-    scan.setAside(scan.path);
+  if (const std::uint32_t listedNth = ++scan.listRequests;
+      listRefused(listed->listed, listed->list)) {
+    scan.setAsideList(listed->listed, listed->list, listedNth);
     return PortOutcome::Listed;
   }
   identifyEntries(port, *listed, vroc::kNonRaidListEntriesOffset, drives, DriverKind::VrocNonRaid,
@@ -198,6 +230,7 @@ PortOutcome scanPort(platform::Handle port, PortScan& scan) {
   std::array<std::uint8_t, vroc::kCountRequestSize> volumeCount{};
   vroc::buildCountRequest(volumeCount, vroc::kRaidVolumeCountCode);
   sendDeviceRequest(port, platform::kIoctlScsiMiniport, volumeCount);
+  ++scan.listRequests;
   const std::uint32_t volumes = vroc::readRaidVolumeCount(volumeCount);
   if (volumes == 0) {
     return listNonRaidDrives(port, scan);

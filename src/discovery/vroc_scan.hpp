@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/disk_info.hpp"
 
@@ -18,6 +19,12 @@ struct VrocScan {
   // not be read ("\\.\ScsiN:"), the RAID volumes after the first ("RAID
   // volumes 2 to k of \\.\ScsiN:").
   UnexaminedList unexamined;
+  // Every drive the port listed, in list order.
+  std::vector<ObservedVrocEntry> entries;
+  // The list request the port did not serve, and the members the volume
+  // information counted that no list named.
+  std::optional<ObservedListFailure> listFailure;
+  std::uint32_t unlistedMembers = 0;
 };
 
 // Sets vrocScsiPort to the port that answered. The "dwError" lines it prints

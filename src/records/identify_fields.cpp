@@ -30,6 +30,34 @@ std::wstring textWholeField(std::span<const std::uint8_t> field) {
   return text;
 }
 
+namespace {
+
+std::string fieldBytes(std::span<const std::uint8_t> data, std::size_t offset, std::size_t size) {
+  if (!fieldInside(data, offset, size)) {
+    return {};
+  }
+  const auto field = data.subspan(offset, size);
+  return std::string(field.begin(), field.end());
+}
+
+}  // namespace
+
+RawFields rawFieldsOf(std::span<const std::uint8_t> identifyData) {
+  RawFields fields;
+  fields.model = fieldBytes(identifyData, kMnOffset, kMnSize);
+  fields.serial = fieldBytes(identifyData, kSnOffset, kSnSize);
+  fields.firmware = fieldBytes(identifyData, kFrOffset, kFrSize);
+  if (fieldInside(identifyData, kFwugOffset, 1)) {
+    fields.versionMajor = loadLe16(identifyData, kVerMajorOffset);
+    fields.versionMinor = loadLe8(identifyData, kVerMinorOffset);
+    fields.versionTertiary = loadLe8(identifyData, kVerTertiaryOffset);
+    fields.mdts = loadLe8(identifyData, kMdtsOffset);
+    fields.frmw = loadLe8(identifyData, kFrmwOffset);
+    fields.fwug = loadLe8(identifyData, kFwugOffset);
+  }
+  return fields;
+}
+
 std::int32_t granularityFor(std::uint16_t versionMajor, std::uint8_t versionMinor,
                             std::uint8_t fwug) {
   if (versionMajor >= 1 && versionMinor >= 3 && fwug != 0) {

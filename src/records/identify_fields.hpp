@@ -5,7 +5,8 @@
 //        4    20  SN  serial number
 //       24    40  MN  model number
 //       64     8  FR  firmware revision
-//       80     4  VER (81: minor MNR, 82-83: major MJR)
+//       77     1  MDTS maximum data transfer size (a power of two of 4 KiB pages)
+//       80     4  VER (80: tertiary TER, 81: minor MNR, 82-83: major MJR)
 //      260     1  FRMW
 //      319     1  FWUG firmware update granularity (4 KiB units)
 #pragma once
@@ -23,11 +24,32 @@ inline constexpr std::size_t kMnOffset = 24;
 inline constexpr std::size_t kMnSize = 40;
 inline constexpr std::size_t kFrOffset = 64;
 inline constexpr std::size_t kFrSize = 8;
+inline constexpr std::size_t kMdtsOffset = 77;
+inline constexpr std::size_t kVerTertiaryOffset = 80;
 inline constexpr std::size_t kVerMinorOffset = 81;
 inline constexpr std::size_t kVerMajorOffset = 82;
 inline constexpr std::size_t kFrmwOffset = 260;
 inline constexpr std::size_t kFwugOffset = 319;
 inline constexpr std::size_t kDataSize = 4096;
+
+// The fields as the drive returned them, before any text rule: MN, SN and FR
+// byte for byte (zero bytes included), VER, MDTS, FRMW and FWUG.
+struct RawFields {
+  std::string model;
+  std::string serial;
+  std::string firmware;
+  std::uint16_t versionMajor = 0;
+  std::uint8_t versionMinor = 0;
+  std::uint8_t versionTertiary = 0;
+  std::uint8_t fwug = 0;
+  std::uint8_t mdts = 0;
+  std::uint8_t frmw = 0;
+  friend bool operator==(const RawFields&, const RawFields&) = default;
+};
+
+// The raw fields of Identify Controller data; a field outside data stays
+// empty or 0.
+RawFields rawFieldsOf(std::span<const std::uint8_t> identifyData);
 
 // One byte of drive text as the package keeps it. NVMe fills its text fields
 // with printable ASCII and blanks; a C0 or C1 control byte (0x00 to 0x1F,

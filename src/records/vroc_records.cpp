@@ -96,6 +96,10 @@ std::optional<VrocDiskEntry> readDiskEntry(std::span<const std::uint8_t> list,
     out.serialText.push_back(static_cast<char>(identify::driveTextCharacter(byte)));
   }
   out.pathId = loadLe32(entry, kEntryPathIdOffset);
+  const auto model = entry.subspan(kEntryModelOffset, kEntryModelSize);
+  out.modelBytes.assign(model.begin(), model.end());
+  const auto serial = entry.subspan(kEntrySerialOffset, identify::kSnSize);
+  out.serialBytes.assign(serial.begin(), serial.end());
   return out;
 }
 

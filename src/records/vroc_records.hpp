@@ -93,6 +93,10 @@ struct VrocDiskEntry {
   std::wstring modelNumber;  // all 40 bytes, one character per byte
   std::string serialText;    // up to the first zero byte, at most 48 bytes
   std::uint32_t pathId = 0;
+  // The entry's MN bytes and its first 20 serial bytes (SN's width) as the
+  // driver wrote them.
+  std::string modelBytes;
+  std::string serialBytes;
 };
 
 // Entry index of a list whose entries start at entriesOffset; nullopt when the

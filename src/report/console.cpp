@@ -49,7 +49,14 @@ void printErrorLine(std::string_view text, int lineEnds) {
 
 StepOutcome failedStep(int code, std::string text, std::uint32_t systemError, int lineEnds) {
   printErrorLine(text, lineEnds);
-  return {code, std::move(text), systemError};
+  return {code, std::move(text), systemError, std::nullopt};
+}
+
+StepOutcome failedStep(int code, std::string text, const FailedRequest& request, int lineEnds) {
+  const std::uint32_t systemError = request.form == FailureForm::Error ? request.value : 0;
+  StepOutcome outcome = failedStep(code, std::move(text), systemError, lineEnds);
+  outcome.failedRequest = request;
+  return outcome;
 }
 
 NarrowOut& NarrowOut::operator<<(std::string_view text) {

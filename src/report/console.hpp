@@ -62,6 +62,9 @@ void printErrorLine(std::string_view text, int lineEnds = 2);
 // A failed step: prints its error line and returns its outcome, which carries
 // the line's text as the step's diagnostic.
 StepOutcome failedStep(int code, std::string text, std::uint32_t systemError = 0, int lineEnds = 2);
+// The same for a step that failed on a request: the outcome names it, and its
+// system error is the request's last error when the call failed.
+StepOutcome failedStep(int code, std::string text, const FailedRequest& request, int lineEnds = 2);
 
 // Test hook: while a capture is active, the sink appends to it instead of
 // writing to standard output.

@@ -9,6 +9,7 @@
 #include "platform/platform.hpp"
 #include "report/console.hpp"
 #include "report/event_entry.hpp"
+#include "report/machine_capture.hpp"
 #include "report/results_json.hpp"
 
 namespace zev {
@@ -173,6 +174,13 @@ std::int32_t writeResults(UpdateContext& context, const RunResult& result) {
     // read as this run's.
     platform::discardFile(context.jsonPath);
     wideOut << L"[ERROR] " << printableText(context.jsonPath) << L" could not be written."
+            << endLine;
+  }
+  if (context.captureRequested &&
+      !platform::writeFileSafely(context.capturePath, composeMachineCapture(context))) {
+    // A capture that could not be written is never mistaken for this run's.
+    platform::discardFile(context.capturePath);
+    wideOut << L"[ERROR] " << printableText(context.capturePath) << L" could not be written."
             << endLine;
   }
   wideOut << endLine;

@@ -14,8 +14,9 @@ OpenedDevice openOrReport(const std::wstring& path, std::uint32_t shareMode, std
     device.handle = std::move(opened.handle);
     return device;
   }
-  device.failure = failedStep(
-      failureCode, "Failed to get disk handle: 0x" + lowerHex(opened.lastError), opened.lastError);
+  device.failure =
+      failedStep(failureCode, "Failed to get disk handle: 0x" + lowerHex(opened.lastError),
+                 FailedRequest{RequestKind::Open, FailureForm::Error, opened.lastError});
   return device;
 }
 

@@ -72,23 +72,28 @@ struct SlotChoice {
   std::optional<fw::FirmwareInfo> info;  // when the reply was well formed
 };
 
-StepOutcome refusal(int code, std::string text, std::uint32_t systemError = 0) {
-  return {code, std::move(text), systemError};
+StepOutcome refusal(int code, std::string text,
+                    std::optional<FailedRequest> request = std::nullopt) {
+  const std::uint32_t systemError =
+      request && request->form == FailureForm::Error ? request->value : 0;
+  return {code, std::move(text), systemError, request};
 }
 
 SlotChoice chooseSlot(const DeviceHandle& drive, std::vector<std::uint8_t>& buffer) {
   InfoReply reply = requestFirmwareInfo(drive, buffer);
   if (!reply.outcome.delivered) {
-    return {std::nullopt,
-            refusal(kResultRequestFailed,
-                    "Get device Information Failed: 0x" + lowerHex(reply.outcome.lastError),
-                    reply.outcome.lastError),
-            std::nullopt};
+    return {
+        std::nullopt,
+        refusal(kResultRequestFailed,
+                "Get device Information Failed: 0x" + lowerHex(reply.outcome.lastError),
+                FailedRequest{RequestKind::GetInfo, FailureForm::Error, reply.outcome.lastError}),
+        std::nullopt};
   }
   if (reply.returnCode != fw::kStatusSuccess) {
     return {std::nullopt,
             refusal(kResultRequestFailed,
-                    "Get device info failed. ReturnCode: 0x" + lowerHex(reply.returnCode)),
+                    "Get device info failed. ReturnCode: 0x" + lowerHex(reply.returnCode),
+                    FailedRequest{RequestKind::GetInfo, FailureForm::ReturnCode, reply.returnCode}),
             std::nullopt};
   }
   if (!reply.info) {
@@ -154,7 +159,7 @@ StepOutcome activate(const DeviceHandle& drive, std::vector<std::uint8_t>& buffe
     return {};
   }
   if (returnCode == fw::kStatusPowerCycleRequired) {
-    return {kResultRebootRequired, {}, 0};
+    return {kResultRebootRequired, {}, 0, std::nullopt};
   }
   return failedStep(kResultFailure,
                     "Firmware activation failed. ReturnCode: 0x" + lowerHex(returnCode));
@@ -176,7 +181,9 @@ SlotRead readInboxSlots(const DiskInfo& disk) {
   }
   const OpenOutcome opened = openDevice(disk.devicePath, platform::kFileShareReadWrite, 0);
   if (!opened.ok()) {
-    SlotRead read = slotReadFailed(kResultRequestFailed, opened.lastError);
+    SlotRead read =
+        slotReadFailed(kResultRequestFailed,
+                       FailedRequest{RequestKind::Open, FailureForm::Error, opened.lastError});
     read.updateNotPossible = "Failed to get disk handle: 0x" + lowerHex(opened.lastError);
     return read;
   }
@@ -202,7 +209,7 @@ StepOutcome updateThroughInbox(const DiskInfo& disk, std::uint32_t& transferLeng
       ImagePieces::plan(image, transferLength, pieceSize, inboxfw::kRequestOverhead);
   auto buffer = pieces ? requestBuffer(disk) : std::nullopt;
   if (!buffer) {
-    return {kResultFailure, {}, 0};
+    return {kResultFailure, {}, 0, std::nullopt};
   }
 
   const OpenedDevice drive =

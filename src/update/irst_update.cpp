@@ -69,7 +69,7 @@ StepOutcome updateThroughIrst(const DiskInfo& disk, std::uint32_t& transferLengt
   }
   const StepOutcome downloaded = irstDownload(controller.handle.get(), disk, image, transferLength);
   if (downloaded.code != 0) {
-    return {kResultFailure, downloaded.diagnostic, downloaded.systemError};
+    return {kResultFailure, downloaded.diagnostic, downloaded.systemError, std::nullopt};
   }
   return irstActivate(controller.handle.get(), static_cast<std::uint32_t>(disk.pathId));
 }
@@ -115,17 +115,22 @@ StepOutcome irstDownload(platform::Handle handle, const DiskInfo& disk,
 SlotRead readIrstSlots(const DiskInfo& disk) {
   const OpenOutcome opened = openDevice(disk.devicePath, 0, 0);
   if (!opened.ok()) {
-    return slotReadFailed(kResultRequestFailed, opened.lastError);
+    return slotReadFailed(kResultRequestFailed,
+                          FailedRequest{RequestKind::Open, FailureForm::Error, opened.lastError});
   }
   std::vector<std::uint8_t> request(irst::kGetInfoRequestSize, 0);
   irst::writeGetInfoRequest(request, intel::pathIdByte(disk.pathId));
   const RequestOutcome outcome =
       sendDeviceRequest(opened.handle.get(), platform::kIoctlScsiMiniport, request);
   if (!outcome.delivered) {
-    return slotReadFailed(kResultRequestFailed, outcome.lastError);
+    return slotReadFailed(
+        kResultRequestFailed,
+        FailedRequest{RequestKind::GetInfo, FailureForm::Error, outcome.lastError});
   }
-  if (srb::readReturnCode(request) != fw::kStatusSuccess) {
-    return slotReadFailed(kResultFailure);
+  if (const std::uint32_t returnCode = srb::readReturnCode(request);
+      returnCode != fw::kStatusSuccess) {
+    return slotReadFailed(kResultFailure,
+                          FailedRequest{RequestKind::GetInfo, FailureForm::ReturnCode, returnCode});
   }
   const auto dataOffset = fw::readDataBufferOffset(request, irst::kRequestBlockOffset);
   const auto info = dataOffset ? fw::readFirmwareInfoV2(request, *dataOffset) : std::nullopt;
@@ -163,7 +168,7 @@ StepOutcome irstActivate(platform::Handle handle, std::uint32_t pathId) {
   if (line->result == kResultRebootRequired) {
     narrowOut << "  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER." << endLine
               << endLine << endLine;
-    return {kResultRebootRequired, {}, 0};
+    return {kResultRebootRequired, {}, 0, std::nullopt};
   }
   return failedStep(
       line->result,

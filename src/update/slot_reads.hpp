@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "core/disk_info.hpp"
 #include "core/slot_state.hpp"
@@ -23,7 +24,8 @@ SlotRead readInboxSlots(const DiskInfo& disk);
 SlotRead readIrstSlots(const DiskInfo& disk);
 SlotRead readVrocSlots(const DiskInfo& disk, std::int32_t vrocScsiPort);
 
-// The outcome of a slot read that failed.
-SlotRead slotReadFailed(int code, std::uint32_t systemError = 0);
+// The outcome of a slot read that failed; request: the request that failed
+// and how (its last error becomes the step's system error).
+SlotRead slotReadFailed(int code, std::optional<FailedRequest> request = std::nullopt);
 
 }  // namespace zev

@@ -132,19 +132,29 @@ StepOutcome vrocDownload(platform::Handle handle, const DiskInfo& disk,
 SlotRead readVrocSlots(const DiskInfo& disk, std::int32_t vrocScsiPort) {
   const OpenOutcome opened = openDevice(vroc::scsiPortPath(vrocScsiPort), 0, 0);
   if (!opened.ok()) {
-    return slotReadFailed(kResultRequestFailed, opened.lastError);
+    return slotReadFailed(
+        kResultRequestFailed,
+        FailedRequest{RequestKind::ScsiPortOpen, FailureForm::Error, opened.lastError});
   }
   std::vector<std::uint8_t> request(vroc::kSlotLogRequestSize, 0);
   vroc::buildSlotLogRequest(request, disk.vrocDiskId);
   const RequestOutcome outcome =
       sendDeviceRequest(opened.handle.get(), platform::kIoctlScsiMiniport, request);
   if (!outcome.delivered) {
-    return slotReadFailed(kResultRequestFailed, outcome.lastError);
+    return slotReadFailed(
+        kResultRequestFailed,
+        FailedRequest{RequestKind::GetInfo, FailureForm::Error, outcome.lastError});
   }
-  const auto log = srb::readReturnCode(request) != 0 ||
-                           vroc::completionFailed(vroc::readCompletionDword3(request))
-                       ? std::nullopt
-                       : vroc::readSlotLog(request);
+  if (const std::uint32_t returnCode = srb::readReturnCode(request); returnCode != 0) {
+    return slotReadFailed(kResultFailure,
+                          FailedRequest{RequestKind::GetInfo, FailureForm::ReturnCode, returnCode});
+  }
+  if (const std::uint32_t completion = vroc::readCompletionDword3(request);
+      vroc::completionFailed(completion)) {
+    return slotReadFailed(kResultFailure,
+                          FailedRequest{RequestKind::GetInfo, FailureForm::Completion, completion});
+  }
+  const auto log = vroc::readSlotLog(request);
   if (!log) {
     return slotReadFailed(kResultFailure);
   }

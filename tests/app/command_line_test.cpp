@@ -25,7 +25,8 @@ const std::string kUsage =
     "/log=<FILEPATH>     Write installation log to a specified file.\n"
     "/c                  Check which drives need this update; change nothing.\n"
     "/json=<FILEPATH>    Write the results as JSON to a specified file.\n"
-    "/rc=msi             Return Windows Installer codes: 3010 reboot, 1618 busy, 1603 failure.\n";
+    "/rc=msi             Return Windows Installer codes: 3010 reboot, 1618 busy, 1603 failure.\n"
+    "/capture=<FILEPATH> Write the drives and devices found as a machine file.\n";
 
 struct Parsed {
   int result = 0;
@@ -107,6 +108,8 @@ TEST_F(CommandLine, SilentSwitchAndRejectedArguments) {
       {L"/check", 0, false, true},
       {L"/json=", 0, false, true},
       {L"/JSON=x", 0, false, true},
+      {L"/capture=", 0, false, true},
+      {L"/CAPTURE=x", 0, false, true},
   };
   for (const SwitchCase& c : cases) {
     const Parsed p = parse({c.argument});
@@ -184,6 +187,8 @@ TEST_F(CommandLine, CheckAndResultsOptionsStandAnywhere) {
   EXPECT_TRUE(p.silent);
   EXPECT_TRUE(p.checkOnly);
   EXPECT_TRUE(fs::exists(fs::path(json)));
+  // A capture writes what a check finds.
+  EXPECT_TRUE(parse({L"/capture=" + path("machine.json")}).checkOnly);
   // One file for both is refused for the option that names it second.
   const Parsed same = parse({L"/log=" + log, L"/json=" + log});
   EXPECT_EQ(same.result, 0);
@@ -215,15 +220,22 @@ struct SameFileCase {
   bool firstLeftBehind;  // the file exists after the rejection
 };
 
-// "/log=" and "/json=" naming one file under two spellings are refused as
+// "/log=", "/json=" and "/capture=" naming one file under two spellings are refused as
 // one spelling is, by the file's identity: a relative and an absolute path,
 // "./", "..", a hard link. A results file the check created goes again.
 TEST_F(CommandLine, OneFileUnderTwoSpellingsIsRefused) {
   const std::wstring absolute = path("a.txt");
   const SameFileCase cases[] = {
-      {L"/log=a.txt", L"/json=a.txt", true},         {L"/log=a.txt", L"/json=./a.txt", true},
-      {L"/json=a.txt", L"/log=./a.txt", false},      {L"/log=a.txt", L"/json=" + absolute, true},
-      {L"/json=sub/../a.txt", L"/log=a.txt", false}, {L"/log=hard.txt", L"/json=a.txt", true},
+      {L"/log=a.txt", L"/json=a.txt", true},
+      {L"/log=a.txt", L"/json=./a.txt", true},
+      {L"/json=a.txt", L"/log=./a.txt", false},
+      {L"/log=a.txt", L"/json=" + absolute, true},
+      {L"/json=sub/../a.txt", L"/log=a.txt", false},
+      {L"/log=hard.txt", L"/json=a.txt", true},
+      {L"/capture=a.txt", L"/log=./a.txt", false},
+      {L"/log=a.txt", L"/capture=" + absolute, true},
+      {L"/json=a.txt", L"/capture=a.txt", false},
+      {L"/capture=a.txt", L"/json=sub/../a.txt", false},
   };
   fs::create_directories(dir_ / "sub");
   for (const SameFileCase& c : cases) {
@@ -241,7 +253,7 @@ TEST_F(CommandLine, OneFileUnderTwoSpellingsIsRefused) {
   }
 }
 
-// A results file the check created that no run will write is removed: the
+// A results or capture file the check created that no run will write is removed: the
 // command line was rejected, or a later option replaced it. One that existed
 // before stays as it was.
 TEST_F(CommandLine, AResultsFileTheCheckCreatedGoesWhenNoRunWritesIt) {
@@ -249,6 +261,8 @@ TEST_F(CommandLine, AResultsFileTheCheckCreatedGoesWhenNoRunWritesIt) {
       {L"/json=r.json", L"/x"},
       {L"/json=r.json", L"/log=missing-dir/x.log"},
       {L"/json=r.json", L"/json=s.json"},
+      {L"/capture=r.json", L"/x"},
+      {L"/capture=r.json", L"/capture=s.json"},
   };
   for (const auto& args : lines) {
     fs::remove(dir_ / "r.json");

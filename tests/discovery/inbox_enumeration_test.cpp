@@ -144,9 +144,9 @@ TEST(InboxEnumeration, UnopenableDiskIsSetAsideAndTheWalkGoesOn) {
   ASSERT_EQ(candidates.size(), 2u);
   EXPECT_EQ(candidates[0].devicePath, L"\\\\.\\PHYSICALDRIVE0");
   EXPECT_EQ(candidates[1].devicePath, L"\\\\.\\PHYSICALDRIVE2");
-  EXPECT_EQ(
-      unexamined,
-      (UnexaminedList{{sim.inboxInterfacePath(1), 5, false, "Failed to get disk handle: 0x5", 1}}));
+  EXPECT_EQ(unexamined,
+            (UnexaminedList{{sim.inboxInterfacePath(1), 5, false, "Failed to get disk handle: 0x5",
+                             1, FailedRequest{RequestKind::Open, FailureForm::Error, 5}}}));
   EXPECT_EQ(sim.calls(zevsim::CallKind::DestroyDeviceInfoList).size(), 1u);
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
   EXPECT_EQ(sim.console(), "  [ERROR] Failed to get disk handle: 0x5\n\n");
@@ -162,8 +162,10 @@ TEST(InboxEnumeration, FailedDeviceNumberSkipsOnlyThatDisk) {
   EXPECT_EQ(enumerateInboxNvmeDisks(candidates, unexamined), 1);
   ASSERT_EQ(candidates.size(), 1u);
   EXPECT_EQ(candidates[0].devicePath, L"\\\\.\\PHYSICALDRIVE1");
-  EXPECT_EQ(unexamined, (UnexaminedList{{sim.inboxInterfacePath(0), 1117, false,
-                                         "Get device number failed: 0x45d"}}));
+  EXPECT_EQ(
+      unexamined,
+      (UnexaminedList{{sim.inboxInterfacePath(0), 1117, false, "Get device number failed: 0x45d", 0,
+                       FailedRequest{RequestKind::DeviceNumber, FailureForm::Error, 1117}}}));
   EXPECT_EQ(sim.console(), "  [ERROR] Get device number failed: 0x45d\n\n");
   // Only one device-number request per disk, though disk a has more NVMe
   // identifiers: a disk whose request failed is done.

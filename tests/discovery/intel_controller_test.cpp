@@ -400,8 +400,10 @@ TEST(EnumerateIntelControllerDisks, ADiskThatDoesNotOpenIsSetAsideAndTheWalkGoes
   ASSERT_EQ(result.candidates.size(), 2u);
   EXPECT_EQ(result.candidates[0].pathId, 1);
   EXPECT_EQ(result.candidates[1].pathId, 3);
-  EXPECT_EQ(result.unexamined, (UnexaminedList{{wide(pass[1].interfacePath), 5, false,
-                                                "Failed to get disk handle: 0x5", 1}}));
+  EXPECT_EQ(
+      result.unexamined,
+      (UnexaminedList{{wide(pass[1].interfacePath), 5, false, "Failed to get disk handle: 0x5", 1,
+                       FailedRequest{RequestKind::Open, FailureForm::Error, 5}}}));
   EXPECT_EQ(sim.console(), "  [ERROR] Failed to get disk handle: 0x5\n\n");
   EXPECT_EQ(sim.machine().handlesLeftOpen(), 0u);
 }

@@ -101,6 +101,7 @@ check_banner "rejected argument" "$work/usage.out"
   printf '%-20s%s\n' '/c' 'Check which drives need this update; change nothing.'
   printf '%-20s%s\n' '/json=<FILEPATH>' 'Write the results as JSON to a specified file.'
   printf '%-20s%s\n' '/rc=msi' 'Return Windows Installer codes: 3010 reboot, 1618 busy, 1603 failure.'
+  printf '%-20s%s\n' '/capture=<FILEPATH>' 'Write the drives and devices found as a machine file.'
 } >"$work/usage.expected"
 expect_same "rejected argument: usage block, \"\\n\" line breaks" "$work/usage.expected" \
   "$work/usage.out"

@@ -1,0 +1,195 @@
+// The capture ("/capture="), end to end: for every example machine (every
+// golden scenario's machine among them), a check on the machine file the
+// check captured prints, logs and reports what the check on the original
+// did, and captures the same file again; an update on the capture gives every
+// drive the outcome the update on the original gave it, unless an update
+// meets what a check never reads. The cases where the round trip cannot hold
+// are listed with their reasons.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "launcher.hpp"
+#include "report/console.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+// What a check cannot see, so that the run on the capture differs.
+const std::map<std::string, std::string>& checkExceptions() {
+  static const std::map<std::string, std::string> table = {};
+  return table;
+}
+const std::map<std::string, std::string>& updateExceptions() {
+  static const std::map<std::string, std::string> table = {
+      {"demo", "a drive's activation (powerCycle) is not read by a check"},
+      {"irst_raid1_power_cycle", "a drive's activation (powerCycle) is not read by a check"},
+  };
+  return table;
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+struct PackageRun {
+  int status = -1;
+  std::string output;
+  std::string log;
+  std::string results;
+  std::string capture;
+  json report;
+};
+
+// The package on machine with options; the log, results and capture files
+// named the same in every run, so that the texts compare whole.
+PackageRun runOn(const fs::path& machine, const fs::path& work,
+                 const std::vector<std::string>& options) {
+  for (const char* name : {"run.log", "run.json", "capture.json", "report.json"}) {
+    fs::remove(work / name);
+  }
+  std::vector<std::wstring> args = {L"zev-sim",
+                                    L"--clock",
+                                    L"2027-02-01T09:05:03",
+                                    L"--argv0",
+                                    L"C:\\pkg\\zev.exe",
+                                    L"--report",
+                                    zevlauncher::wideFromUtf8((work / "report.json").string()),
+                                    L"--machine",
+                                    zevlauncher::wideFromUtf8(machine.string()),
+                                    L"--"};
+  for (const std::string& option : options) {
+    args.push_back(zevlauncher::wideFromUtf8(option));
+  }
+  PackageRun run;
+  {
+    zev::ConsoleCapture capture;
+    run.status = zevlauncher::runLauncher(args);
+    run.output = capture.text();
+  }
+  run.log = readFile(work / "run.log");
+  run.results = readFile(work / "run.json");
+  run.capture = readFile(work / "capture.json");
+  run.report = json::parse(readFile(work / "report.json"), nullptr, false);
+  return run;
+}
+
+// Per drive of the results file its decision and result code; and the
+// revisions the drives that took an image run after their next reset.
+std::pair<json, std::multiset<std::string>> updateOutcome(const PackageRun& run) {
+  json decisions = json::array();
+  const json results = json::parse(run.results);
+  for (const json& drive : results.at("drives")) {
+    decisions.push_back({drive.at("devicePath"), drive.at("decision"), drive.at("resultCode")});
+  }
+  std::multiset<std::string> afterReset;
+  for (const json& drive : run.report.at("drives")) {
+    if (drive.value("downloadedBytes", 0) > 0) {
+      afterReset.insert(drive.at("firmwareAfterReset").get<std::string>());
+    }
+  }
+  return {decisions, afterReset};
+}
+
+// A fault only an update meets: a download or an activation.
+bool hasUpdateFault(const json& machine) {
+  bool found = false;
+  const auto visit = [&](const json& value, const auto& self) -> void {
+    if (value.is_object()) {
+      const std::string request = value.value("request", "");
+      found = found || request == "download" || request == "activate";
+    }
+    if (value.is_structured()) {
+      for (const json& child : value) {
+        self(child, self);
+      }
+    }
+  };
+  visit(machine, visit);
+  return found;
+}
+
+std::vector<std::string> machineNames() {
+  std::set<std::string> names;
+  const fs::path root(ZEV_SOURCE_DIR);
+  for (const auto& entry : fs::directory_iterator(root / "examples" / "machines")) {
+    names.insert(entry.path().stem().string());
+  }
+  for (const auto& entry : fs::directory_iterator(root / "tests" / "golden")) {
+    const json scenario = json::parse(readFile(entry.path() / "scenario.json"));
+    names.insert(
+        fs::path(scenario.value("machine", "examples/machines/demo.json")).stem().string());
+  }
+  return {names.begin(), names.end()};
+}
+
+class CaptureRoundTrip : public testing::TestWithParam<std::string> {};
+
+TEST_P(CaptureRoundTrip, ChecksAndUpdatesAsTheOriginal) {
+  const fs::path original =
+      fs::path(ZEV_SOURCE_DIR) / "examples" / "machines" / (GetParam() + ".json");
+  const fs::path work = fs::temp_directory_path() / ("zev-capture-" + GetParam());
+  fs::remove_all(work);
+  fs::create_directories(work);
+  const fs::path captured = work / "machine.json";
+  const std::vector<std::string> check = {"/c", "/s", "/log=" + (work / "run.log").string(),
+                                          "/json=" + (work / "run.json").string(),
+                                          "/capture=" + (work / "capture.json").string()};
+
+  const PackageRun first = runOn(original, work, check);
+  ASSERT_FALSE(first.capture.empty());
+  std::ofstream(captured, std::ios::binary) << first.capture;
+  const PackageRun second = runOn(captured, work, check);
+  const bool same = second.status == first.status && second.output == first.output &&
+                    second.log == first.log && second.results == first.results &&
+                    second.capture == first.capture;
+  if (const auto exception = checkExceptions().find(GetParam());
+      exception != checkExceptions().end()) {
+    EXPECT_FALSE(same) << "listed as an exception, but the check round-trips: "
+                       << exception->second;
+  } else {
+    EXPECT_EQ(second.status, first.status);
+    EXPECT_EQ(second.output, first.output);
+    EXPECT_EQ(second.log, first.log);
+    EXPECT_EQ(second.results, first.results);
+    EXPECT_EQ(second.capture, first.capture) << "a capture of the capture differs";
+  }
+
+  if (!hasUpdateFault(json::parse(readFile(original)))) {
+    const std::vector<std::string> update = {"/s", "/json=" + (work / "run.json").string()};
+    const auto before = updateOutcome(runOn(original, work, update));
+    const auto after = updateOutcome(runOn(captured, work, update));
+    if (const auto exception = updateExceptions().find(GetParam());
+        exception != updateExceptions().end()) {
+      EXPECT_NE(after, before) << "listed as an exception, but the update round-trips: "
+                               << exception->second;
+    } else {
+      EXPECT_EQ(after.first, before.first);
+      EXPECT_EQ(after.second, before.second);
+    }
+  }
+  fs::remove_all(work);
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, CaptureRoundTrip, testing::ValuesIn(machineNames()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           std::string name = info.param;
+                           std::replace_if(
+                               name.begin(), name.end(),
+                               [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
+                               '_');
+                           return name;
+                         });
+
+}  // namespace
