@@ -149,6 +149,13 @@ TEST_P(CaptureRoundTrip, ChecksAndUpdatesAsTheOriginal) {
 
   const PackageRun first = runOn(original, work, check);
   ASSERT_FALSE(first.capture.empty());
+  // A capture is a check: no drive received a piece, an activation or a
+  // commit, and no file was written but the three named and the report.
+  for (const json& drive : first.report.at("drives")) {
+    const json requests = drive.value("requests", json::object());
+    EXPECT_EQ(requests.value("download", 0) + requests.value("activate", 0), 0) << drive;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(work), fs::directory_iterator()), 4);
   std::ofstream(captured, std::ios::binary) << first.capture;
   const PackageRun second = runOn(captured, work, check);
   const bool same = second.status == first.status && second.output == first.output &&
