@@ -146,6 +146,10 @@ expect_same "invalid log path: the invalid-path line only" "$work/badlog.expecte
 log_unix="$work/install.log"
 log_win=$(zev_windows_path "$log_unix")
 printf 'stale text of an earlier run\n' >"$log_unix"
+# The first run registers the event source: no key of an earlier check of
+# this prefix (the same prefix checks the unsigned and the signed file).
+wine reg delete 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\ZEV_TQ270c' /f \
+  </dev/null >/dev/null 2>&1
 # Wine 8's ReportEventW prints each string on its eventlog channel (an
 # Error entry as err, an Information entry as trace).
 WINEDEBUG=trace+eventlog run silent /s "/log=$log_win"
