@@ -87,7 +87,9 @@ sub hasUpdateFault {
 sub differences {
   my ($first, $second, @keys) = @_;
   return map {
-    $first->{$_} eq $second->{$_} ? () : "$_ differs at " . firstDifference($first->{$_}, $second->{$_})
+    $first->{$_} eq $second->{$_}
+        ? ()
+        : "$_ differs at " . firstDifference($first->{$_}, $second->{$_})
   } @keys;
 }
 
@@ -97,7 +99,8 @@ for my $name (@names) {
   my $work = tempdir("zev-capture-$name.XXXXXX", TMPDIR => 1, CLEANUP => 1);
   my $captured = "$work/machine.json";
   my @check = ('/c', '/s', '/log=' . windowsPath("$work/run.log"),
-               '/json=' . windowsPath("$work/run.json"), '/capture=' . windowsPath("$work/capture.json"));
+               '/json=' . windowsPath("$work/run.json"),
+               '/capture=' . windowsPath("$work/capture.json"));
   my @problems;
 
   my $first = runOn($work, $original, @check);
@@ -111,7 +114,8 @@ for my $name (@names) {
     my $second = runOn($work, $captured, @check);
     my @differ = differences($first, $second, qw(status output log results capture));
     if (exists $exceptions->{check}{$name}) {
-      push @problems, "listed as an exception, but the check round-trips: $exceptions->{check}{$name}"
+      push @problems,
+          "listed as an exception, but the check round-trips: $exceptions->{check}{$name}"
           unless @differ;
     } else {
       push @problems, map { "the check on the capture: $_" } @differ;
@@ -126,7 +130,8 @@ for my $name (@names) {
             "listed as an exception, but the update round-trips: $exceptions->{update}{$name}"
             if $after eq $before;
       } elsif ($after ne $before) {
-        push @problems, "the update on the capture differs:\n    original: $before\n    capture:  $after";
+        push @problems,
+            "the update on the capture differs:\n    original: $before\n    capture:  $after";
       }
     }
   }
@@ -139,6 +144,7 @@ for my $name (@names) {
   }
 }
 
-printf "%d of %d machines round-trip through zev-sim.exe under Wine; %d runs in %.1f s, %.2f s each\n",
+printf "%d of %d machines round-trip through zev-sim.exe under Wine; "
+    . "%d runs in %.1f s, %.2f s each\n",
     @names - $failures, scalar @names, $runs, $seconds, $runs ? $seconds / $runs : 0;
 exit($failures ? 1 : 0);

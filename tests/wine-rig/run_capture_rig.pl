@@ -158,10 +158,19 @@ for my $machine (@machines) {
     return \%kept;
   };
 
-  my $start = time;
-  my $rig = $keep->('rig', runTo("$work/rig.out", "$work/rig.err", "$source/scripts/wine_rig.sh",
-                                 '--clock', $clock, '--machine', "$source/$machine", '--', @args));
-  $rigSeconds += time - $start;
+  # A set-up the rig could not finish (status 2, its line on standard error,
+  # the executable not run) is run once more in a fresh prefix: under load,
+  # Wine's service manager sometimes fails to start the driver (error 1722).
+  my $rig;
+  for my $attempt (1, 2) {
+    my $start = time;
+    $rig = $keep->('rig', runTo("$work/rig.out", "$work/rig.err", "$source/scripts/wine_rig.sh",
+                                '--clock', $clock, '--machine', "$source/$machine", '--', @args));
+    $rigSeconds += time - $start;
+    last unless $rig->{status} >> 8 == 2
+        && $rig->{stderr} =~ /^wine_rig\.sh: the machine could not be set up$/m;
+    print "     $name: the rig's set-up failed, run again: $rig->{stderr}" if $attempt == 1;
+  }
   open(my $fh, '>:raw', "$work/rig.json") or die "$work/rig.json: $!\n";
   print $fh $rig->{capture};
   close $fh;
@@ -193,7 +202,8 @@ for my $machine (@machines) {
                  results => 'results file', capture => 'capture');
     for my $what (qw(status output log results capture)) {
       next if $replay->{$what} eq $rig->{$what};
-      push @problems, "zev-sim.exe's check on the rig's capture: its $label{$what} differs from the rig's"
+      push @problems,
+          "zev-sim.exe's check on the rig's capture: its $label{$what} differs from the rig's"
           . ($what eq 'status' ? ": $replay->{status}, the rig's $rig->{status}"
                                : ' at ' . firstDifference($rig->{$what}, $replay->{$what}));
     }
