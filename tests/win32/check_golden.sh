@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs the golden end-to-end scenarios (tests/golden/) with zev-sim.exe under
 # Wine: the same bytes on standard output and in the log as on the host
-# (run_golden.pl); or, with a third argument, another check of zev-sim.exe
-# under Wine in the same prefix, the Perl script named, which takes the same
-# two arguments (run_capture_round_trip.pl: the capture's round trip).
+# (run_golden.pl); or, with a third argument, another Perl script that runs
+# zev-sim.exe under Wine, with the same two arguments: the capture's round
+# trip (run_capture_round_trip.pl) or the rig's captures against zev-sim.exe's
+# (tests/wine-rig/run_capture_rig.pl).
 #
 #   check_golden.sh PATH/zev-sim.exe SOURCE_DIR [SCRIPT]
 set -uo pipefail
