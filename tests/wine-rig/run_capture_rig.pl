@@ -123,7 +123,7 @@ sub simSide {
   $inbox{ $_->{drive} }++ for @{ $capture->{inbox} // [] };
   for my $id (grep { $inbox{$_} == 1 } keys %inbox) {
     for my $fault (@{ $drives{$id}{faults} // [] }) {
-      next unless $fault->{request} eq 'open' && exists $nextOnOpen{ $fault->{nth} };
+      next unless $fault->{request} eq 'open' && exists $nextOnOpen{ $fault->{nth} // 0 };
       @$fault{qw(request nth error)} = ($nextOnOpen{ $fault->{nth} }, 1, 6);
     }
   }
