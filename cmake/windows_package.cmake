@@ -148,7 +148,15 @@ if(ZEV_BUILD_TESTS)
   add_test(NAME win32.golden_scenarios
            COMMAND bash ${CMAKE_SOURCE_DIR}/tests/win32/check_golden.sh
                    $<TARGET_FILE:zev-sim> ${CMAKE_SOURCE_DIR})
-  set_tests_properties(win32.package_executable win32.golden_scenarios PROPERTIES TIMEOUT 600)
+  # The capture's round trip through zev-sim.exe: a check on the capture of
+  # every example machine as on the original, an update with the same
+  # outcomes.
+  add_test(NAME win32.capture_round_trip
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/win32/check_golden.sh
+                   $<TARGET_FILE:zev-sim> ${CMAKE_SOURCE_DIR}
+                   ${CMAKE_SOURCE_DIR}/tests/win32/run_capture_round_trip.pl)
+  set_tests_properties(win32.package_executable win32.golden_scenarios win32.capture_round_trip
+                       PROPERTIES TIMEOUT 600)
 endif()
 
 # --- The Wine rig: the package on an emulated machine under Wine ---

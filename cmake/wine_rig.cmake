@@ -40,6 +40,12 @@ image=${ZEV_IMAGE_FILE}
 if(ZEV_BUILD_TESTS)
   add_test(NAME win32.wine_rig_golden
            COMMAND perl ${CMAKE_SOURCE_DIR}/tests/wine-rig/run_golden_rig.pl ${CMAKE_SOURCE_DIR})
-  set_tests_properties(win32.wine_rig_golden PROPERTIES TIMEOUT 900
+  # The executable's capture through the rig against zev-sim.exe's of the
+  # same machine (zev-sim.exe under Wine in a prefix of its own).
+  add_test(NAME win32.wine_rig_capture
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/win32/check_golden.sh
+                   $<TARGET_FILE:zev-sim> ${CMAKE_SOURCE_DIR}
+                   ${CMAKE_SOURCE_DIR}/tests/wine-rig/run_capture_rig.pl)
+  set_tests_properties(win32.wine_rig_golden win32.wine_rig_capture PROPERTIES TIMEOUT 900
                        ENVIRONMENT "ZEV_RIG_BUILD=${CMAKE_BINARY_DIR}")
 endif()

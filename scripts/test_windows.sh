@@ -4,9 +4,11 @@
 # - the unit tests (zev_tests, zev_win32_tests) through CTest, which runs them
 #   with the toolchain's emulator, Wine;
 # - the real executable (tests/win32/check_package.sh);
-# - zev-sim.exe on the golden end-to-end scenarios (tests/win32/check_golden.sh);
+# - zev-sim.exe on the golden end-to-end scenarios (tests/win32/check_golden.sh)
+#   and the capture's round trip (tests/win32/run_capture_round_trip.pl);
 # - the real executable on the golden scenarios through the Wine rig
-#   (tests/wine-rig/run_golden_rig.pl, scripts/wine_rig.sh);
+#   (tests/wine-rig/run_golden_rig.pl, scripts/wine_rig.sh), and its captures
+#   against zev-sim.exe's (tests/wine-rig/run_capture_rig.pl);
 # - the release: a second build of the two executables from a copy of the
 #   source tree in a temporary folder (scripts/rebuild_release.sh), signed
 #   with a throwaway key made now (tests/win32/make_test_signer.sh), must give
