@@ -60,8 +60,8 @@ void scanVrocAfter(DiskInventory& inventory, std::size_t position, Identificatio
   if (!inventory.identified.empty() || state.vrocScsiPort != -1) {
     return;
   }
-  VrocScan scan =
-      scanVrocDisks(inventory.candidates[position], inventory.identified, state.vrocScsiPort);
+  VrocScan scan = scanVrocDisks(inventory.candidates[position], inventory.identified,
+                                state.vrocScsiPort, &inventory.observation.opens);
   state.vrocRaidPort = state.vrocRaidPort || scan.raidVolumeReported;
   if (state.vrocScsiPort != -1) {
     inventory.observation.vrocPort = state.vrocScsiPort;
@@ -90,7 +90,8 @@ void identifyCandidate(DiskInventory& inventory, std::size_t position, Identific
       // not counted: a SATA disk or another maker's drive fails it by design.
       if (candidate.driverKind == DriverKind::IrstNonRaid) {
         observeIntelIdentify(&inventory.observation, candidate.pathId,
-                             identifyIntelPassThroughDisk(candidate, inventory.identified));
+                             identifyIntelPassThroughDisk(candidate, inventory.identified,
+                                                          &inventory.observation.opens));
       } else if (const StepOutcome queried = queryCsmiRaidConfig(
                      candidate, inventory.identified, state.raidSetIndex++, &inventory.observation);
                  queried.code != 0) {
@@ -212,11 +213,12 @@ void runCheck(DiskInventory& inventory, UpdateContext& context) {
     const DriverKindRow& row = driverKindRow(disk.driverKind);
     // A slot read that fails leaves the verdict to the revision alone: a
     // check is never less usable than the update it stands for.
-    const SlotRead read = accepted ? row.readSlots(disk, vrocScsiPort) : SlotRead{};
+    const SlotRead read =
+        accepted ? row.readSlots(disk, vrocScsiPort, &inventory.observation.opens) : SlotRead{};
     if (accepted) {
       inventory.observation.slotReads.push_back(
           {static_cast<std::size_t>(&disk - inventory.identified.data()), read.slots,
-           read.step.failedRequest});
+           read.step.failedRequest, read.openNth});
     }
     DriveOutcome outcome =
         identifiedOutcome(disk, checkVerdict(disk, accepted, read, identity.imageRevision));

@@ -16,6 +16,8 @@
 
 namespace zev {
 
+struct DeviceOpens;
+
 // What every update path is given besides its drive.
 struct UpdateRun {
   std::span<const std::uint8_t> image;  // the package's image, read-only
@@ -35,7 +37,9 @@ struct DriverKindRow {
   // The results file's "driver".
   std::string_view resultsDriver;
   StepOutcome (*update)(const DiskInfo& disk, const UpdateRun& run);
-  SlotRead (*readSlots)(const DiskInfo& disk, std::int32_t vrocScsiPort);
+  // The opens of the controller's path or the VROC port it makes are
+  // counted in opens when given.
+  SlotRead (*readSlots)(const DiskInfo& disk, std::int32_t vrocScsiPort, DeviceOpens* opens);
 };
 
 }  // namespace zev

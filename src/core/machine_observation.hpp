@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/counted_open.hpp"
 #include "core/slot_state.hpp"
 #include "core/step_outcome.hpp"
 
@@ -90,6 +91,9 @@ struct ObservedSlotRead {
   std::size_t identifiedIndex = 0;
   std::optional<SlotState> slots;
   std::optional<FailedRequest> failedRequest;
+  // The read's own open among the counted opens of the device it opened (the
+  // Intel controller's path, the VROC port); 0 when it opened neither.
+  std::uint32_t openNth = 0;
 };
 
 struct MachineObservation {
@@ -115,6 +119,9 @@ struct MachineObservation {
   // The members the volume information counted and no member list named.
   std::uint32_t vrocUnlistedMembers = 0;
   std::vector<ObservedSlotRead> slotReads;
+  // Discovery's and the check's opens of the Intel controller's path and of
+  // the SCSI ports.
+  DeviceOpens opens;
 };
 
 }  // namespace zev

@@ -34,6 +34,10 @@ struct SlotRead {
   // information) and its answer would stop the update: the update's own
   // diagnostic text for it.
   std::optional<std::string> updateNotPossible;
+  // The read's own open among the counted opens of the device it opened
+  // (core/counted_open.hpp); 0 when it opened neither or they were not
+  // counted.
+  std::uint32_t openNth = 0;
 };
 
 }  // namespace zev

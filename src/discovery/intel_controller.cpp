@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "core/counted_open.hpp"
 #include "core/text.hpp"
 #include "discovery/device_property.hpp"
 #include "discovery/device_walk.hpp"
@@ -160,9 +161,11 @@ bool findIntelRaidController(RaidControllerInfo& controller, UnexaminedList& une
         // proves that it opens and is closed again at once. A controller that
         // matches and cannot be used hides every disk behind it: it is set
         // aside as not examined.
-        const OpenedDevice opened =
-            openOrReport(detail->devicePath, platform::kFileShareReadWrite,
-                         platform::kFileFlagOverlapped | platform::kFileAttributeNormal, 0);
+        const OpenedDevice opened = reportOpen(
+            openController(detail->devicePath, platform::kFileShareReadWrite,
+                           platform::kFileFlagOverlapped | platform::kFileAttributeNormal,
+                           observation != nullptr ? &observation->opens : nullptr),
+            0);
         if (!opened.ok()) {
           unexamined.push_back({detail->devicePath, opened.failure.systemError, false,
                                 opened.failure.diagnostic, 0, opened.failure.failedRequest});

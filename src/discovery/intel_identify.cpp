@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/counted_open.hpp"
 #include "core/text.hpp"
 #include "platform/device_request.hpp"
 #include "platform/platform_constants.hpp"
@@ -71,7 +72,9 @@ StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
       intel::csmiRaidConfigRequestSize(intel::kCsmiFirstRequestMembers), 0);
   intel::writeCsmiRaidConfigRequest(request, raidSetIndex);
 
-  const OpenedDevice opened = openOrReport(candidate.devicePath, 0, 0, kControllerOpenFailed);
+  DeviceOpens* opens = observation != nullptr ? &observation->opens : nullptr;
+  const OpenedDevice opened =
+      reportOpen(openController(candidate.devicePath, 0, 0, opens), kControllerOpenFailed);
   if (!opened.ok()) {
     return opened.failure;
   }
@@ -107,20 +110,20 @@ StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
     member.driverKind = DriverKind::IrstRaid;
     volume.memberPorts.push_back(member.pathId);
     observeIntelIdentify(observation, member.pathId,
-                         identifyIntelPassThroughDisk(member, identified));
+                         identifyIntelPassThroughDisk(member, identified, opens));
   }
   return {};
 }
 
-StepOutcome identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified) {
+StepOutcome identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified, DeviceOpens* opens) {
   auto request = zeroFilledBuffer(intel::kIntelNvmRequestSize);
   if (!request) {
     return {kIdentifyNoDevice, {}, 0, std::nullopt};
   }
   intel::writeIntelNvmIdentifyRequest(*request, intel::pathIdByte(disk.pathId));
 
-  const OpenOutcome opened =
-      openDevice(disk.devicePath, platform::kFileShareReadWrite, platform::kFileAttributeNormal);
+  const OpenOutcome opened = openController(disk.devicePath, platform::kFileShareReadWrite,
+                                            platform::kFileAttributeNormal, opens);
   if (!opened.ok()) {
     return {kIdentifyNoDevice,
             {},

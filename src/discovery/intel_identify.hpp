@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/counted_open.hpp"
 #include "core/disk_info.hpp"
 #include "core/step_outcome.hpp"
 
@@ -20,8 +21,10 @@ StepOutcome queryCsmiRaidConfig(DiskInfo candidate, DiskList& identified,
                                 MachineObservation* observation = nullptr);
 // Code 0 when the record was appended, 5 when the request was not delivered
 // or its ReturnCode is not 0, 8 when the buffer or the device could not be
-// had; prints nothing.
-StepOutcome identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified);
+// had; prints nothing. Its open of the controller's path is counted in opens
+// when given.
+StepOutcome identifyIntelPassThroughDisk(DiskInfo disk, DiskList& identified,
+                                         DeviceOpens* opens = nullptr);
 // Records in the observation (when there is one) what the Intel Identify of
 // the drive at pathId met: the request that failed and how.
 void observeIntelIdentify(MachineObservation* observation, std::int64_t pathId,

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/counted_open.hpp"
 #include "core/text.hpp"
 #include "core/zero_filled_buffer.hpp"
 #include "platform/device_request.hpp"
@@ -253,12 +254,13 @@ PortOutcome scanPort(platform::Handle port, PortScan& scan) {
 
 }  // namespace
 
-VrocScan scanVrocDisks(DiskInfo candidate, DiskList& identified, std::int32_t& vrocScsiPort) {
+VrocScan scanVrocDisks(DiskInfo candidate, DiskList& identified, std::int32_t& vrocScsiPort,
+                       DeviceOpens* opens) {
   VrocScan result;
   for (std::int32_t port = 0; port < vroc::kScsiPortCount; ++port) {
     const std::wstring path = vroc::scsiPortPath(port);
     const OpenOutcome opened =
-        openDevice(path, platform::kFileShareReadWrite, platform::kFileAttributeNormal);
+        openScsiPort(port, platform::kFileShareReadWrite, platform::kFileAttributeNormal, opens);
     if (!opened.ok()) {
       continue;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/counted_open.hpp"
 #include "core/disk_info.hpp"
 
 namespace zev {
@@ -28,7 +29,9 @@ struct VrocScan {
 };
 
 // Sets vrocScsiPort to the port that answered. The "dwError" lines it prints
-// are no diagnostics; a failed Identify prints its error line.
-VrocScan scanVrocDisks(DiskInfo candidate, DiskList& identified, std::int32_t& vrocScsiPort);
+// are no diagnostics; a failed Identify prints its error line. The ports'
+// opens are counted in opens when given.
+VrocScan scanVrocDisks(DiskInfo candidate, DiskList& identified, std::int32_t& vrocScsiPort,
+                       DeviceOpens* opens = nullptr);
 
 }  // namespace zev

@@ -140,6 +140,11 @@ class CaptureComposer {
     Json inbox = inboxDisks();
     Json controller = intelController();
     addSlotReads();
+    if (!controller.is_null()) {
+      for (Json& fault : slotOpenFaults_) {
+        controller["faults"].push_back(std::move(fault));
+      }
+    }
     Json drives = Json::array();
     for (CapturedDrive& drive : drives_) {
       drives.push_back(std::move(drive.json));
@@ -537,7 +542,9 @@ class CaptureComposer {
 
   // What the check's slot reads found, on the drives they read: the slots
   // the first read described, and the request a read failed on, counted
-  // among the drive's requests of its kind.
+  // among the drive's requests of its kind; a failed open of the Intel
+  // controller's path or of the VROC port is the controller's, counted among
+  // that device's opens.
   void addSlotReads() {
     for (const ObservedSlotRead& read : observation_.slotReads) {
       const std::size_t d = driveOfIdentified_.at(read.identifiedIndex);
@@ -555,6 +562,15 @@ class CaptureComposer {
         continue;
       }
       const FailedRequest& failed = *read.failedRequest;
+      const bool controllerOpen =
+          (failed.request == RequestKind::Open && kind != DriverKind::Inbox) ||
+          failed.request == RequestKind::ScsiPortOpen;
+      if (controllerOpen) {
+        if (read.openNth != 0) {
+          slotOpenFaults_.push_back(faultJson(failed, read.openNth));
+        }
+        continue;
+      }
       std::optional<std::uint32_t> nth;
       if (failed.request == RequestKind::GetInfo) {
         nth = earlier + 1;
@@ -618,6 +634,8 @@ class CaptureComposer {
   std::vector<CapturedDrive> drives_;
   std::set<std::int64_t> pathIds_;
   std::uint32_t vrocPosition_ = 0;
+  // The controller faults of the slot reads' failed opens.
+  Json slotOpenFaults_ = Json::array();
 };
 
 }  // namespace

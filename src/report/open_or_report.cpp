@@ -8,7 +8,10 @@ namespace zev {
 
 OpenedDevice openOrReport(const std::wstring& path, std::uint32_t shareMode, std::uint32_t flags,
                           int failureCode) {
-  OpenOutcome opened = openDevice(path, shareMode, flags);
+  return reportOpen(openDevice(path, shareMode, flags), failureCode);
+}
+
+OpenedDevice reportOpen(OpenOutcome opened, int failureCode) {
   OpenedDevice device;
   if (opened.ok()) {
     device.handle = std::move(opened.handle);

@@ -23,5 +23,7 @@ struct OpenedDevice {
 // handle: 0x" + the error, a line end and an empty line.
 OpenedDevice openOrReport(const std::wstring& path, std::uint32_t shareMode, std::uint32_t flags,
                           int failureCode);
+// The same for an open already made (a counted one, core/counted_open.hpp).
+OpenedDevice reportOpen(OpenOutcome opened, int failureCode);
 
 }  // namespace zev

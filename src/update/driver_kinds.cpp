@@ -20,11 +20,11 @@ StepOutcome irstUpdate(const DiskInfo& disk, const UpdateRun& run) {
 StepOutcome vrocUpdate(const DiskInfo& disk, const UpdateRun& run) {
   return updateThroughVroc(disk, run.transferLength, run.vrocScsiPort, run.image, run.identity);
 }
-SlotRead inboxSlots(const DiskInfo& disk, std::int32_t) {
+SlotRead inboxSlots(const DiskInfo& disk, std::int32_t, DeviceOpens*) {
   return readInboxSlots(disk);
 }
-SlotRead irstSlots(const DiskInfo& disk, std::int32_t) {
-  return readIrstSlots(disk);
+SlotRead irstSlots(const DiskInfo& disk, std::int32_t, DeviceOpens* opens) {
+  return readIrstSlots(disk, opens);
 }
 
 // kind, driver line, RAID line, RAID member, results name, update, slot read

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/counted_open.hpp"
 #include "core/text.hpp"
 #include "core/zero_filled_buffer.hpp"
 #include "platform/device_request.hpp"
@@ -112,11 +113,14 @@ StepOutcome irstDownload(platform::Handle handle, const DiskInfo& disk,
   return downloadVerdict(std::move(sent));
 }
 
-SlotRead readIrstSlots(const DiskInfo& disk) {
-  const OpenOutcome opened = openDevice(disk.devicePath, 0, 0);
+SlotRead readIrstSlots(const DiskInfo& disk, DeviceOpens* opens) {
+  const OpenOutcome opened = openController(disk.devicePath, 0, 0, opens);
   if (!opened.ok()) {
-    return slotReadFailed(kResultRequestFailed,
-                          FailedRequest{RequestKind::Open, FailureForm::Error, opened.lastError});
+    SlotRead failed =
+        slotReadFailed(kResultRequestFailed,
+                       FailedRequest{RequestKind::Open, FailureForm::Error, opened.lastError});
+    failed.openNth = opens != nullptr ? opens->controller : 0;
+    return failed;
   }
   std::vector<std::uint8_t> request(irst::kGetInfoRequestSize, 0);
   irst::writeGetInfoRequest(request, intel::pathIdByte(disk.pathId));

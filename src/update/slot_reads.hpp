@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "core/counted_open.hpp"
 #include "core/disk_info.hpp"
 #include "core/slot_state.hpp"
 #include "records/firmware_records.hpp"
@@ -21,8 +22,11 @@ SlotState slotStateOf(const fw::FirmwareInfo& info);
 // delivered (code 5 and the error), or when the request is refused or the
 // reply does not describe the slots (code 1).
 SlotRead readInboxSlots(const DiskInfo& disk);
-SlotRead readIrstSlots(const DiskInfo& disk);
-SlotRead readVrocSlots(const DiskInfo& disk, std::int32_t vrocScsiPort);
+// The IRST and VROC reads count their open of the controller's path or the
+// VROC port in opens when given (the read's openNth).
+SlotRead readIrstSlots(const DiskInfo& disk, DeviceOpens* opens = nullptr);
+SlotRead readVrocSlots(const DiskInfo& disk, std::int32_t vrocScsiPort,
+                       DeviceOpens* opens = nullptr);
 
 // The outcome of a slot read that failed; request: the request that failed
 // and how (its last error becomes the step's system error).

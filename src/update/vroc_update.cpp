@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/counted_open.hpp"
 #include "core/text.hpp"
 #include "core/zero_filled_buffer.hpp"
 #include "platform/device_request.hpp"
@@ -129,12 +130,14 @@ StepOutcome vrocDownload(platform::Handle handle, const DiskInfo& disk,
   return downloadVerdict(sendPieces(handle, disk, image, transferLength));
 }
 
-SlotRead readVrocSlots(const DiskInfo& disk, std::int32_t vrocScsiPort) {
-  const OpenOutcome opened = openDevice(vroc::scsiPortPath(vrocScsiPort), 0, 0);
+SlotRead readVrocSlots(const DiskInfo& disk, std::int32_t vrocScsiPort, DeviceOpens* opens) {
+  const OpenOutcome opened = openScsiPort(vrocScsiPort, 0, 0, opens);
   if (!opened.ok()) {
-    return slotReadFailed(
+    SlotRead failed = slotReadFailed(
         kResultRequestFailed,
         FailedRequest{RequestKind::ScsiPortOpen, FailureForm::Error, opened.lastError});
+    failed.openNth = opens != nullptr ? opens->ofScsiPort(vrocScsiPort) : 0;
+    return failed;
   }
   std::vector<std::uint8_t> request(vroc::kSlotLogRequestSize, 0);
   vroc::buildSlotLogRequest(request, disk.vrocDiskId);
