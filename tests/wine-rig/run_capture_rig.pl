@@ -139,9 +139,21 @@ sub parsed {
 # the results file.
 my %written = (capture => 'capture.json', log => 'run.log', results => 'run.json');
 
+# Machines whose capture the rig cannot show at all, with the reason.
+my $refusedOpen = 'an open the driver refuses still returns a handle under Wine 8, so the '
+    . 'slot read that should fail at its open fails at its next request instead, and the '
+    . 'opens before it are not the same in number (the IRST pass-through Identify of the '
+    . 'DevInst gap): the fault cannot be placed';
+my %notShown = (irst_slot_read_port_closed => $refusedOpen,
+                vroc_slot_read_port_closed => $refusedOpen);
+
 my ($failures, $rigSeconds, $simSeconds, $simRuns) = (0, 0, 0, 0);
 for my $machine (@machines) {
   my $name = $machine =~ s{.*/|\.json$}{}gr;
+  if (my $reason = $notShown{$name}) {
+    print "not shown by the rig: $name: $reason\n";
+    next;
+  }
   my $work = tempdir("zev-rig-capture-$name.XXXXXX", TMPDIR => 1, CLEANUP => 1);
   my @args = ('/s', '/capture=' . windowsPath("$work/capture.json"),
               '/log=' . windowsPath("$work/run.log"), '/json=' . windowsPath("$work/run.json"));
@@ -217,8 +229,9 @@ for my $machine (@machines) {
   }
 }
 
-printf "%d of %d machines capture through the Wine rig as in zev-sim.exe; "
+my $shown = grep { !$notShown{ s{.*/|\.json$}{}gr } } @machines;
+printf "%d of %d machines capture through the Wine rig as in zev-sim.exe (%d not shown); "
     . "rig %.1f s (%.1f s a run), zev-sim.exe %.1f s (%d runs)\n",
-    @machines - $failures, scalar @machines, $rigSeconds, $rigSeconds / @machines, $simSeconds,
-    $simRuns;
+    $shown - $failures, $shown, @machines - $shown, $rigSeconds, $rigSeconds / ($shown || 1),
+    $simSeconds, $simRuns;
 exit($failures ? 1 : 0);
